@@ -1,0 +1,184 @@
+#include "cli/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace vexmo {
+namespace {
+
+enum class Pending { none, size, tos, ttl, timeout, count };
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int digit_value(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'z') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'Z') {
+    return c - 'A' + 10;
+  }
+  return 99;
+}
+
+std::uint32_t clamp_size(std::uint32_t size) {
+  if (size < 16) {
+    size = 16;
+  } else if (size > 65536) {
+    size = 65536;
+  }
+  return size & ~1u;
+}
+
+}  // namespace
+
+std::uint32_t parse_u32(const char* text, int base, const char** end) {
+  const char* p = text;
+  while (is_space(*p)) {
+    ++p;
+  }
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  const bool hex_prefix = p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && digit_value(p[2]) < 16;
+  if (base == 0) {
+    base = hex_prefix ? 16 : (p[0] == '0' ? 8 : 10);
+  }
+  if (base == 16 && hex_prefix) {
+    p += 2;
+  }
+  const char* digits = p;
+  std::uint64_t value = 0;
+  bool overflow = false;
+  while (digit_value(*p) < base) {
+    value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit_value(*p));
+    if (value > 0xFFFFFFFFu) {
+      overflow = true;
+      value = 0xFFFFFFFFu;
+    }
+    ++p;
+  }
+  if (end != nullptr) {
+    *end = p == digits ? text : p;
+  }
+  if (p == digits) {
+    return 0;
+  }
+  std::uint32_t result = overflow ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
+  if (negative) {
+    result = 0u - result;
+  }
+  return result;
+}
+
+std::uint8_t parse_tos(const char* text) {
+  const char* rest = text;
+  const std::uint32_t precedence = parse_u32(text, 0, &rest) & 7u;
+  std::uint32_t tos = precedence << 5;
+  for (; *rest != '\0'; ++rest) {
+    switch (*rest) {
+      case 'd':
+      case 'D':
+        tos |= 0x10;
+        break;
+      case 't':
+      case 'T':
+        tos |= 0x08;
+        break;
+      case 'r':
+      case 'R':
+        tos |= 0x04;
+        break;
+      case 'm':
+      case 'M':
+        tos |= 0x02;
+        break;
+      default:  // ':' separates the flags; anything else is ignored
+        break;
+    }
+  }
+  return static_cast<std::uint8_t>(tos);
+}
+
+void print_usage() {
+  std::printf("vexmo - ICMP echo diagnostic for IPv4 hosts\n");
+  std::printf("Syntax: vexmo [options] host\n");
+  std::printf("Options:\n");
+  std::printf(" -n <size>\tSize of the buffer to use. (16 ... 65536, Default is 56)\n");
+  std::printf(" -c <count>\tMessage count (Default is 5)\n");
+  std::printf(" -f\t\tDon't fragment packets\n");
+  std::printf(" -i <ttl>\tLimit to specified Time To Life.\n");
+  std::printf(" -t <tos>\tType Of Service. (Priority[:D][:T][:R][:M])\n");
+  std::printf("\t\tPriority: 0 ... 7 (Routine ... Network control)\n");
+  std::printf("\t\tD (Low delay)\n");
+  std::printf("\t\tT (High throughput)\n");
+  std::printf("\t\tR (High reliability)\n");
+  std::printf("\t\tM (Minimize monetary cost)\n");
+  std::printf(" -w <timelimit>\tTimeout. (Default is 3000 ms)\n");
+  std::printf("\n");
+  std::printf("Example: vexmo -f -t 2:d:t -i 64 gateway.example.net\n");
+  std::printf(" (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)\n");
+}
+
+CommandLineResult parse_command_line(int argc, const char* const* argv, RunSettings* settings) {
+  *settings = RunSettings{};
+  Pending pending = Pending::none;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "-n") == 0) {
+      pending = Pending::size;
+    } else if (std::strcmp(arg, "-c") == 0) {
+      pending = Pending::count;
+    } else if (std::strcmp(arg, "-f") == 0) {
+      settings->dont_fragment = true;
+    } else if (std::strcmp(arg, "-i") == 0) {
+      pending = Pending::ttl;
+    } else if (std::strcmp(arg, "-t") == 0) {
+      pending = Pending::tos;
+    } else if (std::strcmp(arg, "-w") == 0) {
+      pending = Pending::timeout;
+    } else {
+      switch (pending) {
+        case Pending::size:
+          settings->size = clamp_size(parse_u32(arg, 10, nullptr));
+          break;
+        case Pending::tos:
+          settings->tos = parse_tos(arg);
+          settings->tos_given = true;
+          break;
+        case Pending::ttl:
+          settings->ttl = parse_u32(arg, 0, nullptr);
+          settings->ttl_given = true;
+          break;
+        case Pending::timeout:
+          settings->timeout_ms = parse_u32(arg, 0, nullptr);
+          break;
+        case Pending::count:
+          settings->count = parse_u32(arg, 0, nullptr);
+          if (settings->count == 0) {
+            settings->count = 1;
+          }
+          break;
+        case Pending::none:
+          settings->host = arg;
+          break;
+      }
+      pending = Pending::none;
+    }
+  }
+  // Without a host there is nothing to ping: the run would have no
+  // destination, so the usage text tells how to name one.
+  if (settings->host == nullptr) {
+    print_usage();
+    return CommandLineResult::usage_shown;
+  }
+  return CommandLineResult::run;
+}
+
+}  // namespace vexmo

@@ -1,0 +1,50 @@
+// Records shared by the command line, the transport and the run driver.
+#ifndef VEXMO_COMMON_RUN_TYPES_H
+#define VEXMO_COMMON_RUN_TYPES_H
+
+#include <cstdint>
+
+namespace vexmo {
+
+// The run's settings, filled once from the command line.
+struct RunSettings {
+  const char* host = nullptr;       // points into the argument list; nullptr: none given
+  std::uint32_t size = 56;          // data bytes per request: even, 16 to 65536
+  std::uint32_t count = 5;          // at least 1
+  std::uint32_t timeout_ms = 3000;  // 0: no time limit
+  std::uint32_t ttl = 0;
+  bool ttl_given = false;
+  std::uint8_t tos = 0;
+  bool tos_given = false;
+  bool dont_fragment = false;
+};
+
+struct RunStats {
+  std::uint32_t sent = 0;
+  std::uint32_t received = 0;    // echo replies and ICMP error messages
+  std::uint32_t replies = 0;     // echo replies only: the samples behind the round-trip times
+  std::uint64_t rtt_sum_us = 0;  // 64 bits, so a long run cannot wrap it
+  std::uint32_t rtt_min_us = 0xFFFFFFFFu;  // no sample yet
+  std::uint32_t rtt_max_us = 0;
+};
+
+// Where the answer lies in the receive buffer. ip_header is nullptr when the
+// datagram did not start with a recognisable IPv4 header.
+struct ReplyView {
+  std::uint8_t* message = nullptr;
+  const std::uint8_t* ip_header = nullptr;
+};
+
+// Outcome of a send or a wait: a positive byte count, or minus a Windows
+// Sockets error number; 0 carries no message.
+using Outcome = std::int32_t;
+
+constexpr int kErrorTimedOut = 10060;     // WSAETIMEDOUT
+constexpr int kErrorNetworkDown = 10050;  // WSAENETDOWN
+constexpr int kErrorConnAborted = 10053;  // WSAECONNABORTED
+constexpr int kErrorConnReset = 10054;    // WSAECONNRESET
+constexpr int kErrorNoBuffers = 10055;    // WSAENOBUFS
+
+}  // namespace vexmo
+
+#endif  // VEXMO_COMMON_RUN_TYPES_H

@@ -1,0 +1,56 @@
+// The raw ICMP socket and the wait that recognises the answer to the current
+// request among all the ICMP traffic that reaches the host.
+#ifndef VEXMO_ICMP_ICMP_SOCKET_H
+#define VEXMO_ICMP_ICMP_SOCKET_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/run_types.h"
+#include "platform/platform.h"
+
+namespace vexmo {
+
+// One datagram of the largest message (65,536 data bytes, 8 header bytes)
+// with a 20-byte IP header, rounded up.
+constexpr std::size_t kReceiveBufferBytes = 65536 + 24;
+
+// Bound on the datagrams discarded before a send, so that a flood cannot
+// keep a request from ever being sent.
+constexpr int kMaxDiscardedDatagrams = 1024;
+
+SocketHandle open_icmp_socket();
+void apply_socket_options(SocketHandle socket, const RunSettings& settings);
+void close_icmp_socket(SocketHandle socket);
+
+// The echo identifier of this process: the low 16 bits of its id.
+std::uint16_t echo_identifier();
+
+// Splits a received datagram into its IPv4 header (any valid header length,
+// options included) and the ICMP message behind it. A datagram that does not
+// start with an IPv4 header is taken as a bare ICMP message.
+ReplyView view_datagram(std::uint8_t* datagram);
+
+// The identifier a message carries: for error messages (types 3, 4, 5, 11,
+// 12) that of the request they quote, otherwise the message's own.
+std::uint16_t carried_identifier(const std::uint8_t* message);
+
+// True when the message answers one of this process's requests. Our own echo
+// requests carry the identifier too (a raw socket sees them when the
+// destination is local); they are never an answer.
+bool is_answer(const std::uint8_t* message, std::uint16_t identifier);
+
+// Discards the datagrams already waiting on the socket: answers that came
+// after their own wait ended must not be taken for the next request's.
+void discard_waiting_datagrams(SocketHandle socket);
+
+// Waits for the answer to the current request. Returns its byte count with
+// *view set into the process-wide receive buffer (valid until the next wait
+// or discard), or minus a Windows Sockets error number: -10060 when the
+// socket's receive timeout or the wait's own deadline passed. *from is left
+// holding the sender of the last datagram received.
+Outcome wait_for_reply(SocketHandle socket, SocketAddress* from, ReplyView* view);
+
+}  // namespace vexmo
+
+#endif  // VEXMO_ICMP_ICMP_SOCKET_H

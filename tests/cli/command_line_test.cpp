@@ -1,0 +1,180 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/capture.h"
+
+namespace vexmo {
+namespace {
+
+struct NumberCase {
+  const char* text;
+  int base;
+  std::uint32_t value;
+  std::size_t consumed;  // characters read; 0 when no number was read
+};
+
+TEST(ParseU32, ReadsLikeA32BitStrtoul) {
+  const NumberCase cases[] = {
+      {"64", 0, 64, 2},
+      {"0x40", 0, 64, 4},
+      {"0X40", 0, 64, 4},
+      {"010", 0, 8, 3},
+      {"08", 0, 0, 1},     // octal stops at the 8
+      {"0x40", 10, 0, 1},  // base 10 stops at the x
+      {"0x", 0, 0, 1},     // a prefix without digits is just the 0
+      {"0xg", 16, 0, 1},
+      {"  \t\n\v\f\r12", 10, 12, 9},
+      {"+7", 10, 7, 2},
+      {"-5", 10, 4294967291u, 2},
+      {"4294967295", 10, 4294967295u, 10},
+      {"4294967296", 10, 4294967295u, 10},  // too large for 32 bits
+      {"99999999999999999999999", 0, 4294967295u, 23},
+      {"-4294967296", 10, 1, 11},  // overflow, then negated
+      {"12abc", 10, 12, 2},
+      {"abc", 10, 0, 0},
+      {"", 0, 0, 0},
+      {"-", 0, 0, 0},
+      {" - 5", 0, 0, 0},
+  };
+  for (const NumberCase& c : cases) {
+    const char* end = nullptr;
+    EXPECT_EQ(parse_u32(c.text, c.base, &end), c.value) << c.text << " base " << c.base;
+    EXPECT_EQ(static_cast<std::size_t>(end - c.text), c.consumed) << c.text;
+  }
+}
+
+TEST(ParseTos, BuildsTheTypeOfServiceByte) {
+  const struct {
+    const char* text;
+    unsigned byte;
+  } cases[] = {
+      {"2:d:t", 0x58}, {"D", 0x10},  {"9", 0x20},  {"7:m", 0xE2},   {"0x2d", 0xA0},
+      {"0", 0x00},     {"7", 0xE0},  {":r", 0x04}, {"dtrm", 0x1E},  {"1:D:T:R:M", 0x3E},
+      {"x", 0x00},     {"-d", 0x10}, {"-1", 0xE0}, {"3:q:d", 0x70}, {"", 0x00},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_tos(c.text), c.byte) << c.text;
+  }
+}
+
+struct ParsedCase {
+  std::vector<const char*> args;  // without the program name
+  RunSettings expected;
+};
+
+RunSettings with(void (*change)(RunSettings*)) {
+  RunSettings settings;
+  settings.host = "h";
+  change(&settings);
+  return settings;
+}
+
+TEST(ParseCommandLine, FillsTheSettings) {
+  const ParsedCase cases[] = {
+      {{"h"}, with([](RunSettings*) {})},
+      {{"-n", "5", "h"}, with([](RunSettings* s) { s->size = 16; })},
+      {{"-n", "1001", "h"}, with([](RunSettings* s) { s->size = 1000; })},
+      {{"-n", "100000", "h"}, with([](RunSettings* s) { s->size = 65536; })},
+      {{"-n", "abc", "h"}, with([](RunSettings* s) { s->size = 16; })},
+      {{"-n", "0x40", "h"}, with([](RunSettings* s) { s->size = 16; })},
+      {{"-n", "-5", "h"}, with([](RunSettings* s) { s->size = 65536; })},
+      {{"-n", "65535", "h"}, with([](RunSettings* s) { s->size = 65534; })},
+      {{"-i", "0x40", "h"}, with([](RunSettings* s) { s->ttl = 64, s->ttl_given = true; })},
+      {{"-i", "64", "h"}, with([](RunSettings* s) { s->ttl = 64, s->ttl_given = true; })},
+      {{"-i", "010", "h"}, with([](RunSettings* s) { s->ttl = 8, s->ttl_given = true; })},
+      {{"-i", "300", "h"}, with([](RunSettings* s) { s->ttl = 300, s->ttl_given = true; })},
+      {{"-c", "0", "h"}, with([](RunSettings* s) { s->count = 1; })},
+      {{"-c", "0x10", "h"}, with([](RunSettings* s) { s->count = 16; })},
+      {{"h", "-c"}, with([](RunSettings*) {})},
+      {{"-w", "0", "h"}, with([](RunSettings* s) { s->timeout_ms = 0; })},
+      {{"-w", "1500", "h"}, with([](RunSettings* s) { s->timeout_ms = 1500; })},
+      {{"-t", "3", "h"}, with([](RunSettings* s) { s->tos = 0x60, s->tos_given = true; })},
+      {{"-f", "h"}, with([](RunSettings* s) { s->dont_fragment = true; })},
+      {{"-n", "-f", "100", "h"},
+       with([](RunSettings* s) { s->size = 100, s->dont_fragment = true; })},
+      {{"-n", "-c", "3", "h"}, with([](RunSettings* s) { s->count = 3; })},
+      {{"-x", "a", "h"}, with([](RunSettings*) {})},
+      {{"h", "-N"}, with([](RunSettings* s) { s->host = "-N"; })},
+      {{"-F", "-c", "2"}, with([](RunSettings* s) { s->host = "-F", s->count = 2; })},
+  };
+  for (const ParsedCase& c : cases) {
+    std::vector<const char*> argv = {"vexmo"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    RunSettings got;
+    std::string label;
+    for (const char* arg : c.args) {
+      label += std::string(arg) + " ";
+    }
+    ASSERT_EQ(parse_command_line(static_cast<int>(argv.size()), argv.data(), &got),
+              CommandLineResult::run)
+        << label;
+    ASSERT_NE(got.host, nullptr) << label;
+    EXPECT_STREQ(got.host, c.expected.host) << label;
+    EXPECT_EQ(got.size, c.expected.size) << label;
+    EXPECT_EQ(got.count, c.expected.count) << label;
+    EXPECT_EQ(got.timeout_ms, c.expected.timeout_ms) << label;
+    EXPECT_EQ(got.ttl_given, c.expected.ttl_given) << label;
+    if (got.ttl_given) {
+      EXPECT_EQ(got.ttl, c.expected.ttl) << label;
+    }
+    EXPECT_EQ(got.tos_given, c.expected.tos_given) << label;
+    if (got.tos_given) {
+      EXPECT_EQ(got.tos, c.expected.tos) << label;
+    }
+    EXPECT_EQ(got.dont_fragment, c.expected.dont_fragment) << label;
+  }
+}
+
+TEST(ParseCommandLine, ShowsTheUsageWhenThereIsNothingToPing) {
+  const std::vector<std::vector<const char*>> cases = {
+      {"vexmo"},
+      {"vexmo", "-f"},
+      {"vexmo", "-n", "100", "-c", "3"},
+  };
+  for (const auto& argv : cases) {
+    RunSettings settings;
+    CommandLineResult result = CommandLineResult::run;
+    const std::string out = captured_stdout([&] {
+      result = parse_command_line(static_cast<int>(argv.size()), argv.data(), &settings);
+    });
+    EXPECT_EQ(result, CommandLineResult::usage_shown) << argv.size();
+    EXPECT_NE(out.find("Syntax: vexmo [options] host\n"), std::string::npos);
+  }
+}
+
+TEST(PrintUsage, PrintsEveryLineInOrder) {
+  const std::string out = captured_stdout([] { print_usage(); });
+  const char* const lines[] = {
+      "Syntax: vexmo [options] host\n",
+      "Options:\n",
+      " -n <size>\tSize of the buffer to use. (16 ... 65536, Default is 56)\n",
+      " -c <count>\tMessage count (Default is 5)\n",
+      " -f\t\tDon't fragment packets\n",
+      " -i <ttl>\tLimit to specified Time To Life.\n",
+      " -t <tos>\tType Of Service. (Priority[:D][:T][:R][:M])\n",
+      "\t\tPriority: 0 ... 7 (Routine ... Network control)\n",
+      "\t\tD (Low delay)\n",
+      "\t\tT (High throughput)\n",
+      "\t\tR (High reliability)\n",
+      "\t\tM (Minimize monetary cost)\n",
+      " -w <timelimit>\tTimeout. (Default is 3000 ms)\n",
+      "\n",
+      "Example: vexmo -f -t 2:d:t -i 64 ",
+      " (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)\n",
+  };
+  // One banner line, then the lines above, each right after the previous one.
+  std::size_t at = out.find('\n') + 1;
+  for (const char* line : lines) {
+    ASSERT_EQ(out.compare(at, std::strlen(line), line), 0) << "expected: " << line;
+    at = line[std::strlen(line) - 1] == '\n' ? at + std::strlen(line) : out.find('\n', at) + 1;
+  }
+  EXPECT_EQ(at, out.size());
+}
+
+}  // namespace
+}  // namespace vexmo

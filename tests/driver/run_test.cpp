@@ -1,0 +1,203 @@
+#include "driver/run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "support/capture.h"
+#include "support/fake_platform.h"
+
+namespace vexmo {
+namespace {
+
+const std::uint32_t kPeer = fake::address(10, 0, 0, 2);
+const std::uint32_t kRouter = fake::address(10, 0, 0, 1);
+
+RunSettings settings_for(const char* host, std::uint32_t count) {
+  RunSettings settings;
+  settings.host = host;
+  settings.count = count;
+  return settings;
+}
+
+// Scripts the network's answer to each request in turn; an empty script
+// entry means no answer at all.
+using Answer = std::vector<fake::Datagram> (*)(const fake::Sent& request);
+
+std::vector<fake::Datagram> reply_after(const fake::Sent& request, std::uint64_t delay_us) {
+  fake::Datagram reply;
+  reply.bytes = fake::ip_datagram(fake::echo_reply_for(request.bytes), 63);
+  reply.from = request.to.address;
+  reply.arrive_us = request.at_us + delay_us;
+  return {reply};
+}
+
+std::string run_with(const RunSettings& settings, std::vector<Answer> script) {
+  fake::state().on_send = [script](const fake::Sent& request) {
+    const std::size_t n = fake::state().sent.size() - 1;
+    if (n < script.size() && script[n] != nullptr) {
+      for (const fake::Datagram& d : script[n](request)) {
+        fake::state().inbound.push_back(d);
+      }
+    }
+  };
+  return captured_stdout([&] { run_requests(settings); });
+}
+
+TEST(RunRequests, FiveRepliesAndTheSummary) {
+  fake::reset();
+  const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
+  const Answer twenty_ms = [](const fake::Sent& r) { return reply_after(r, 20250); };
+  const std::string out =
+      run_with(settings_for("10.0.0.2", 5), {ten_ms, twenty_ms, ten_ms, ten_ms, ten_ms});
+  EXPECT_EQ(out,
+            "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "10.0.0.2: Time: 10.000 ms, Sequence: 0, Ttl: 63\n"
+            "10.0.0.2: Time: 20.250 ms, Sequence: 1, Ttl: 63\n"
+            "10.0.0.2: Time: 10.000 ms, Sequence: 2, Ttl: 63\n"
+            "10.0.0.2: Time: 10.000 ms, Sequence: 3, Ttl: 63\n"
+            "10.0.0.2: Time: 10.000 ms, Sequence: 4, Ttl: 63\n"
+            "\nPackets: Sent 5, Received 5 (0% Lost)\n"
+            "Rount Trip Time (Min/Avg/Max): 10.000 ms/12.050 ms/20.250 ms\n");
+  EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(5, 1000));
+  for (const fake::Sent& sent : fake::state().sent) {
+    EXPECT_EQ(read_le16(sent.bytes.data() + 4), 0x1234);
+    EXPECT_EQ(sent.to.address, kPeer);
+  }
+}
+
+TEST(RunRequests, TimeoutsArePrintedWithoutPauseAndRepeatTheSequence) {
+  fake::reset();
+  const Answer answer = [](const fake::Sent& r) { return reply_after(r, 10000); };
+  const std::string out =
+      run_with(settings_for("10.0.0.2", 5), {nullptr, answer, nullptr, nullptr, answer});
+  EXPECT_EQ(out,
+            "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "Request timeout.\n"
+            "10.0.0.2: Time: 10.000 ms, Sequence: 0, Ttl: 63\n"
+            "Request timeout.\n"
+            "Request timeout.\n"
+            "10.0.0.2: Time: 10.000 ms, Sequence: 1, Ttl: 63\n"
+            "\nPackets: Sent 5, Received 2 (60% Lost)\n"
+            "Rount Trip Time (Min/Avg/Max): 10.000 ms/10.000 ms/10.000 ms\n");
+  const std::vector<std::uint16_t> sequences = {0, 0, 1, 1, 1};
+  ASSERT_EQ(fake::state().sent.size(), sequences.size());
+  for (std::size_t i = 0; i < sequences.size(); ++i) {
+    EXPECT_EQ(read_le16(fake::state().sent[i].bytes.data() + 6), sequences[i]) << i;
+  }
+  EXPECT_EQ(fake::state().sleeps.size(), 2u);
+}
+
+TEST(RunRequests, StaleAnswerIsNotTakenForTheNextRequest) {
+  fake::reset();
+  // The first request gets a Time Exceeded and then, during the pause, an
+  // echo reply as well; the second request gets no answer of its own.
+  const Answer error_then_reply = [](const fake::Sent& r) {
+    fake::Datagram error;
+    error.bytes = fake::ip_datagram(fake::error_about(11, 0, r.bytes), 255);
+    error.from = kRouter;
+    error.arrive_us = r.at_us + 1000;
+    fake::Datagram late = reply_after(r, 500000)[0];
+    late.waiting = true;
+    return std::vector<fake::Datagram>{error, late};
+  };
+  const std::string out = run_with(settings_for("10.0.0.2", 2), {error_then_reply, nullptr});
+  EXPECT_EQ(out,
+            "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "10.0.0.1: ICMP: Time Exceeded, Reason: Time To Live exceeded in transit\n"
+            "Request timeout.\n"
+            "\nPackets: Sent 2, Received 1 (50% Lost)\n"
+            "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n");
+  EXPECT_EQ(fake::state().discarded, 1);
+}
+
+TEST(RunRequests, UnreportedTypeIsPausedAfterButNotCounted) {
+  fake::reset();
+  const Answer timestamp_reply = [](const fake::Sent& r) {
+    std::vector<fake::Datagram> d = reply_after(r, 1000);
+    d[0].bytes[20] = 14;  // a type the reports leave alone, with our identifier
+    return d;
+  };
+  const std::string out = run_with(settings_for("10.0.0.2", 1), {timestamp_reply});
+  EXPECT_EQ(out,
+            "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "\nPackets: Sent 1, Received 0 (100% Lost)\n"
+            "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n");
+  EXPECT_EQ(fake::state().sleeps.size(), 1u);
+}
+
+TEST(RunRequests, SendFailuresAreReportedAtOnce) {
+  fake::reset();
+  fake::state().send_error = 10040;
+  RunSettings settings = settings_for("10.0.0.2", 2);
+  settings.size = 65536;
+  EXPECT_EQ(run_with(settings, {}),
+            "Ping to 10.0.0.2, buffer size 65536 Bytes (IP+ICMP+DATA 65564 Bytes)\n"
+            "Error 10040.\n"
+            "Error 10040.\n"
+            "\nPackets: Sent 2, Received 0 (100% Lost)\n"
+            "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n");
+  EXPECT_TRUE(fake::state().sleeps.empty());
+  EXPECT_EQ(fake::state().receives, 0);
+}
+
+TEST(RunRequests, UnresolvableHostEndsTheRun) {
+  fake::reset();
+  EXPECT_EQ(run_with(settings_for("nowhere.invalid", 5), {}),
+            "Ping to nowhere.invalid, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "Can not resolve IP address for nowhere.invalid\n"
+            "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n");
+  EXPECT_TRUE(fake::state().sent.empty());
+}
+
+TEST(RunRequests, NameIsResolvedForEveryRequest) {
+  fake::reset();
+  fake::state().names["peer.test"] = kPeer;
+  const Answer answer = [](const fake::Sent& r) { return reply_after(r, 2000); };
+  run_with(settings_for("peer.test", 3), {answer, answer, answer});
+  EXPECT_EQ(fake::state().looked_up.size(), 3u);
+  EXPECT_EQ(fake::state().sent.size(), 3u);
+}
+
+TEST(ResolveHost, DigitLedTextIsAnAddressOnlyWhenItConverts) {
+  const struct {
+    const char* host;
+    bool resolved;
+    std::uint32_t address;
+    bool looked_up;
+  } cases[] = {
+      {"10.0.0.2", true, fake::address(10, 0, 0, 2), false},
+      {"255.255.255.255", true, 0xFFFFFFFFu, false},
+      {"10.0.0.256", false, 0, true},  // never the broadcast address
+      {"3com.example", true, fake::address(10, 9, 9, 9), true},
+      {"peer.test", true, fake::address(10, 0, 0, 2), true},
+      {"unknown.test", false, 0, true},
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    fake::state().names["3com.example"] = fake::address(10, 9, 9, 9);
+    fake::state().names["peer.test"] = kPeer;
+    std::uint32_t address = 0;
+    EXPECT_EQ(resolve_host(c.host, &address), c.resolved) << c.host;
+    if (c.resolved) {
+      EXPECT_EQ(address, c.address) << c.host;
+    }
+    EXPECT_EQ(!fake::state().looked_up.empty(), c.looked_up) << c.host;
+  }
+}
+
+TEST(VexmoMain, ExitStatus) {
+  fake::reset();
+  const char* usage[] = {"vexmo"};
+  EXPECT_EQ(vexmo_main(1, usage), -1);
+  const char* options_only[] = {"vexmo", "-c", "2"};
+  captured_stdout([&] { EXPECT_EQ(vexmo_main(3, options_only), -1); });
+  const char* run[] = {"vexmo", "-c", "1", "-w", "10", "10.0.0.2"};
+  captured_stdout([&] { EXPECT_EQ(vexmo_main(6, run), 0); });
+  EXPECT_EQ(fake::state().sent.size(), 1u);
+}
+
+}  // namespace
+}  // namespace vexmo

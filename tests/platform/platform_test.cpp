@@ -1,0 +1,68 @@
+// What every backend must do alike, run against the real one.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace vexmo {
+namespace {
+
+std::uint32_t bytes(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint8_t raw[4] = {a, b, c, d};
+  std::uint32_t value;
+  std::memcpy(&value, raw, sizeof value);
+  return value;
+}
+
+TEST(DottedAddress, ParsesEveryForm) {
+  const struct {
+    const char* text;
+    std::uint32_t address;
+  } cases[] = {
+      {"10.0.0.2", bytes(10, 0, 0, 2)},    {"127.1", bytes(127, 0, 0, 1)},
+      {"10.1.258", bytes(10, 1, 1, 2)},   // a.b.c: c fills the last 16 bits
+      {"167772162", bytes(10, 0, 0, 2)},  // a: all 32 bits
+      {"0x7f.0.0.1", bytes(127, 0, 0, 1)}, {"0177.0.0.01", bytes(127, 0, 0, 1)},
+      {"0x0a000002", bytes(10, 0, 0, 2)},  {"255.255.255.255", 0xFFFFFFFFu},
+      {"10.0.0.256", 0xFFFFFFFFu},         {"1.2.3.4.5", 0xFFFFFFFFu},
+      {"3com.example", 0xFFFFFFFFu},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_dotted_address(c.text), c.address) << c.text;
+  }
+}
+
+TEST(DottedAddress, FormatsBack) {
+  char text[16];
+  format_dotted_address(bytes(255, 255, 255, 255), text);
+  EXPECT_STREQ(text, "255.255.255.255");
+  format_dotted_address(0, text);
+  EXPECT_STREQ(text, "0.0.0.0");
+  format_dotted_address(bytes(10, 0, 0, 2), text);
+  EXPECT_STREQ(text, "10.0.0.2");
+}
+
+TEST(Clocks, CounterIsMonotonicAndSleepIsFelt) {
+  const std::uint64_t frequency = counter_frequency();
+  ASSERT_GT(frequency, 0u);
+  const std::uint64_t before = counter_now();
+  const std::uint32_t tick_before = tick_count_ms();
+  sleep_ms(20);
+  const std::uint64_t elapsed_us = (counter_now() - before) * 1000000 / frequency;
+  EXPECT_GE(elapsed_us, 19000u);
+  EXPECT_LT(elapsed_us, 2000000u);
+  EXPECT_GE(tick_count_ms() - tick_before, 15u);
+}
+
+TEST(Socket, OperationsOnAnInvalidSocketFailWithAnErrorNumber) {
+  net_startup();
+  const std::uint8_t message[8] = {8};
+  const SocketAddress to = {kFamilyInet, 0, bytes(127, 0, 0, 1)};
+  EXPECT_EQ(socket_send_to(kInvalidSocket, message, sizeof message, to), kSocketError);
+  EXPECT_EQ(socket_last_error(), 10038);  // not a socket
+  net_cleanup();
+}
+
+}  // namespace
+}  // namespace vexmo

@@ -1,0 +1,198 @@
+#include "support/fake_platform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace vexmo {
+namespace fake {
+
+State& state() {
+  static State current;
+  return current;
+}
+
+void reset() {
+  state() = State{};
+}
+
+std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint8_t bytes[4] = {a, b, c, d};
+  std::uint32_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+std::vector<std::uint8_t> ip_datagram(const std::vector<std::uint8_t>& icmp, std::uint8_t ttl,
+                                      int header_words) {
+  std::vector<std::uint8_t> datagram(static_cast<std::size_t>(header_words) * 4, 0);
+  datagram[0] = static_cast<std::uint8_t>(0x40 | header_words);
+  datagram[8] = ttl;
+  datagram[9] = 1;  // ICMP
+  datagram.insert(datagram.end(), icmp.begin(), icmp.end());
+  return datagram;
+}
+
+std::vector<std::uint8_t> echo_reply_for(const std::vector<std::uint8_t>& request) {
+  std::vector<std::uint8_t> reply = request;
+  reply[0] = 0;
+  return reply;
+}
+
+std::vector<std::uint8_t> error_about(std::uint8_t type, std::uint8_t code,
+                                      const std::vector<std::uint8_t>& request,
+                                      std::uint32_t gateway) {
+  std::vector<std::uint8_t> message(8, 0);
+  message[0] = type;
+  message[1] = code;
+  std::memcpy(message.data() + 4, &gateway, sizeof gateway);
+  const std::vector<std::uint8_t> quoted =
+      ip_datagram(std::vector<std::uint8_t>(
+                      request.begin(), request.begin() + std::min<std::size_t>(8, request.size())),
+                  64);
+  message.insert(message.end(), quoted.begin(), quoted.end());
+  return message;
+}
+
+}  // namespace fake
+
+using fake::state;
+
+void net_startup() {}
+void net_cleanup() {}
+
+SocketHandle socket_open_icmp() {
+  return 3;
+}
+
+void socket_close(SocketHandle) {}
+
+int socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
+  state().options.emplace_back(option, value);
+  if (option == SocketOption::receive_timeout_ms) {
+    state().receive_timeout_ms = value;
+  }
+  return 0;
+}
+
+int socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
+  if (state().timeout_option_fails) {
+    state().last_error = 10042;
+    return kSocketError;
+  }
+  *timeout_ms = state().receive_timeout_ms;
+  return 0;
+}
+
+std::int32_t socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t length,
+                            const SocketAddress& to) {
+  if (state().send_error != 0) {
+    state().last_error = state().send_error;
+    return kSocketError;
+  }
+  fake::Sent sent{std::vector<std::uint8_t>(data, data + length), to, state().now_us};
+  state().sent.push_back(sent);
+  if (state().on_send) {
+    state().on_send(sent);
+  }
+  return static_cast<std::int32_t>(length);
+}
+
+std::int32_t socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t length,
+                                 SocketAddress* from) {
+  fake::State& s = state();
+  s.receives += 1;
+  if (s.inbound.empty()) {
+    // Nothing comes: the receive timeout passes (an unlimited one would
+    // block forever, which no test may reach).
+    s.now_us += std::uint64_t{s.receive_timeout_ms} * 1000;
+    s.last_error = 10060;
+    return kSocketError;
+  }
+  fake::Datagram next = s.inbound.front();
+  s.inbound.pop_front();
+  s.now_us = std::max(s.now_us, next.arrive_us);
+  if (next.error != 0) {
+    s.last_error = next.error;
+    return kSocketError;
+  }
+  const std::size_t n = std::min(length, next.bytes.size());
+  std::memcpy(buffer, next.bytes.data(), n);
+  from->family = kFamilyInet;
+  from->port = 0;
+  from->address = next.from;
+  return static_cast<std::int32_t>(n);
+}
+
+std::int32_t socket_receive_waiting(SocketHandle, std::uint8_t* buffer, std::size_t length) {
+  fake::State& s = state();
+  if (s.inbound.empty() || !s.inbound.front().waiting) {
+    return 0;
+  }
+  const fake::Datagram next = s.inbound.front();
+  s.inbound.pop_front();
+  s.discarded += 1;
+  const std::size_t n = std::min(length, next.bytes.size());
+  std::memcpy(buffer, next.bytes.data(), n);
+  return static_cast<std::int32_t>(n);
+}
+
+int socket_last_error() {
+  return state().last_error;
+}
+
+bool resolve_name(const char* name, std::uint32_t* address) {
+  state().looked_up.emplace_back(name);
+  const auto found = state().names.find(name);
+  if (found == state().names.end()) {
+    return false;
+  }
+  *address = found->second;
+  return true;
+}
+
+std::uint32_t parse_dotted_address(const char* text) {
+  // Only the full four-part decimal form; the real backend's wider forms are
+  // tested against the real inet_addr.
+  unsigned parts[4];
+  char extra;
+  if (std::sscanf(text, "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &extra) != 4) {
+    return 0xFFFFFFFFu;
+  }
+  for (unsigned part : parts) {
+    if (part > 255) {
+      return 0xFFFFFFFFu;
+    }
+  }
+  return fake::address(static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
+                       static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(parts[3]));
+}
+
+void format_dotted_address(std::uint32_t address, char (&text)[16]) {
+  std::uint8_t b[4];
+  std::memcpy(b, &address, sizeof b);
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+std::uint32_t current_process_id() {
+  return state().process_id;
+}
+
+std::uint64_t counter_now() {
+  return state().now_us;
+}
+
+std::uint64_t counter_frequency() {
+  return 1000000;
+}
+
+std::uint32_t tick_count_ms() {
+  return static_cast<std::uint32_t>(state().now_us / 1000) + state().tick_offset_ms;
+}
+
+void sleep_ms(std::uint32_t milliseconds) {
+  state().sleeps.push_back(milliseconds);
+  state().now_us += std::uint64_t{milliseconds} * 1000;
+}
+
+}  // namespace vexmo

@@ -1,0 +1,77 @@
+// A scripted stand-in for the operating system, linked into the unit tests in
+// place of the real platform backend. Time is simulated: receiving a datagram
+// moves the clock to its arrival, a receive timeout or a pause moves it on,
+// and nothing really sleeps.
+#ifndef VEXMO_TESTS_FAKE_PLATFORM_H
+#define VEXMO_TESTS_FAKE_PLATFORM_H
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vexmo {
+namespace fake {
+
+struct Datagram {
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t from = 0;       // network order
+  std::uint64_t arrive_us = 0;  // simulated time it is received at (never earlier than now)
+  bool waiting = false;         // already queued when the next request is about to be sent
+  int error = 0;                // non-zero: this receive fails with that error instead
+};
+
+struct Sent {
+  std::vector<std::uint8_t> bytes;
+  SocketAddress to;
+  std::uint64_t at_us;
+};
+
+struct State {
+  std::deque<Datagram> inbound;
+  std::vector<Sent> sent;
+  std::vector<std::pair<SocketOption, std::uint32_t>> options;
+  std::vector<std::uint32_t> sleeps;
+  std::map<std::string, std::uint32_t> names;  // name -> address (network order)
+  std::vector<std::string> looked_up;          // every name resolve_name was asked for
+  std::uint64_t now_us = 1000000;              // the counter runs at 1 MHz on this clock
+  std::uint32_t tick_offset_ms = 0;            // added to the tick count (to test its wrap)
+  std::uint32_t process_id = 0x00051234;
+  std::uint32_t receive_timeout_ms = 3000;  // what the socket reads back
+  bool timeout_option_fails = false;
+  int send_error = 0;  // non-zero: every send fails with it
+  int last_error = 0;
+  int discarded = 0;
+  int receives = 0;
+  // Called after every send, to script answers to what was sent.
+  std::function<void(const Sent&)> on_send;
+};
+
+State& state();
+void reset();
+
+std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
+
+// An IPv4 datagram around an ICMP message: header_words 5 is a plain 20-byte
+// header, more adds zero option words.
+std::vector<std::uint8_t> ip_datagram(const std::vector<std::uint8_t>& icmp, std::uint8_t ttl,
+                                      int header_words = 5);
+
+// The echo reply a peer would send for a request: same bytes, type 0.
+std::vector<std::uint8_t> echo_reply_for(const std::vector<std::uint8_t>& request);
+
+// An ICMP error message of the given type and code that quotes request
+// (behind a 20-byte IP header, as routers quote it).
+std::vector<std::uint8_t> error_about(std::uint8_t type, std::uint8_t code,
+                                      const std::vector<std::uint8_t>& request,
+                                      std::uint32_t gateway = 0);
+
+}  // namespace fake
+}  // namespace vexmo
+
+#endif  // VEXMO_TESTS_FAKE_PLATFORM_H
