@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what the tests need (Debian packages), builds vexmo for Linux and
+# for Windows, and runs every test: unit tests, the loopback smoke test and
+# the network-namespace suite. Run as root: raw sockets and namespaces need it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64 iproute2 iptables python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+jobs=$(nproc)
+echo "== building for Linux (build/)"
+cmake -S . -B build
+cmake --build build -j"$jobs"
+
+echo "== building for Windows (build-windows/)"
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+cmake --build build-windows -j"$jobs" --target vexmo
+
+echo "== running the tests"
+ctest --test-dir build --output-on-failure -j"$jobs"
