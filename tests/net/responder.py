@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Crafted ICMP responder for the namespace suite.
+
+Runs inside the responder namespace, whose kernel does not answer echo
+requests itself. Every echo request to a configured address is logged (one
+JSON line per request in LOGDIR/<address>.jsonl) and answered by the actions
+configured for that address. The packet layout and checksum here are written
+from RFC 791/792 on purpose and share nothing with the program under test.
+
+Usage: responder.py CONFIG.json LOGDIR
+CONFIG maps an address to {"actions": [...], "answer_every": N, "answer_from": K}.
+Each action is {"at": milliseconds after the request, "do": KIND, ...}:
+  reply     echo reply; options: ip option bytes (multiple of 4, NOPs),
+            foreign: identifier inverted, bad_checksum: checksum spoiled
+  error     ICMP error quoting the request; type, code, rest (4 bytes, hex),
+            gateway (dotted, for redirects), options, quote (bytes of the
+            request quoted after its IP header, default 8)
+  carrying  a message of another type with the request's identifier and
+            sequence at offsets 4 and 6; type, code
+  junk      raw IP payload given as hex, sent as it stands
+Requests are numbered from 0 per address; with answer_every N only requests
+whose number n satisfies n % N == answer_from get the actions.
+"""
+import heapq
+import json
+import os
+import select
+import socket
+import struct
+import sys
+import time
+
+IP_PKTINFO = getattr(socket, "IP_PKTINFO", 8)
+IP_MTU_DISCOVER, IP_PMTUDISC_DONT = 10, 0
+
+
+def ones_complement_sum16(data):
+    if len(data) % 2:
+        data += b"\0"
+    total = 0
+    for (word,) in struct.iter_unpack("!H", data):
+        total += word
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return (~total) & 0xFFFF
+
+
+def icmp_message(icmp_type, code, rest, body, spoil=False):
+    msg = bytearray(struct.pack("!BBH", icmp_type, code, 0) + rest + body)
+    csum = ones_complement_sum16(bytes(msg))
+    if spoil:
+        csum ^= 0x5A5A
+    msg[2:4] = struct.pack("!H", csum)
+    return bytes(msg)
+
+
+def ip_packet(src, dst, payload, ttl=64, option_bytes=0):
+    options = b"\x01" * (option_bytes - 1) + b"\x00" if option_bytes else b""
+    ihl = 5 + len(options) // 4
+    header = bytearray(
+        struct.pack(
+            "!BBHHHBBH4s4s",
+            0x40 | ihl,
+            0,
+            ihl * 4 + len(payload),
+            0x1234,
+            0,
+            ttl,
+            socket.IPPROTO_ICMP,
+            0,
+            socket.inet_aton(src),
+            socket.inet_aton(dst),
+        )
+        + options
+    )
+    header[10:12] = struct.pack("!H", ones_complement_sum16(bytes(header)))
+    return bytes(header) + payload
+
+
+class Sender:
+    """Two send paths: crafted headers (options, odd lengths) through an
+    IP_HDRINCL socket, and plain messages through an ICMP socket that lets
+    the kernel fragment large replies."""
+
+    def __init__(self):
+        self.hdrincl = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
+        self.plain = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
+        self.plain.setsockopt(socket.IPPROTO_IP, socket.IP_TTL, 64)
+        self.plain.setsockopt(socket.IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT)
+        self.plain.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
+
+    def send(self, src, dst, payload, option_bytes=0):
+        if option_bytes or len(payload) < 8 or len(payload) + 20 <= 1400:
+            self.hdrincl.sendto(ip_packet(src, dst, payload, 64, option_bytes), (dst, 0))
+            return
+        pktinfo = struct.pack("@i4s4s", 0, socket.inet_aton(src), b"\0" * 4)
+        ancillary = [(socket.IPPROTO_IP, IP_PKTINFO, pktinfo)]
+        self.plain.sendmsg([payload], ancillary, 0, (dst, 0))
+
+
+def build(action, request_ip, icmp):
+    """Returns the ICMP bytes (IP payload) and the option length for one action."""
+    kind = action["do"]
+    ident, seq = icmp[4:6], icmp[6:8]
+    opts = action.get("options", 0)
+    if kind == "reply":
+        if action.get("foreign"):
+            ident = bytes(b ^ 0xFF for b in ident)
+        return icmp_message(0, 0, ident + seq, icmp[8:], action.get("bad_checksum", False)), opts
+    if kind == "error":
+        if "gateway" in action:
+            rest = socket.inet_aton(action["gateway"])
+        else:
+            rest = bytes.fromhex(action.get("rest", "00000000"))
+        quote = request_ip + icmp[: action.get("quote", 8)]
+        return icmp_message(action["type"], action.get("code", 0), rest, quote), opts
+    if kind == "carrying":
+        return icmp_message(action["type"], action.get("code", 0), ident + seq, bytes(12)), opts
+    if kind == "junk":
+        return bytes.fromhex(action["hex"]), opts
+    raise ValueError("unknown action " + kind)
+
+
+def main():
+    with open(sys.argv[1]) as f:
+        config = json.load(f)
+    logdir = sys.argv[2]
+    recv = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
+    recv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+    sender = Sender()
+    counts = {}
+    queue = []  # (due, order, src, dst, payload, option_bytes)
+    order = 0
+    logs = {}
+    print("ready", flush=True)
+    while True:
+        timeout = None
+        if queue:
+            timeout = max(0.0, queue[0][0] - time.monotonic())
+        readable, _, _ = select.select([recv, sys.stdin], [], [], timeout)
+        if sys.stdin in readable and not sys.stdin.buffer.read1(100):
+            return  # the suite closed our standard input: stop
+        if recv in readable:
+            data, _ = recv.recvfrom(70000)
+            now = time.monotonic()
+            ihl = (data[0] & 0x0F) * 4
+            src = socket.inet_ntoa(data[12:16])
+            dst = socket.inet_ntoa(data[16:20])
+            icmp = data[ihl:]
+            if dst in config and len(icmp) >= 8 and icmp[0] == 8:
+                number = counts.get(dst, 0)
+                counts[dst] = number + 1
+                if dst not in logs:
+                    logs[dst] = open(os.path.join(logdir, dst + ".jsonl"), "a")
+                frag = struct.unpack("!H", data[6:8])[0]
+                entry = {
+                    "t": now,
+                    "n": number,
+                    "src": src,
+                    "ip_len": struct.unpack("!H", data[2:4])[0],
+                    "tos": data[1],
+                    "ttl": data[8],
+                    "df": bool(frag & 0x4000),
+                    "ip_header": data[:ihl].hex(),
+                    "icmp": icmp.hex(),
+                }
+                logs[dst].write(json.dumps(entry) + "\n")
+                logs[dst].flush()
+                behaviour = config[dst]
+                every = behaviour.get("answer_every", 1)
+                if number % every == behaviour.get("answer_from", 0) % every:
+                    for action in behaviour.get("actions", []):
+                        payload, opts = build(action, data[:20], icmp)
+                        order += 1
+                        due = now + action.get("at", 0) / 1000.0
+                        heapq.heappush(queue, (due, order, dst, src, payload, opts))
+        while queue and queue[0][0] <= time.monotonic():
+            _, _, src, dst, payload, opts = heapq.heappop(queue)
+            try:
+                sender.send(src, dst, payload, opts)
+            except (OSError, ValueError) as err:
+                print("send failed: %s" % err, file=sys.stderr, flush=True)
+
+
+if __name__ == "__main__":
+    main()
