@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64 iproute2 iptables python3)
+packages=(cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64 iproute2 iptables python3
+          clang libclang-rt-14-dev valgrind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
@@ -27,3 +28,9 @@ cmake --build build-windows -j"$jobs" --target vexmo
 
 echo "== running the tests"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== sanitized build: unit tests and network suite"
+tools/test-sanitized.sh
+
+echo "== fuzzing"
+tools/fuzz.sh

@@ -117,7 +117,7 @@ std::int32_t socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t
     return kSocketError;
   }
   const std::size_t n = std::min(length, next.bytes.size());
-  std::memcpy(buffer, next.bytes.data(), n);
+  std::copy_n(next.bytes.begin(), n, buffer);
   from->family = kFamilyInet;
   from->port = 0;
   from->address = next.from;
@@ -133,7 +133,7 @@ std::int32_t socket_receive_waiting(SocketHandle, std::uint8_t* buffer, std::siz
   s.inbound.pop_front();
   s.discarded += 1;
   const std::size_t n = std::min(length, next.bytes.size());
-  std::memcpy(buffer, next.bytes.data(), n);
+  std::copy_n(next.bytes.begin(), n, buffer);
   return static_cast<std::int32_t>(n);
 }
 

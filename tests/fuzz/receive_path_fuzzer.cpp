@@ -1,0 +1,148 @@
+// One arbitrary datagram, with or without an IPv4 header, as the answer to a
+// request: through recognition, matching, the report and the summary. The
+// output must stay well formed whatever arrives.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "driver/run.h"
+#include "icmp/icmp_socket.h"
+#include "support/fake_platform.h"
+
+using namespace vexmo;
+
+namespace {
+
+enum Flags : std::uint8_t {
+  kNoTimeLimit = 1,
+  kAddIpHeader = 2,
+  kOwnIdentifierAt4 = 4,
+  kOwnIdentifierAt32 = 8,
+  kEchoSendStamp = 16,
+  kTwice = 32,
+  kFirstIsStale = 64,
+};
+
+std::vector<std::uint8_t> answer_from(const std::uint8_t* data, std::size_t size,
+                                      std::uint8_t flags, const fake::Sent& request) {
+  std::vector<std::uint8_t> datagram;
+  if (flags & kAddIpHeader) {
+    datagram = fake::ip_datagram({}, 64);
+  }
+  datagram.insert(datagram.end(), data, data + size);
+  if (datagram.empty()) {
+    return datagram;
+  }
+  // Where the wait will look for the message, found the way it finds it.
+  static std::uint8_t scratch[kReceiveBufferBytes];
+  std::memset(scratch, 0, 64);
+  scratch[0] = datagram[0];
+  const std::size_t at = static_cast<std::size_t>(view_datagram(scratch).message - scratch);
+  const std::uint16_t identifier = static_cast<std::uint16_t>(fake::state().process_id);
+  const auto patch = [&](std::size_t offset, const std::uint8_t* bytes, std::size_t n) {
+    if (datagram.size() < at + offset + n) {
+      datagram.resize(at + offset + n, 0);
+    }
+    std::memcpy(datagram.data() + at + offset, bytes, n);
+  };
+  std::uint8_t id[2];
+  write_le16(id, identifier);
+  if (flags & kOwnIdentifierAt4) {
+    patch(4, id, 2);
+  }
+  if (flags & kOwnIdentifierAt32) {
+    patch(32, id, 2);
+  }
+  if (flags & kEchoSendStamp) {
+    patch(8, request.bytes.data() + 8, 8);
+  }
+  return datagram;
+}
+
+bool starts_with(const std::string& s, const char* prefix) {
+  return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+bool is_report_line(const std::string& line) {
+  return starts_with(line, "10.0.0.2: Time: ") || starts_with(line, "ICMP: ") ||
+         starts_with(line, "10.0.0.1: ICMP: Time Exceeded, Reason: ") ||
+         starts_with(line, "10.0.0.2: ICMP: Time Exceeded, Reason: ") ||
+         line == "Request timeout." || starts_with(line, "Error ");
+}
+
+void check_output(const std::string& out, std::uint32_t requests) {
+  if (out.empty() || out.back() != '\n' || out.find('\0') != std::string::npos) {
+    std::abort();
+  }
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < out.size();) {
+    const std::size_t end = out.find('\n', at);
+    lines.push_back(out.substr(at, end - at));
+    at = end + 1;
+  }
+  // Opening line, at most one line per request, blank, packets, round trip.
+  if (lines.size() < 4 || lines.size() > 4 + requests ||
+      !starts_with(lines.front(), "Ping to 10.0.0.2, buffer size 56 Bytes") ||
+      !lines[lines.size() - 3].empty() || !starts_with(lines[lines.size() - 2], "Packets: Sent ") ||
+      !starts_with(lines.back(), "Rount Trip Time (Min/Avg/Max): ")) {
+    std::abort();
+  }
+  for (std::size_t i = 1; i + 3 < lines.size(); ++i) {
+    if (!is_report_line(lines[i])) {
+      std::abort();
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static std::FILE* out = std::freopen("/dev/null", "w", stdout) ? std::tmpfile() : nullptr;
+  if (size < 1 || out == nullptr) {
+    return 0;
+  }
+  const std::uint8_t flags = data[0];
+  const std::uint8_t* payload = data + 1;
+  const std::size_t payload_size = size - 1;
+
+  fake::reset();
+  fake::state().receive_timeout_ms = (flags & kNoTimeLimit) ? 0 : 3000;
+  fake::state().on_send = [&](const fake::Sent& request) {
+    if (fake::state().sent.size() != 1) {
+      return;
+    }
+    fake::Datagram answer;
+    answer.bytes = answer_from(payload, payload_size, flags, request);
+    answer.from = fake::address(10, 0, 0, 2);
+    answer.arrive_us = request.at_us + 1500;
+    answer.waiting = (flags & kFirstIsStale) != 0;
+    fake::state().inbound.push_back(answer);
+    if (flags & kTwice) {
+      answer.waiting = true;  // the duplicate is still queued at the next send
+      fake::state().inbound.push_back(answer);
+    }
+  };
+
+  RunSettings settings;
+  settings.host = "10.0.0.2";
+  settings.count = 2;
+  std::fflush(stdout);
+  FILE* saved = stdout;
+  stdout = out;
+  std::rewind(out);
+  run_requests(settings);
+  std::fflush(out);
+  const long length = std::ftell(out);
+  stdout = saved;
+  std::string text(static_cast<std::size_t>(length), '\0');
+  std::rewind(out);
+  if (length > 0 && std::fread(&text[0], 1, text.size(), out) != text.size()) {
+    std::abort();
+  }
+  check_output(text, settings.count);
+  return 0;
+}
