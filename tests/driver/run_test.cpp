@@ -128,6 +128,22 @@ TEST(RunRequests, UnreportedTypeIsPausedAfterButNotCounted) {
   EXPECT_EQ(fake::state().sleeps.size(), 1u);
 }
 
+TEST(RunRequests, EmptyDatagramEndsTheWaitWithoutALineOrPause) {
+  fake::reset();
+  // A zero-byte datagram (the first fuzzer finding came through here).
+  const Answer empty = [](const fake::Sent& r) {
+    std::vector<fake::Datagram> d = reply_after(r, 1000);
+    d[0].bytes.clear();
+    return d;
+  };
+  const std::string out = run_with(settings_for("10.0.0.2", 1), {empty});
+  EXPECT_EQ(out,
+            "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "\nPackets: Sent 1, Received 0 (100% Lost)\n"
+            "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n");
+  EXPECT_TRUE(fake::state().sleeps.empty());
+}
+
 TEST(RunRequests, SendFailuresAreReportedAtOnce) {
   fake::reset();
   fake::state().send_error = 10040;
