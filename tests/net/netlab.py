@@ -89,7 +89,10 @@ def nsx(topo, role, *cmd):
 
 
 def sysctl(topo, role, key, value):
-    return run(nsx(topo, role, "sysctl", "-q", "-w", "%s=%s" % (key, value)))
+    # /proc/sys/net belongs to the namespace of whoever opens it; written
+    # through sh because procps is not on every fresh machine.
+    path = "/proc/sys/" + key.replace(".", "/")
+    return run(nsx(topo, role, "sh", "-c", 'echo %d > "$1"' % value, "sh", path))
 
 
 def link(topo, a_role, a_if, b_role, b_if, mtu=None):

@@ -214,4 +214,8 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        print("net suite: interrupted", flush=True)
+        sys.exit(130)
