@@ -1,7 +1,12 @@
 // POSIX backend: BSD sockets, clock_gettime and nanosleep. errno values are
-// translated into Windows Sockets numbers here and nowhere else.
+// translated into Windows Sockets numbers here and nowhere else. Without
+// CAP_NET_RAW the ICMP socket is a datagram socket made to look like a raw
+// one (posix_ping_socket.cpp); an elevated identity is given up as soon as
+// the socket is open (posix_privileges.cpp).
 #include "platform/platform_posix.h"
 #include "platform/platform.h"
+#include "platform/posix_ping_socket.h"
+#include "platform/posix_privileges.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -154,17 +159,33 @@ void net_startup() {}
 void net_cleanup() {}
 
 SocketHandle socket_open_icmp() {
-  const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  int fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  if (fd < 0 && (errno == EPERM || errno == EACCES)) {
+    // No CAP_NET_RAW: an ICMP datagram socket, where the system grants one.
+    const int raw_error = errno;
+    fd = ping_socket_open();
+    if (fd < 0) {
+      errno = raw_error;
+    }
+  }
   if (fd < 0) {
     remember_errno();
-    return kInvalidSocket;
+  } else {
+    set_dont_fragment(fd, false);
   }
-  set_dont_fragment(fd, false);
-  return static_cast<SocketHandle>(fd);
+  // Set-uid root or file capabilities were needed for the socket alone.
+  // Every option applied later works without them, and names are resolved
+  // later still. Going on elevated when they cannot be given up is no
+  // option: the process ends here, with status 1, before it does anything.
+  if (!drop_elevated_privileges()) {
+    _exit(1);
+  }
+  return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
 }
 
 void socket_close(SocketHandle socket) {
   if (socket != kInvalidSocket) {
+    ping_socket_forget(descriptor(socket));
     close(descriptor(socket));
   }
 }
@@ -217,8 +238,11 @@ int socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms) {
 std::int32_t socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                             const SocketAddress& to) {
   const sockaddr_in native = native_address(to);
-  const ssize_t sent = sendto(descriptor(socket), data, length, 0,
-                              reinterpret_cast<const sockaddr*>(&native), sizeof native);
+  const int fd = descriptor(socket);
+  const ssize_t sent =
+      is_ping_socket(fd)
+          ? ping_socket_send(fd, data, length, native)
+          : sendto(fd, data, length, 0, reinterpret_cast<const sockaddr*>(&native), sizeof native);
   if (sent < 0) {
     remember_errno();
     return kSocketError;
@@ -230,8 +254,11 @@ std::int32_t socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std:
                                  SocketAddress* from) {
   sockaddr_in native = native_address(*from);
   socklen_t native_length = sizeof native;
-  const ssize_t received = recvfrom(descriptor(socket), buffer, length, 0,
-                                    reinterpret_cast<sockaddr*>(&native), &native_length);
+  const int fd = descriptor(socket);
+  const ssize_t received =
+      is_ping_socket(fd)
+          ? ping_socket_receive(fd, buffer, length, &native, true)
+          : recvfrom(fd, buffer, length, 0, reinterpret_cast<sockaddr*>(&native), &native_length);
   if (received < 0) {
     remember_errno();
     return kSocketError;
@@ -243,7 +270,16 @@ std::int32_t socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std:
 }
 
 std::int32_t socket_receive_waiting(SocketHandle socket, std::uint8_t* buffer, std::size_t length) {
-  const ssize_t received = recv(descriptor(socket), buffer, length, MSG_DONTWAIT);
+  const int fd = descriptor(socket);
+  ssize_t received = 0;
+  if (is_ping_socket(fd)) {
+    // The error queue too: an ICMP error that came late is as stale as a
+    // late reply.
+    sockaddr_in ignored;
+    received = ping_socket_receive(fd, buffer, length, &ignored, false);
+  } else {
+    received = recv(fd, buffer, length, MSG_DONTWAIT);
+  }
   return received < 0 ? 0 : static_cast<std::int32_t>(received);
 }
 
