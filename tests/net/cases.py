@@ -6,12 +6,12 @@ that talk to the crafted responder get an address of their own (rsp()),
 and cases that draw route errors from R1 get a source address of their own
 (routed()), so that every case can run in parallel with every other.
 """
+import re
 from dataclasses import dataclass, field
 
 from netlab import (PEER, PEER_NET, R1_LAN, R2_FAR, R2_LAN, RSP_NET, SMALL_NET, H_ADDR,
                     UNREACH_NET, PROHIBIT_NET, NOROUTE_NET, SOURCE_NET,
                     exact, opening, reply, summary, Line)
-import re
 
 RESPONDER = {}  # address -> behaviour, handed to responder.py
 ROUTED = []  # (destination, own source address) routed through R1 by H

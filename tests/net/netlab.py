@@ -9,10 +9,7 @@ import json
 import os
 import re
 import secrets
-import shlex
 import shutil
-import signal
-import socket
 import struct
 import subprocess
 import sys
