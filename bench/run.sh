@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Round-trip benchmark: builds vexmo and the floor probe, installs the peers
+# (iputils ping, fping) when missing, measures all of them side by side in
+# network namespaces of its own and writes bench/results/latest.md.
+#
+#   sudo bench/run.sh [--runs N] [--count N] [--also LABEL=BINARY] [--out FILE]
+#
+# Takes about (count + 5) seconds per path and run: three paths, 30 requests
+# and one run by default, so under two minutes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "bench: run as root (raw sockets and network namespaces need it)" >&2
+  exit 1
+fi
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
+for p in cmake g++ make iproute2 iputils-ping fping python3; do
+  have "$p" || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "== installing: ${need[*]}"
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+# The same flags as the normal build (its default build type), tests left out.
+echo "== building vexmo (build-bench/)"
+cmake -S . -B build-bench -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-bench -j2 --target vexmo
+for tool in floor_probe spawn_measured; do
+  g++ -O2 -std=c++17 -Wall -Wextra -Wpedantic -Werror -Wl,--as-needed "bench/$tool.cpp" \
+    -o "build-bench/$tool"
+done
+
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+if [ -n "$(git status --porcelain -- src 2>/dev/null)" ]; then
+  commit="$commit+changes"
+fi
+exec python3 bench/bench.py --vexmo build-bench/vexmo --probe build-bench/floor_probe \
+  --launcher build-bench/spawn_measured \
+  --commit "$commit" --out bench/results/latest.md "$@"
