@@ -46,13 +46,15 @@ void run_requests(const RunSettings& settings) {
 
     discard_waiting_datagrams(socket);
     Outcome outcome = -kErrorNoBuffers;
+    std::uint64_t send_stamp = 0;
     if (data != nullptr) {
-      outcome = send_echo_request(socket, address, identifier,
-                                  static_cast<std::uint16_t>(stats.received), data, settings.size);
+      outcome =
+          send_echo_request(socket, address, identifier, static_cast<std::uint16_t>(stats.received),
+                            data, settings.size, &send_stamp);
     }
     ReplyView view;
     if (outcome > 0) {
-      outcome = wait_for_reply(socket, &address, &view);
+      outcome = wait_for_reply(socket, &address, &view, send_stamp);
     }
     stats.sent += 1;
 

@@ -38,7 +38,7 @@ void seal_echo_request(std::uint8_t* message, std::uint32_t size, std::uint64_t 
 
 Outcome send_echo_request(SocketHandle socket, const SocketAddress& destination,
                           std::uint16_t identifier, std::uint16_t sequence,
-                          const std::uint8_t* data, std::uint32_t size) {
+                          const std::uint8_t* data, std::uint32_t size, std::uint64_t* send_stamp) {
   const std::size_t length = size + kIcmpHeaderBytes;
   auto* message = static_cast<std::uint8_t*>(std::malloc(length));
   if (message == nullptr) {
@@ -47,7 +47,8 @@ Outcome send_echo_request(SocketHandle socket, const SocketAddress& destination,
   write_echo_request(message, identifier, sequence, data, size);
   // The copy of the data above stays outside the measured round trip:
   // only the checksum comes between this stamp and the send.
-  seal_echo_request(message, size, counter_now());
+  *send_stamp = counter_now();
+  seal_echo_request(message, size, *send_stamp);
   const std::int32_t sent = socket_send_to(socket, message, length, destination);
   // Taken before the release, which may touch the thread's last error.
   const int error = sent == kSocketError ? socket_last_error() : 0;

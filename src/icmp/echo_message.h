@@ -36,10 +36,11 @@ void seal_echo_request(std::uint8_t* message, std::uint32_t size, std::uint64_t 
 
 // Builds, stamps and sends one echo request; the bytes sent (size + 8) or
 // minus the Windows Sockets error number. A message buffer that cannot be
-// allocated fails the send with -10055 (no buffer space).
+// allocated fails the send with -10055 (no buffer space). *send_stamp
+// receives the stamp the request carries, which its echo reply must bring back.
 Outcome send_echo_request(SocketHandle socket, const SocketAddress& destination,
                           std::uint16_t identifier, std::uint16_t sequence,
-                          const std::uint8_t* data, std::uint32_t size);
+                          const std::uint8_t* data, std::uint32_t size, std::uint64_t* send_stamp);
 
 }  // namespace vexmo
 

@@ -67,8 +67,15 @@ std::uint16_t carried_identifier(const std::uint8_t* message) {
   return read_le16(message + (is_error_type(message[0]) ? kQuotedIdentifierOffset : 4));
 }
 
-bool is_answer(const std::uint8_t* message, std::uint16_t identifier) {
-  return message[0] != kTypeEchoRequest && carried_identifier(message) == identifier;
+bool is_answer(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,
+               std::uint64_t send_stamp) {
+  const std::uint8_t type = message[0];
+  if (is_error_type(type)) {
+    return length >= kQuotedIdentifierOffset + 2 && carried_identifier(message) == identifier;
+  }
+  return type == kTypeEchoReply && length >= kEchoDataOffset &&
+         carried_identifier(message) == identifier &&
+         read_le64(message + kSendStampOffset) == send_stamp;
 }
 
 void discard_waiting_datagrams(SocketHandle socket) {
@@ -79,7 +86,8 @@ void discard_waiting_datagrams(SocketHandle socket) {
   }
 }
 
-Outcome wait_for_reply(SocketHandle socket, SocketAddress* from, ReplyView* view) {
+Outcome wait_for_reply(SocketHandle socket, SocketAddress* from, ReplyView* view,
+                       std::uint64_t send_stamp) {
   // Zeroed once per wait: bytes past a short datagram read as zero (or as
   // what a longer datagram of the same wait left), never as stale memory.
   std::memset(g_receive_buffer, 0, sizeof g_receive_buffer);
@@ -100,7 +108,11 @@ Outcome wait_for_reply(SocketHandle socket, SocketAddress* from, ReplyView* view
       break;
     }
     *view = view_datagram(g_receive_buffer);
-    const bool answer = is_answer(view->message, identifier);
+    const std::size_t header_bytes = static_cast<std::size_t>(view->message - g_receive_buffer);
+    const std::size_t length = static_cast<std::size_t>(result) > header_bytes
+                                   ? static_cast<std::size_t>(result) - header_bytes
+                                   : 0;
+    const bool answer = is_answer(view->message, length, identifier, send_stamp);
     if (answer && view->message[0] == kTypeEchoReply) {
       write_le64(view->message + kReceiveStampOffset, counter_now());
     }

@@ -35,21 +35,30 @@ ReplyView view_datagram(std::uint8_t* datagram);
 // 12) that of the request they quote, otherwise the message's own.
 std::uint16_t carried_identifier(const std::uint8_t* message);
 
-// True when the message answers one of this process's requests. Our own echo
-// requests carry the identifier too (a raw socket sees them when the
-// destination is local); they are never an answer.
-bool is_answer(const std::uint8_t* message, std::uint16_t identifier);
+// True when the message of length bytes answers the request that carried
+// identifier and send_stamp:
+// - an echo reply with the identifier that echoes the request's send stamp
+//   intact (a late reply to an earlier request, or one whose stamp was
+//   forged, is not this request's answer: its time would be a lie);
+// - an ICMP error message (types 3, 4, 5, 11, 12) quoting the identifier.
+// Fields past the end of the datagram never match. Nothing else answers: not
+// our own echo requests (a raw socket sees them when the destination is
+// local) nor other types, which would leave the request without a line.
+bool is_answer(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,
+               std::uint64_t send_stamp);
 
 // Discards the datagrams already waiting on the socket: answers that came
 // after their own wait ended must not be taken for the next request's.
 void discard_waiting_datagrams(SocketHandle socket);
 
-// Waits for the answer to the current request. Returns its byte count with
+// Waits for the answer to the request that carried send_stamp (see
+// is_answer). Returns its byte count with
 // *view set into the process-wide receive buffer (valid until the next wait
 // or discard), or minus a Windows Sockets error number: -10060 when the
 // socket's receive timeout or the wait's own deadline passed. *from is left
 // holding the sender of the last datagram received.
-Outcome wait_for_reply(SocketHandle socket, SocketAddress* from, ReplyView* view);
+Outcome wait_for_reply(SocketHandle socket, SocketAddress* from, ReplyView* view,
+                       std::uint64_t send_stamp);
 
 }  // namespace vexmo
 

@@ -113,19 +113,42 @@ TEST(RunRequests, StaleAnswerIsNotTakenForTheNextRequest) {
   EXPECT_EQ(fake::state().discarded, 1);
 }
 
-TEST(RunRequests, UnreportedTypeIsPausedAfterButNotCounted) {
+TEST(RunRequests, EveryRequestGetsExactlyOneLine) {
   fake::reset();
+  // A type the reports leave alone, though it carries our identifier, is no
+  // answer: the request still ends with a line of its own.
   const Answer timestamp_reply = [](const fake::Sent& r) {
     std::vector<fake::Datagram> d = reply_after(r, 1000);
-    d[0].bytes[20] = 14;  // a type the reports leave alone, with our identifier
+    d[0].bytes[20] = 14;
     return d;
   };
   const std::string out = run_with(settings_for("10.0.0.2", 1), {timestamp_reply});
   EXPECT_EQ(out,
             "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "Request timeout.\n"
             "\nPackets: Sent 1, Received 0 (100% Lost)\n"
             "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n");
-  EXPECT_EQ(fake::state().sleeps.size(), 1u);
+  EXPECT_TRUE(fake::state().sleeps.empty());
+}
+
+TEST(RunRequests, LateReplyDuringTheNextWaitIsNotItsAnswer) {
+  fake::reset();
+  // The first reply comes 3.5 s after its request, inside the second
+  // request's wait; the second request's own reply follows 20 ms later.
+  const Answer late = [](const fake::Sent& r) { return reply_after(r, 3500000); };
+  const Answer prompt = [](const fake::Sent& r) { return reply_after(r, 20000); };
+  fake::state().on_send = [&](const fake::Sent& request) {
+    const std::vector<fake::Datagram> d =
+        fake::state().sent.size() == 1 ? late(request) : prompt(request);
+    fake::state().inbound.insert(fake::state().inbound.end(), d.begin(), d.end());
+  };
+  const std::string out = captured_stdout([] { run_requests(settings_for("10.0.0.2", 2)); });
+  EXPECT_EQ(out,
+            "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "Request timeout.\n"
+            "10.0.0.2: Time: 20.000 ms, Sequence: 0, Ttl: 63\n"
+            "\nPackets: Sent 2, Received 1 (50% Lost)\n"
+            "Rount Trip Time (Min/Avg/Max): 20.000 ms/20.000 ms/20.000 ms\n");
 }
 
 TEST(RunRequests, EmptyDatagramEndsTheWaitWithoutALineOrPause) {

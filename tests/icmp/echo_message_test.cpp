@@ -69,7 +69,9 @@ TEST(SendEchoRequest, SendsTheStampedMessage) {
   fake::state().now_us = 7777;
   std::vector<std::uint8_t> data(56, 0);
   const SocketAddress to = {kFamilyInet, 0, fake::address(10, 0, 0, 2)};
-  EXPECT_EQ(send_echo_request(3, to, 0x4321, 2, data.data(), 56), 64);
+  std::uint64_t stamp = 0;
+  EXPECT_EQ(send_echo_request(3, to, 0x4321, 2, data.data(), 56, &stamp), 64);
+  EXPECT_EQ(stamp, 7777u);
   ASSERT_EQ(fake::state().sent.size(), 1u);
   const fake::Sent& sent = fake::state().sent[0];
   ASSERT_EQ(sent.bytes.size(), 64u);
@@ -85,7 +87,8 @@ TEST(SendEchoRequest, FailureIsMinusTheErrorNumber) {
   fake::state().send_error = 10040;
   std::vector<std::uint8_t> data(65536, 0);
   const SocketAddress to = {kFamilyInet, 0, fake::address(10, 0, 0, 2)};
-  EXPECT_EQ(send_echo_request(3, to, 1, 0, data.data(), 65536), -10040);
+  std::uint64_t stamp = 0;
+  EXPECT_EQ(send_echo_request(3, to, 1, 0, data.data(), 65536, &stamp), -10040);
 }
 
 }  // namespace

@@ -14,14 +14,25 @@ namespace {
 
 constexpr std::uint16_t kOurId = 0x1234;  // low 16 bits of the fake process id
 constexpr std::uint16_t kOtherId = 0x4321;
+constexpr std::uint64_t kStamp = 500000;  // the send stamp of the request being answered
 
 std::vector<std::uint8_t> echo(std::uint8_t type, std::uint16_t identifier,
                                std::uint16_t sequence = 0) {
   std::vector<std::uint8_t> data(56, 0);
   std::vector<std::uint8_t> message(64);
   write_echo_request(message.data(), identifier, sequence, data.data(), 56);
-  seal_echo_request(message.data(), 56, 500000);
+  seal_echo_request(message.data(), 56, kStamp);
   message[0] = type;
+  return message;
+}
+
+std::vector<std::uint8_t> stamped(std::vector<std::uint8_t> message, std::uint64_t stamp) {
+  write_le64(message.data() + kSendStampOffset, stamp);
+  return message;
+}
+
+std::vector<std::uint8_t> truncated(std::vector<std::uint8_t> message, std::size_t length) {
+  message.resize(length);
   return message;
 }
 
@@ -66,8 +77,25 @@ TEST(WaitForReply, RecognisesTheAnswer) {
        3000, 0, -10060, 0, 2},
       {"reply with IP options", {arriving(fake::ip_datagram(echo(0, kOurId), 64, 8), t0 + 5000)},
        3000, 0, 96, 0, 1},
-      {"unreported type with our identifier ends the wait",
-       {arriving(fake::ip_datagram(echo(13, kOurId), 64), t0 + 100)}, 3000, 0, 84, 13, 1},
+      {"unreported type with our identifier is skipped",
+       {arriving(fake::ip_datagram(echo(13, kOurId), 64), t0 + 100)}, 3000, 0, -10060, 0, 2},
+      {"reply to an earlier request skipped for this one's",
+       {arriving(fake::ip_datagram(stamped(echo(0, kOurId), kStamp - 3000000), 64), t0 + 100),
+        arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 200)},
+       3000, 0, 84, 0, 2},
+      {"forged stamps never answer",
+       {arriving(fake::ip_datagram(stamped(echo(0, kOurId), 0), 64), t0 + 100),
+        arriving(fake::ip_datagram(stamped(echo(0, kOurId), ~0ull), 64), t0 + 200),
+        arriving(fake::ip_datagram(stamped(echo(0, kOurId), t0 + 900000), 64), t0 + 300)},
+       3000, 0, -10060, 0, 4},
+      {"echo reply too short to carry the stamps",
+       {arriving(fake::ip_datagram(truncated(echo(0, kOurId), 16), 64), t0 + 100)}, 3000, 0,
+       -10060, 0, 2},
+      {"error whose quote is cut before the identifier",
+       {arriving(fake::ip_datagram(echo(0, kOtherId), 64), t0 + 50),
+        arriving(fake::ip_datagram(truncated(fake::error_about(11, 0, request), 30), 255),
+                 t0 + 100)},
+       3000, 0, -10060, 0, 3},
       {"matching reply after the deadline",
        {arriving(fake::ip_datagram(echo(0, kOtherId), 64), t0 + 2999000),
         arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 3001000)},
@@ -96,7 +124,7 @@ TEST(WaitForReply, RecognisesTheAnswer) {
     fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
     SocketAddress from = {0, 0, 0};
     ReplyView view;
-    const Outcome outcome = wait_for_reply(3, &from, &view);
+    const Outcome outcome = wait_for_reply(3, &from, &view, kStamp);
     EXPECT_EQ(outcome, c.expected) << c.name;
     EXPECT_EQ(fake::state().receives, c.receives) << c.name;
     if (c.expected > 0) {
@@ -111,7 +139,7 @@ TEST(WaitForReply, StampsOnlyMatchingEchoReplies) {
   fake::state().inbound.push_back(arriving(fake::ip_datagram(echo(0, kOurId), 64), 1012345));
   SocketAddress from = {0, 0, 0};
   ReplyView view;
-  ASSERT_EQ(wait_for_reply(3, &from, &view), 84);
+  ASSERT_EQ(wait_for_reply(3, &from, &view, kStamp), 84);
   EXPECT_EQ(read_le64(view.message + kSendStampOffset), 500000u);
   EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), 1012345u);
   ASSERT_NE(view.ip_header, nullptr);
@@ -122,7 +150,7 @@ TEST(WaitForReply, StampsOnlyMatchingEchoReplies) {
   std::vector<std::uint8_t> foreign = echo(0, kOtherId);
   write_le64(foreign.data() + kReceiveStampOffset, 42);
   fake::state().inbound.push_back(arriving(fake::ip_datagram(foreign, 64), 1000100));
-  ASSERT_EQ(wait_for_reply(3, &from, &view), -10060);
+  ASSERT_EQ(wait_for_reply(3, &from, &view, kStamp), -10060);
   EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), 42u);
 }
 
@@ -130,7 +158,7 @@ TEST(WaitForReply, AddressRecordIsResetWhenNothingArrives) {
   fake::reset();
   SocketAddress from = {kFamilyInet, 0x1111, fake::address(10, 0, 0, 9)};
   ReplyView view;
-  EXPECT_EQ(wait_for_reply(3, &from, &view), -10060);
+  EXPECT_EQ(wait_for_reply(3, &from, &view, kStamp), -10060);
   EXPECT_EQ(from.family, kFamilyInet);
   EXPECT_EQ(from.port, 0);
   EXPECT_EQ(from.address, 0u);
@@ -143,7 +171,7 @@ TEST(WaitForReply, UnreadableTimeoutMeansNoDeadline) {
       arriving(fake::ip_datagram(echo(0, kOurId), 64), 1000000 + 10000000));
   SocketAddress from = {0, 0, 0};
   ReplyView view;
-  EXPECT_EQ(wait_for_reply(3, &from, &view), 84);
+  EXPECT_EQ(wait_for_reply(3, &from, &view, kStamp), 84);
 }
 
 TEST(ViewDatagram, FindsTheMessageBehindAnyHeaderLength) {
@@ -164,15 +192,21 @@ TEST(ViewDatagram, FindsTheMessageBehindAnyHeaderLength) {
   }
 }
 
-TEST(CarriedIdentifier, ErrorTypesQuoteTheRequest) {
+TEST(IsAnswer, ErrorTypesQuoteTheRequestRepliesEchoTheStamp) {
   for (int type = 0; type < 256; ++type) {
     std::uint8_t message[64] = {};
     message[0] = static_cast<std::uint8_t>(type);
     write_le16(message + 4, 0x1111);
     write_le16(message + 32, 0x2222);
+    write_le64(message + kSendStampOffset, kStamp);
     const bool error = type == 3 || type == 4 || type == 5 || type == 11 || type == 12;
     EXPECT_EQ(carried_identifier(message), error ? 0x2222 : 0x1111) << type;
-    EXPECT_EQ(is_answer(message, 0x1111), !error && type != 8) << type;
+    // Only echo replies and the error kinds that are reported answer.
+    EXPECT_EQ(is_answer(message, sizeof message, error ? 0x2222 : 0x1111, kStamp),
+              error || type == 0)
+        << type;
+    EXPECT_FALSE(is_answer(message, sizeof message, 0x3333, kStamp)) << type;
+    EXPECT_FALSE(is_answer(message, error ? 33 : 23, error ? 0x2222 : 0x1111, kStamp)) << type;
   }
 }
 
