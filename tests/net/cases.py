@@ -49,6 +49,8 @@ class Case:
     tail: float = None  # at least this long from the last request to the end
     limit: float = 20.0  # the run is killed after this many seconds
     solo: bool = False  # runs alone: other cases' ICMP traffic would end its waits
+    runner: object = None  # run by nobody, where and how (privilege_cases.Runner); None: root on H
+    checks: list = field(default_factory=list)  # checks of the result alone
 
 
 CASES = []

@@ -30,6 +30,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import netlab  # noqa: E402
 import cases  # noqa: E402
+import privilege_cases  # noqa: E402  (adds the unprivileged cases)
 
 SKIP = 77
 
@@ -73,7 +74,7 @@ def default_wire_checks(case, reqs, result):
             problems.append(where + "DF bit %s" % ("set" if r.df else "clear"))
         if "-i" not in case.args and r.ttl != 63:
             problems.append(where + "TTL after the router %d, expected 63" % r.ttl)
-        if r.src != netlab.H_ADDR:
+        if r.src != (case.runner.source if case.runner else netlab.H_ADDR):
             problems.append(where + "source %s" % r.src)
         if i and r.stamp <= reqs[i - 1].stamp:
             problems.append(where + "send stamp %d not above the one before (%d)"
@@ -90,6 +91,8 @@ def check_case(case, result, topo, opts):
     if result.stderr and not opts.allow_stderr:
         problems.append("wrote to standard error")
     problems += netlab.check_output(case.expect, result.stdout)
+    for check in case.checks:
+        problems += check(result)
     took = result.end - result.start
     if case.elapsed:
         lo, hi = case.elapsed
@@ -115,7 +118,8 @@ def check_case(case, result, topo, opts):
 
 
 def report(case, result, problems, topo):
-    cmd = " ".join(shlex.quote(a) for a in netlab.nsx(topo, "host") + result.argv)
+    runs = privilege_cases.command(topo, case.runner) if case.runner else netlab.nsx(topo, "host")
+    cmd = " ".join(shlex.quote(a) for a in runs + result.argv)
     out = ["FAIL: " + case.name,
            "  command: " + cmd,
            "  exit status %s after %.2f s" % (result.status, result.end - result.start)]
@@ -157,6 +161,8 @@ def main():
         return 1
     prefix[0] = os.path.abspath(prefix[0]) if os.path.exists(prefix[0]) else prefix[0]
     netlab.IDENTIFIER_MODE[0] = opts.identifier
+    if not privilege_cases.applies(prefix):
+        selected = [c for c in selected if not c.runner]
     if os.geteuid() != 0:
         give_up("not root")
     if not shutil.which("ip") or not shutil.which("iptables"):
@@ -174,6 +180,8 @@ def main():
         err = netlab.setup_topology(topo, cases.ROUTED)
         if not err:
             err = netlab.start_responder(topo, cases.RESPONDER)
+        if not err and any(c.runner for c in selected):
+            err = privilege_cases.setup(topo, prefix[0])
         if err:
             print("net suite: FAILED, setting up the network: %s" % err, flush=True)
             return 1
@@ -181,7 +189,10 @@ def main():
               % (topo.rid, time.monotonic() - started, len(selected)), flush=True)
 
         def one(case):
-            result = netlab.run_program(topo, prefix, case.args, case.limit)
+            if case.runner:
+                result = privilege_cases.run(topo, case.runner, case.args, case.limit)
+            else:
+                result = netlab.run_program(topo, prefix, case.args, case.limit)
             return case, result, check_case(case, result, topo, opts)
 
         failed = []
