@@ -40,6 +40,8 @@ void apply_socket_options(SocketHandle socket, const RunSettings& settings) {
   if (settings.dont_fragment) {
     socket_set_option(socket, SocketOption::dont_fragment, 1);
   }
+  // Other processes' ICMP traffic must not fill the receive buffer.
+  socket_accept_only_identifier(socket, echo_identifier());
 }
 
 void close_icmp_socket(SocketHandle socket) {

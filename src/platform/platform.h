@@ -56,6 +56,14 @@ int socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t va
 // on failure (then *timeout_ms is left unchanged).
 int socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms);
 
+// Keeps from the socket, where the system can filter in its kernel, every
+// datagram that cannot answer a request carrying identifier (see
+// is_answer): under a flood of other traffic the receive buffer then still
+// has room for the answer. Where it cannot, or where the kernel already
+// hands the socket only its own replies, this does nothing. 0 on success,
+// kSocketError on failure.
+int socket_accept_only_identifier(SocketHandle socket, std::uint16_t identifier);
+
 // Sends one datagram; the byte count or kSocketError.
 std::int32_t socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                             const SocketAddress& to);

@@ -138,6 +138,10 @@ int winsock_error_from_errno(int error) {
   }
 }
 
+void remember_socket_errno() {
+  remember_errno();
+}
+
 timeval timeval_from_ms(std::uint32_t milliseconds) {
   timeval value;
   value.tv_sec = static_cast<time_t>(milliseconds / 1000);

@@ -19,6 +19,10 @@ int winsock_error_from_errno(int error);
 timeval timeval_from_ms(std::uint32_t milliseconds);
 std::uint32_t ms_from_timeval(const timeval& value);
 
+// Keeps errno, translated, as the error socket_last_error reports: for the
+// backend's socket operations that live in files of their own.
+void remember_socket_errno();
+
 }  // namespace vexmo
 
 #endif  // VEXMO_PLATFORM_PLATFORM_POSIX_H

@@ -72,6 +72,10 @@ int socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t va
   return kSocketError;
 }
 
+int socket_accept_only_identifier(SocketHandle, std::uint16_t) {
+  return 0;  // Windows Sockets has no filter for raw sockets
+}
+
 int socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms) {
   DWORD timeout = 0;
   int length = sizeof timeout;

@@ -267,6 +267,11 @@ TEST(ApplySocketOptions, SetsOnlyWhatWasAskedInOrder) {
     c.change(&settings);
     apply_socket_options(3, settings);
     EXPECT_EQ(fake::state().options, c.expected) << c.name;
+    // Last, once, with the identifier the requests carry (low 16 bits of
+    // the process id 0x00051234).
+    const std::vector<std::pair<std::uint16_t, std::size_t>> filters = {
+        {0x1234, c.expected.size()}};
+    EXPECT_EQ(fake::state().identifier_filters, filters) << c.name;
   }
 }
 

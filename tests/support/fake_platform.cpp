@@ -75,6 +75,11 @@ int socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
   return 0;
 }
 
+int socket_accept_only_identifier(SocketHandle, std::uint16_t identifier) {
+  state().identifier_filters.emplace_back(identifier, state().options.size());
+  return 0;
+}
+
 int socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
   if (state().timeout_option_fails) {
     state().last_error = 10042;

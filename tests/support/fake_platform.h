@@ -36,6 +36,9 @@ struct State {
   std::deque<Datagram> inbound;
   std::vector<Sent> sent;
   std::vector<std::pair<SocketOption, std::uint32_t>> options;
+  // Each call of socket_accept_only_identifier: the identifier and how many
+  // options had been set before it.
+  std::vector<std::pair<std::uint16_t, std::size_t>> identifier_filters;
   std::vector<std::uint32_t> sleeps;
   std::map<std::string, std::uint32_t> names;  // name -> address (network order)
   std::vector<std::string> looked_up;          // every name resolve_name was asked for

@@ -1,0 +1,35 @@
+// A kernel-side filter for the raw ICMP socket (Linux classic BPF). A raw
+// socket is handed every ICMP datagram that reaches the host; under a flood
+// of other traffic its receive buffer fills and the answer we wait for is
+// dropped before the wait ever sees it. The filter keeps on the socket only
+// datagrams whose identifier could be ours, read as the wait reads it, so it
+// never holds back a datagram the wait would take.
+#ifndef VEXMO_PLATFORM_POSIX_SOCKET_FILTER_H
+#define VEXMO_PLATFORM_POSIX_SOCKET_FILTER_H
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__linux__)
+#include <linux/filter.h>
+#endif
+
+namespace vexmo {
+
+#if defined(__linux__)
+constexpr std::size_t kIdentifierFilterLength = 18;
+
+// The program, for a datagram that starts with its IPv4 header (as a raw
+// socket receives it; without a valid header, the datagram is taken as a
+// bare ICMP message, as the wait takes it): keep it whole when the
+// identifier stored least significant byte first, for types 3, 4, 5, 11
+// and 12 at offset 32 of the message (in the quoted request) and for every
+// other type at offset 4, is identifier; drop it otherwise, and when that
+// field lies past its end.
+void build_identifier_filter(std::uint16_t identifier,
+                             sock_filter (&program)[kIdentifierFilterLength]);
+#endif
+
+}  // namespace vexmo
+
+#endif  // VEXMO_PLATFORM_POSIX_SOCKET_FILTER_H

@@ -1,0 +1,191 @@
+// The raw socket's identifier filter, run by the kernel itself: it is
+// attached to one end of a datagram socket pair, and a datagram sent from the
+// other end arrives exactly when the filter keeps it (a unix datagram socket
+// hands its filter the datagram from its first byte, as a raw socket hands
+// it the IPv4 header).
+#include "platform/posix_socket_filter.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "icmp/icmp_socket.h"
+#include "platform/platform.h"
+
+namespace vexmo {
+namespace {
+
+constexpr std::uint16_t kOurs = 0x1234;
+
+struct Pair {
+  int sender = -1;
+  int receiver = -1;
+};
+
+Pair filtered_pair(std::uint16_t identifier) {
+  int fds[2];
+  Pair pair;
+  if (socketpair(AF_UNIX, SOCK_DGRAM, 0, fds) != 0) {
+    ADD_FAILURE() << "socketpair: " << std::strerror(errno);
+    return pair;
+  }
+  pair.sender = fds[0];
+  pair.receiver = fds[1];
+  EXPECT_EQ(socket_accept_only_identifier(static_cast<SocketHandle>(pair.receiver), identifier), 0);
+  return pair;
+}
+
+void close_pair(const Pair& pair) {
+  close(pair.sender);
+  close(pair.receiver);
+}
+
+// True when the datagram came through the filter whole.
+bool passes(const Pair& pair, const std::vector<std::uint8_t>& datagram) {
+  const std::uint8_t empty = 0;
+  const ssize_t sent =
+      send(pair.sender, datagram.empty() ? &empty : datagram.data(), datagram.size(), 0);
+  EXPECT_EQ(sent, static_cast<ssize_t>(datagram.size()));
+  std::uint8_t buffer[2048];
+  const ssize_t got = recv(pair.receiver, buffer, sizeof buffer, MSG_DONTWAIT);
+  if (got < 0) {
+    EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK) << std::strerror(errno);
+    return false;
+  }
+  EXPECT_EQ(got, static_cast<ssize_t>(datagram.size())) << "the filter cut the datagram";
+  return true;
+}
+
+// An IPv4 header of header_words words (options zero) in front of message.
+std::vector<std::uint8_t> with_header(std::vector<std::uint8_t> message, int header_words = 5) {
+  std::vector<std::uint8_t> datagram(static_cast<std::size_t>(header_words) * 4, 0);
+  datagram[0] = static_cast<std::uint8_t>(0x40 | header_words);
+  datagram[8] = 64;
+  datagram[9] = 1;
+  datagram.insert(datagram.end(), message.begin(), message.end());
+  return datagram;
+}
+
+// An ICMP message of the type with identifier stored low byte first at
+// offset (4 for echo messages, 32 for errors: in the quoted request).
+std::vector<std::uint8_t> message(std::uint8_t type, std::uint16_t identifier, std::size_t offset,
+                                  std::size_t length) {
+  std::vector<std::uint8_t> m(length, 0);
+  m[0] = type;
+  if (offset + 1 < length) {
+    m[offset] = static_cast<std::uint8_t>(identifier);
+    m[offset + 1] = static_cast<std::uint8_t>(identifier >> 8);
+  }
+  return m;
+}
+
+TEST(IdentifierFilter, KeepsWhatCouldBeOursAndDropsTheRest) {
+  const Pair pair = filtered_pair(kOurs);
+  std::vector<std::uint8_t> quoting_ours_at_4 = message(3, 0x9999, 32, 60);
+  quoting_ours_at_4[4] = 0x34, quoting_ours_at_4[5] = 0x12;
+  std::vector<std::uint8_t> bare_bad_header = message(0x44, kOurs, 4, 24);
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> datagram;
+    bool kept;
+  } cases[] = {
+      {"echo reply, ours", with_header(message(0, kOurs, 4, 64)), true},
+      {"echo reply, foreign", with_header(message(0, 0x1235, 4, 64)), false},
+      {"echo reply, ours in network order", with_header(message(0, 0x3412, 4, 64)), false},
+      {"echo reply behind 4 option bytes", with_header(message(0, kOurs, 4, 64), 6), true},
+      {"echo reply behind 40 option bytes", with_header(message(0, kOurs, 4, 64), 15), true},
+      {"options: identifier where no options would put it",
+       with_header(message(0, 0x0000, 4, 64), 6), false},
+      {"destination unreachable quoting ours", with_header(message(3, kOurs, 32, 36)), true},
+      {"source quench quoting ours", with_header(message(4, kOurs, 32, 36)), true},
+      {"redirect quoting ours", with_header(message(5, kOurs, 32, 36)), true},
+      {"time exceeded quoting ours", with_header(message(11, kOurs, 32, 36)), true},
+      {"parameter problem quoting ours", with_header(message(12, kOurs, 32, 36)), true},
+      {"time exceeded quoting ours, options", with_header(message(11, kOurs, 32, 36), 8), true},
+      {"destination unreachable quoting a foreign request", with_header(message(3, 0x4321, 32, 36)),
+       false},
+      {"error: ours at offset 4 is not what it quotes", with_header(quoting_ours_at_4), false},
+      {"error cut after the identifier", with_header(message(11, kOurs, 32, 34)), true},
+      {"error cut inside the identifier", with_header(message(11, kOurs, 32, 33)), false},
+      {"echo reply cut inside the identifier", with_header(message(0, kOurs, 4, 5)), false},
+      {"header only", with_header({}), false},
+      {"empty datagram", {}, false},
+      {"other type carrying ours at 4", with_header(message(13, kOurs, 4, 20)), true},
+      {"own echo request (loopback)", with_header(message(8, kOurs, 4, 64)), true},
+      {"other type, foreign", with_header(message(13, 0x0001, 4, 20)), false},
+      {"no IPv4 header: a bare echo reply", message(0, kOurs, 4, 24), true},
+      {"no IPv4 header: a bare error", message(11, kOurs, 32, 40), true},
+      {"first byte 0x44 (no valid header): bare", bare_bad_header, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(passes(pair, c.datagram), c.kept) << c.name;
+  }
+  close_pair(pair);
+}
+
+// The filter keeps a datagram exactly when the wait would find the
+// identifier in it; in particular it never drops an answer.
+TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
+  const Pair pair = filtered_pair(kOurs);
+  std::mt19937 random(20240611);
+  const std::uint8_t types[] = {0, 3, 4, 5, 8, 11, 12, 13, 0x45, 255};
+  int kept = 0;
+  for (int i = 0; i < 4000; ++i) {
+    std::vector<std::uint8_t> datagram(random() % 120);
+    for (auto& byte : datagram) {
+      byte = static_cast<std::uint8_t>(random());
+    }
+    std::size_t start = 0;
+    if (!datagram.empty() && random() % 4 != 0) {
+      datagram[0] = static_cast<std::uint8_t>(0x45 + random() % 11);
+      start = static_cast<std::size_t>(datagram[0] & 0x0F) * 4;
+    }
+    if (start < datagram.size()) {
+      datagram[start] = types[random() % sizeof types];
+      const std::size_t offsets[] = {4, 32};
+      const std::size_t at = start + offsets[random() % 2];
+      if (random() % 3 != 0 && at + 1 < datagram.size()) {
+        datagram[at] = 0x34, datagram[at + 1] = 0x12;
+      }
+    }
+    // What the wait sees: the message behind the header, in a buffer
+    // long enough that no field of it lies past the end.
+    std::vector<std::uint8_t> buffer(datagram);
+    buffer.resize(datagram.size() + 64, 0);
+    const ReplyView view = view_datagram(buffer.data());
+    const std::size_t header = static_cast<std::size_t>(view.message - buffer.data());
+    const std::size_t length = datagram.size() > header ? datagram.size() - header : 0;
+    const std::size_t offset =
+        (length > 0 && (view.message[0] == 3 || view.message[0] == 4 || view.message[0] == 5 ||
+                        view.message[0] == 11 || view.message[0] == 12))
+            ? 32
+            : 4;
+    const bool carries_ours = length >= offset + 2 && carried_identifier(view.message) == kOurs;
+    const bool answer = length > 0 && is_answer(view.message, length, kOurs,
+                                                length >= 16 ? read_le64(view.message + 8) : 0);
+    const bool through = passes(pair, datagram);
+    kept += through;
+    ASSERT_EQ(through, carries_ours) << "datagram " << i << " of " << datagram.size() << " bytes";
+    ASSERT_TRUE(through || !answer) << "datagram " << i << ": an answer was dropped";
+  }
+  EXPECT_GT(kept, 500);  // both sides were really exercised
+  close_pair(pair);
+}
+
+TEST(IdentifierFilter, ReportsAFailureToAttach) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, fds), 0);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_EQ(socket_accept_only_identifier(static_cast<SocketHandle>(fds[1]), kOurs), kSocketError);
+  EXPECT_EQ(socket_last_error(), 10038);  // EBADF
+}
+
+}  // namespace
+}  // namespace vexmo
