@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace vexmo {
@@ -180,9 +182,11 @@ SocketHandle socket_open_icmp() {
   // Set-uid root or file capabilities were needed for the socket alone.
   // Every option applied later works without them, and names are resolved
   // later still. Going on elevated when they cannot be given up is no
-  // option: the process ends here, with status 1, before it does anything.
+  // option: the process ends here, with status 1, before it does anything,
+  // and says why rather than leaving the user with no output at all.
   if (!drop_elevated_privileges()) {
-    _exit(1);
+    std::printf("Can not give up elevated privileges.\n");
+    std::exit(1);
   }
   return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
 }
