@@ -1,0 +1,196 @@
+"""Runs the namespace suite's program under Wine: vexmo.exe, the Windows build.
+
+    sudo tests/net/run_suite.py --vexmo "wine build-windows/vexmo.exe" --wine
+
+What differs from a native run, and why:
+
+- Wine's server (wineserver) creates the sockets of every Windows program it
+  serves, so a raw socket lives in the network namespace of the server, not
+  of the program. H gets a Wine prefix of its own, and its wineserver is
+  started inside H before the first case. The prefix is a copy of a prepared
+  one (WINEPREFIX, when it names one) whose large files are hard links;
+  without one it is made from scratch, which takes some ten seconds.
+- Wine's process ids are its own, not Linux's, and vexmo puts the low 16 bits
+  of its process id on the wire. The program is started by
+  vexmo_wine_launch.exe (built beside vexmo.exe from wine_launch.cpp), which
+  writes the Windows process id of vexmo.exe to a file before it runs; that id
+  stands in the result for the Linux pid of a native run. The launcher also
+  times vexmo.exe from its start to its end, and the bounds on a whole run
+  apply to that time: starting a second Windows process costs Wine a few
+  tenths of a second more on a loaded machine, which no bound should absorb.
+- A Windows console program ends its lines with CR LF (the C runtime's text
+  mode); the output is compared with the CRs taken out again, and a bare LF
+  is reported as a problem.
+
+Where the run under Wine shows Linux and not Windows (the cases still pass,
+because the suite's network is Linux on both sides):
+- the time to live of a request without -i is Linux's 64, where Windows would
+  send 128 (the suite expects 63 behind the router);
+- -t reaches the wire because Linux honours IP_TOS; Windows accepts the option
+  but leaves the byte to its QoS policy;
+- after "Fragmentation needed" the next -f send is refused with 10040 by the
+  Linux kernel's path MTU cache, through Wine's mapping of EMSGSIZE;
+- Linux sets DF on raw sockets by default, Windows does not; Wine opens its
+  sockets without DF, as Windows does, so "without -f" cases hold as on
+  Windows.
+"""
+import os
+import shutil
+import subprocess
+import threading
+import time
+
+import netlab
+
+LAUNCHER = "vexmo_wine_launch.exe"
+# Files at least this large are hard-linked into H's prefix: Wine's DLLs,
+# which it never writes. Registry and configuration files are copied.
+LINK_BYTES = 64 * 1024
+
+
+class State:
+    prefix = None  # H's Wine prefix
+    exe = None  # vexmo.exe, absolute
+    launcher = None
+    runs = 0
+    lock = threading.Lock()
+
+
+def windows_path(path):
+    """The path as Wine's drive Z: (the Linux root) names it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def env_argv(*cmd):
+    return ["env", "WINEPREFIX=" + State.prefix, "WINEDEBUG=-all"] + list(cmd)
+
+
+def copy_prefix(template, dest):
+    """Copies a prepared prefix. The file 'wineserver' at its top names the
+    server's directory in Debian's Wine: it is left out, so that the copy gets
+    a server of its own."""
+    for root, dirs, files in os.walk(template):
+        rel = os.path.relpath(root, template)
+        target = os.path.join(dest, rel) if rel != "." else dest
+        os.makedirs(target, exist_ok=True)
+        for name in dirs + files:
+            src = os.path.join(root, name)
+            dst = os.path.join(target, name)
+            if rel == "." and name in ("wineserver", ".vexmo-ready"):
+                continue
+            if os.path.islink(src):
+                os.symlink(os.readlink(src), dst)
+                if name in dirs:
+                    dirs.remove(name)
+            elif name in files:
+                if os.path.getsize(src) >= LINK_BYTES:
+                    os.link(src, dst)
+                else:
+                    shutil.copy2(src, dst)
+
+
+def prepared_template():
+    prefix = os.environ.get("WINEPREFIX")
+    if prefix and os.path.exists(os.path.join(prefix, "system.reg")):
+        return prefix
+    return None
+
+
+def start(topo, program):
+    """Prepares H for Windows programs. program: the suite's --vexmo command,
+    'wine PATH.exe' or just 'PATH.exe'. Returns an error text or None."""
+    exe = [p for p in program if p.lower().endswith(".exe")]
+    if len(exe) != 1 or not os.path.exists(exe[0]):
+        return "--wine needs the path of vexmo.exe in --vexmo, got %s" % " ".join(program)
+    State.exe = os.path.abspath(exe[0])
+    State.launcher = os.path.join(os.path.dirname(State.exe), LAUNCHER)
+    if not os.path.exists(State.launcher):
+        return "%s is missing: build it with the Windows build (cmake --build build-windows)" % State.launcher
+    if not shutil.which("wine") or not shutil.which("wineserver"):
+        return "wine is not installed"
+    State.prefix = os.path.join(topo.workdir, "wine-prefix")
+    template = prepared_template()
+    started = time.monotonic()
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if template:
+        copy_prefix(template, State.prefix)
+    else:
+        os.makedirs(State.prefix)
+        subprocess.run(netlab.nsx(topo, "host", *env_argv("wineboot", "--init")), **quiet)
+    # The server, inside H, kept until stop(). Its helpers (services.exe and
+    # the like) start with the first program and inherit its standard
+    # handles: that first program gets none, or a case's output pipe would
+    # stay open until the server ends.
+    subprocess.run(netlab.nsx(topo, "host", *env_argv("wineserver", "-p")), **quiet)
+    subprocess.run(netlab.nsx(topo, "host", *env_argv("wine", State.exe)), timeout=120, **quiet)
+    result = run_program(topo, program, [], 60)
+    if result.status != 255 or "Syntax: vexmo" not in result.stdout or result.pid < 0:
+        return "vexmo.exe does not run under Wine (status %s): %s%s" % (
+            result.status, result.stdout[:200], result.stderr[:400])
+    netlab.log("wine: prefix %s ready in H in %.1f s (%s)" % (
+        State.prefix, time.monotonic() - started, "copied" if template else "made"))
+    return None
+
+
+def run_program(topo, program, args, limit_s):
+    """As netlab.run_program, for vexmo.exe under Wine. The result's pid is
+    the Windows process id of vexmo.exe (-1 if the launcher reported none)."""
+    with State.lock:
+        State.runs += 1
+        pidfile = os.path.join(topo.workdir, "wine-pid-%d" % State.runs)
+    argv = netlab.nsx(topo, "host", *env_argv("wine", State.launcher, windows_path(pidfile),
+                                               windows_path(State.exe), *args))
+    start = time.monotonic()
+    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    with topo.lock:
+        topo.children[proc.pid] = proc
+    killed = False
+    try:
+        out, err = proc.communicate(timeout=limit_s)
+    except subprocess.TimeoutExpired:
+        killed = True
+        proc.kill()  # the launcher's job object ends vexmo.exe with it
+        try:
+            out, err = proc.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            out, err = b"", b"wine.py: the output pipe stayed open after the kill\n"
+    end = time.monotonic()
+    with topo.lock:
+        topo.children.pop(proc.pid, None)
+    pid = -1
+    try:
+        with open(pidfile) as f:
+            lines = f.read().split()
+        os.unlink(pidfile)
+        pid = int(lines[0])
+        if len(lines) > 1:
+            # the program's own time, without the start of the launcher
+            start = end - int(lines[1]) / 1e6
+    except (OSError, ValueError, IndexError):
+        err += b"wine.py: the launcher reported no process id\n"
+    stdout = out.decode("latin-1")
+    bare = stdout.replace("\r\n", "").count("\n")
+    if bare:
+        err += b"wine.py: %d line feeds without a carriage return\n" % bare
+    return netlab.Result(list(program) + list(args), proc.returncode, stdout.replace("\r\n", "\n"),
+                         err.decode("latin-1"), pid, start, end, killed)
+
+
+def stop(topo):
+    """Ends H's wineserver and every Windows program it still serves."""
+    if not State.prefix or not os.path.isdir(State.prefix):
+        return
+    server_dir = None
+    try:
+        with open(os.path.join(State.prefix, "wineserver")) as f:
+            server_dir = os.path.join("/tmp", f.read().strip())
+    except OSError:
+        pass
+    subprocess.run(env_argv("wineserver", "-k"), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(env_argv("wineserver", "-w"), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    if server_dir and os.path.basename(server_dir).startswith("wine-"):
+        shutil.rmtree(server_dir, ignore_errors=True)
+    shutil.rmtree(State.prefix, ignore_errors=True)
