@@ -142,13 +142,18 @@ TEST(Win32Socket, ReceiveTimeoutReadsBackExactly) {
 }
 
 // The wait relies on a receive ending by the timeout with 10060, and on the
-// socket serving the next request afterwards.
+// socket serving the next request afterwards. Windows may refuse a receive
+// on a socket not bound yet (10022); its first send binds it, so the case
+// sends first, as vexmo does.
 TEST(Win32Socket, ReceiveEndsAfterTheTimeoutWith10060AndTheSocketLivesOn) {
   std::string why;
   const SocketHandle socket = open_raw_socket(&why);
   if (socket == kInvalidSocket) {
     GTEST_SKIP() << why;
   }
+  const std::uint64_t first = fresh_tag();
+  ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
+  ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
   ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, 200), 0);
   std::vector<std::uint8_t> buffer(65536 + 24);
   std::int32_t received = 0;
@@ -268,6 +273,9 @@ TEST(Win32Socket, ReceiveWaitingNeverBlocks) {
   if (socket == kInvalidSocket) {
     GTEST_SKIP() << why;
   }
+  const std::uint64_t first = fresh_tag();  // bound by its first send, as in vexmo
+  ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
+  ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
   std::vector<std::uint8_t> buffer(65536 + 24);
   for (int i = 0; i < kMaxDatagrams; ++i) {
     const std::uint64_t start = counter_now();
