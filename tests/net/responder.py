@@ -8,15 +8,25 @@ configured for that address. The packet layout and checksum here are written
 from RFC 791/792 on purpose and share nothing with the program under test.
 
 Usage: responder.py CONFIG.json LOGDIR
-CONFIG maps an address to {"actions": [...], "answer_every": N, "answer_from": K}.
+CONFIG maps an address to {"actions": [...], "answer_every": N, "answer_from": K};
+the key "_lan_netns" names a network namespace on the LAN of the host under
+test, from which actions with lan: true are sent (unforwarded, so that the
+host sees the TTL as sent).
 Each action is {"at": milliseconds after the request, "do": KIND, ...}:
   reply     echo reply; options: ip option bytes (multiple of 4, NOPs),
-            foreign: identifier inverted, bad_checksum: checksum spoiled
+            foreign: identifier inverted, bad_checksum: checksum spoiled,
+            stamp: the send stamp (bytes 8 to 15) forged: "zero", "ones",
+            "future" (a second past the monotonic clock, which the namespaces
+            share), "past" (one nanosecond before the request's own),
+            code, ttl: of the reply, src: sender address (default the
+            request's destination), lan: sent from the LAN namespace
   error     ICMP error quoting the request; type, code, rest (4 bytes, hex),
             gateway (dotted, for redirects), options, quote (bytes of the
             request quoted after its IP header, default 8)
   carrying  a message of another type with the request's identifier and
             sequence at offsets 4 and 6; type, code
+  flood     count messages like carrying, one after another, their types
+            taken in turn from types
   junk      raw IP payload given as hex, sent as it stands
 Requests are numbered from 0 per address; with answer_every N only requests
 whose number n satisfies n % N == answer_from get the actions.
@@ -89,13 +99,41 @@ class Sender:
         self.plain.setsockopt(socket.IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT)
         self.plain.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
 
-    def send(self, src, dst, payload, option_bytes=0):
-        if option_bytes or len(payload) < 8 or len(payload) + 20 <= 1400:
-            self.hdrincl.sendto(ip_packet(src, dst, payload, 64, option_bytes), (dst, 0))
+        self.lan = None
+
+    def open_lan(self, netns):
+        """A header-including socket in the LAN namespace: a socket stays in
+        the namespace it was made in."""
+        import ctypes
+        libc = ctypes.CDLL(None, use_errno=True)
+        with open("/proc/self/ns/net") as home, open("/run/netns/" + netns) as there:
+            if libc.setns(there.fileno(), 0x40000000) != 0:
+                raise OSError(ctypes.get_errno(), "setns " + netns)
+            try:
+                self.lan = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
+            finally:
+                if libc.setns(home.fileno(), 0x40000000) != 0:
+                    raise OSError(ctypes.get_errno(), "setns back")
+
+    def send(self, src, dst, payload, option_bytes=0, ttl=64, lan=False):
+        if lan:
+            if self.lan is None:
+                raise OSError("no LAN namespace configured")
+            self.lan.sendto(ip_packet(src, dst, payload, ttl, option_bytes), (dst, 0))
+            return
+        if option_bytes or ttl != 64 or len(payload) < 8 or len(payload) + 20 <= 1400:
+            self.hdrincl.sendto(ip_packet(src, dst, payload, ttl, option_bytes), (dst, 0))
             return
         pktinfo = struct.pack("@i4s4s", 0, socket.inet_aton(src), b"\0" * 4)
         ancillary = [(socket.IPPROTO_IP, IP_PKTINFO, pktinfo)]
         self.plain.sendmsg([payload], ancillary, 0, (dst, 0))
+
+
+def forged_stamp(kind, icmp):
+    genuine = struct.unpack("<Q", icmp[8:16])[0] if len(icmp) >= 16 else 0
+    value = {"zero": 0, "ones": (1 << 64) - 1, "past": genuine - 1,
+             "future": time.monotonic_ns() + 10**9}[kind]
+    return struct.pack("<Q", value & ((1 << 64) - 1))
 
 
 def build(action, request_ip, icmp):
@@ -106,7 +144,11 @@ def build(action, request_ip, icmp):
     if kind == "reply":
         if action.get("foreign"):
             ident = bytes(b ^ 0xFF for b in ident)
-        return icmp_message(0, 0, ident + seq, icmp[8:], action.get("bad_checksum", False)), opts
+        body = icmp[8:]
+        if "stamp" in action:
+            body = forged_stamp(action["stamp"], icmp) + body[8:]
+        return icmp_message(0, action.get("code", 0), ident + seq, body,
+                            action.get("bad_checksum", False)), opts
     if kind == "error":
         if "gateway" in action:
             rest = socket.inet_aton(action["gateway"])
@@ -128,6 +170,8 @@ def main():
     recv = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
     recv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
     sender = Sender()
+    if "_lan_netns" in config:
+        sender.open_lan(config.pop("_lan_netns"))
     counts = {}
     queue = []  # (due, order, src, dst, payload, option_bytes)
     order = 0
@@ -170,14 +214,22 @@ def main():
                 every = behaviour.get("answer_every", 1)
                 if number % every == behaviour.get("answer_from", 0) % every:
                     for action in behaviour.get("actions", []):
-                        payload, opts = build(action, data[:20], icmp)
                         order += 1
                         due = now + action.get("at", 0) / 1000.0
-                        heapq.heappush(queue, (due, order, dst, src, payload, opts))
+                        heapq.heappush(queue, (due, order, dst, src, action, data[:20], icmp))
         while queue and queue[0][0] <= time.monotonic():
-            _, _, src, dst, payload, opts = heapq.heappop(queue)
+            _, _, src, dst, action, request_ip, icmp = heapq.heappop(queue)
+            # built when due: a forged stamp "in the future" is so when it is sent
             try:
-                sender.send(src, dst, payload, opts)
+                if action["do"] == "flood":
+                    types = action["types"]
+                    for k in range(action["count"]):
+                        payload = icmp_message(types[k % len(types)], 0, icmp[4:8], bytes(12))
+                        sender.send(src, dst, payload)
+                    continue
+                payload, opts = build(action, request_ip, icmp)
+                sender.send(action.get("src", src), dst, payload, opts, action.get("ttl", 64),
+                            action.get("lan", False))
             except (OSError, ValueError) as err:
                 print("send failed: %s" % err, file=sys.stderr, flush=True)
 

@@ -31,6 +31,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import netlab  # noqa: E402
 import cases  # noqa: E402
 import privilege_cases  # noqa: E402  (adds the unprivileged cases)
+import stress_cases  # noqa: E402  (adds hostile peers, faults and load)
 
 SKIP = 77
 
@@ -163,6 +164,8 @@ def main():
     netlab.IDENTIFIER_MODE[0] = opts.identifier
     if not privilege_cases.applies(prefix):
         selected = [c for c in selected if not c.runner]
+    if not stress_cases.applies(prefix):
+        selected = [c for c in selected if not c.driver]
     if os.geteuid() != 0:
         give_up("not root")
     if not shutil.which("ip") or not shutil.which("iptables"):
@@ -179,9 +182,12 @@ def main():
             give_up(err)
         err = netlab.setup_topology(topo, cases.ROUTED)
         if not err:
+            stress_cases.prepare(topo)
             err = netlab.start_responder(topo, cases.RESPONDER)
         if not err and any(c.runner for c in selected):
             err = privilege_cases.setup(topo, prefix[0])
+        if not err and any(c.driver for c in selected):
+            err = stress_cases.setup(topo, selected)
         if err:
             print("net suite: FAILED, setting up the network: %s" % err, flush=True)
             return 1
@@ -189,7 +195,9 @@ def main():
               % (topo.rid, time.monotonic() - started, len(selected)), flush=True)
 
         def one(case):
-            if case.runner:
+            if case.driver:
+                result = case.driver(topo, prefix, case)
+            elif case.runner:
                 result = privilege_cases.run(topo, case.runner, case.args, case.limit)
             else:
                 result = netlab.run_program(topo, prefix, case.args, case.limit)
