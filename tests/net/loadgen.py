@@ -2,8 +2,8 @@
 """Load for the namespace suite: a flood of ICMP traffic not meant for the
 program under test, and a capture of what did reach its host.
 
-  loadgen.py flood DST RATE SECONDS COUNT
-      Sends ICMP to DST at RATE datagrams per second until SECONDS have
+  loadgen.py flood DST RATE SECONDS COUNT [SIZE]
+      Sends ICMP messages of SIZE bytes (default 64) to DST at RATE datagrams per second until SECONDS have
       passed or COUNT datagrams are sent, whichever is first, or standard
       input closes: echo replies and echo requests in turn, all with
       identifiers from FLOOD_IDENTIFIERS. Writes a JSON line
@@ -46,18 +46,18 @@ def checksum(data):
     return (~total) & 0xFFFF
 
 
-def message(icmp_type, ident, seq):
-    body = struct.pack("<HH", ident, seq) + bytes(56)
+def message(icmp_type, ident, seq, size=64):
+    body = struct.pack("<HH", ident, seq) + bytes(max(0, size - 8))
     head = struct.pack("!BBH", icmp_type, 0, 0)
     msg = bytearray(head + body)
     msg[2:4] = struct.pack("!H", checksum(bytes(msg)))
     return bytes(msg)
 
 
-def flood(dst, rate, seconds, count):
+def flood(dst, rate, seconds, count, size):
     sock = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
-    packets = [message(t, ident, k) for k, ident in enumerate(FLOOD_IDENTIFIERS)
+    packets = [message(t, ident, k, size) for k, ident in enumerate(FLOOD_IDENTIFIERS)
                for t in (0, 8)]
     start = time.monotonic()
     sent = 0
@@ -130,7 +130,8 @@ def capture(iface, address):
 
 def main():
     if sys.argv[1] == "flood":
-        flood(sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5]))
+        size = int(sys.argv[6]) if len(sys.argv) > 6 else 64
+        flood(sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5]), size)
     elif sys.argv[1] == "capture":
         capture(sys.argv[2], sys.argv[3])
     else:

@@ -385,9 +385,11 @@ def setup_faults(topo, kinds):
 # ------------------------------------------------------------ load
 
 FLOOD_ADDR = "198.18.0.5"
-# Datagrams per second of the flood, and requests per run; the environment
-# may change them for a measurement (VX_FLOOD_RATE, VX_LOAD_COUNT).
+# Datagrams per second of the flood, their ICMP size, and requests per run;
+# the environment may change them for a measurement (VX_FLOOD_RATE,
+# VX_FLOOD_SIZE, VX_LOAD_COUNT).
 FLOOD_RATE = int(os.environ.get("VX_FLOOD_RATE", "20000"))
+FLOOD_SIZE = int(os.environ.get("VX_FLOOD_SIZE", "64"))
 LOAD_COUNT = int(os.environ.get("VX_LOAD_COUNT", "8"))
 LOAD_TIMEOUT_MS = 1000
 MARGIN_S = 0.05  # a reply this close to the timeout may go either way
@@ -463,7 +465,7 @@ def load_driver(topo, prefix, c):
         problems.append("the capture did not start")
     seconds = LOAD_COUNT * 1.0 + 4.0
     flood = helper(topo, "flood", os.path.join(HERE, "loadgen.py"), "flood", H_ADDR,
-                   str(FLOOD_RATE), str(seconds), str(int(FLOOD_RATE * seconds)))
+                   str(FLOOD_RATE), str(seconds), str(int(FLOOD_RATE * seconds)), str(FLOOD_SIZE))
     time.sleep(0.3)  # the flood is under way before the first request
     socket_seen = {"drops": 0, "queued": 0, "samples": 0}
 
