@@ -48,11 +48,12 @@ TEST(Clocks, CounterIsMonotonicAndSleepIsFelt) {
   ASSERT_GT(frequency, 0u);
   const std::uint64_t before = counter_now();
   const std::uint32_t tick_before = tick_count_ms();
-  sleep_ms(20);
+  sleep_ms(50);
   const std::uint64_t elapsed_us = (counter_now() - before) * 1000000 / frequency;
-  EXPECT_GE(elapsed_us, 19000u);
+  EXPECT_GE(elapsed_us, 49000u);
   EXPECT_LT(elapsed_us, 2000000u);
-  EXPECT_GE(tick_count_ms() - tick_before, 15u);
+  // The Windows tick count moves in steps of 10 to 16 ms.
+  EXPECT_GE(tick_count_ms() - tick_before, 34u);
 }
 
 TEST(Socket, OperationsOnAnInvalidSocketFailWithAnErrorNumber) {
