@@ -3,7 +3,7 @@
 its whole output, exit status, timing and what it put on the wire.
 
     sudo tests/net/run_suite.py --vexmo build/vexmo
-    sudo tests/net/run_suite.py --vexmo "wine build-win/vexmo.exe" --identifier wire
+    sudo tests/net/run_suite.py --vexmo "wine build-windows/vexmo.exe" --wine
 
 The network (made here, torn down on every exit):
 
@@ -32,6 +32,7 @@ import netlab  # noqa: E402
 import cases  # noqa: E402
 import privilege_cases  # noqa: E402  (adds the unprivileged cases)
 import stress_cases  # noqa: E402  (adds hostile peers, faults and load)
+import wine  # noqa: E402
 
 SKIP = 77
 
@@ -146,6 +147,8 @@ def main():
                         help="seconds added to every upper bound on a whole run (start-up cost)")
     parser.add_argument("--allow-stderr", action="store_true",
                         help="do not fail a run that wrote to standard error")
+    parser.add_argument("--wine", action="store_true",
+                        help="the program is vexmo.exe, run under Wine with a server inside H")
     parser.add_argument("--jobs", type=int, default=8, help="cases run at once")
     parser.add_argument("-k", dest="pattern", help="run only cases whose name contains this text")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
@@ -162,10 +165,14 @@ def main():
         return 1
     prefix[0] = os.path.abspath(prefix[0]) if os.path.exists(prefix[0]) else prefix[0]
     netlab.IDENTIFIER_MODE[0] = opts.identifier
+    skipped = []
     if not privilege_cases.applies(prefix):
-        selected = [c for c in selected if not c.runner]
+        skipped += [(c, "the unprivileged modes are the POSIX backend's; this program is not "
+                        "a native one") for c in selected if c.runner]
     if not stress_cases.applies(prefix):
-        selected = [c for c in selected if not c.driver]
+        skipped += [(c, "runs the program in namespaces of its own, which a loader's server "
+                        "outside them cannot serve") for c in selected if c.driver]
+    selected = [c for c in selected if c not in [s for s, _ in skipped]]
     if os.geteuid() != 0:
         give_up("not root")
     if not shutil.which("ip") or not shutil.which("iptables"):
@@ -188,17 +195,23 @@ def main():
             err = privilege_cases.setup(topo, prefix[0])
         if not err and any(c.driver for c in selected):
             err = stress_cases.setup(topo, selected)
+        if not err and opts.wine:
+            err = wine.start(topo, prefix)
         if err:
             print("net suite: FAILED, setting up the network: %s" % err, flush=True)
             return 1
         print("net suite: network %s ready in %.1f s, %d cases"
               % (topo.rid, time.monotonic() - started, len(selected)), flush=True)
+        for case, why in skipped:
+            print("skip %s: %s" % (case.name, why), flush=True)
 
         def one(case):
             if case.driver:
                 result = case.driver(topo, prefix, case)
             elif case.runner:
                 result = privilege_cases.run(topo, case.runner, case.args, case.limit)
+            elif opts.wine:
+                result = wine.run_program(topo, prefix, case.args, case.limit)
             else:
                 result = netlab.run_program(topo, prefix, case.args, case.limit)
             return case, result, check_case(case, result, topo, opts)
@@ -224,11 +237,14 @@ def main():
         for text in failed:
             print("\n" + text, flush=True)
         print("\nnet suite: %.1f s" % (time.monotonic() - started))
-        print("%d passed, %d failed" % (len(selected) - len(failed), len(failed)), flush=True)
+        print("%d passed, %d failed, %d skipped" % (len(selected) - len(failed), len(failed),
+                                                   len(skipped)), flush=True)
         return 1 if failed else 0
     finally:
         if pool:
             pool.shutdown(wait=False, cancel_futures=True)
+        if opts.wine:
+            wine.stop(topo)
         netlab.teardown(topo)
 
 
