@@ -45,6 +45,7 @@ void run_requests(const RunSettings& settings) {
     address.address = destination;
 
     discard_waiting_datagrams(socket);
+    prepare_wait(socket);  // outside the measured round trip
     Outcome outcome = -kErrorNoBuffers;
     std::uint64_t send_stamp = 0;
     if (data != nullptr) {

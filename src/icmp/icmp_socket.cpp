@@ -11,6 +11,28 @@ namespace {
 // One buffer for the whole process: one thread, one wait at a time.
 std::uint8_t g_receive_buffer[kReceiveBufferBytes];
 
+// What the next wait starts from. prepare_wait sets it up before the send;
+// anything that writes the buffer or sets the socket's options undoes it.
+struct WaitSetup {
+  bool prepared = false;
+  SocketHandle socket = kInvalidSocket;
+  std::uint32_t deadline_ms = 0;
+  std::uint16_t identifier = 0;
+};
+WaitSetup g_next_wait;
+
+WaitSetup set_up_wait(SocketHandle socket) {
+  WaitSetup setup;
+  // Zeroed once per wait: bytes past a short datagram read as zero (or as
+  // what a longer datagram of the same wait left), never as stale memory.
+  std::memset(g_receive_buffer, 0, sizeof g_receive_buffer);
+  // The deadline is the timeout the socket actually has; 0 means none.
+  socket_get_receive_timeout(socket, &setup.deadline_ms);
+  setup.identifier = echo_identifier();
+  setup.socket = socket;
+  return setup;
+}
+
 // Offset of the quoted request's identifier in an ICMP error message:
 // 8 bytes of ICMP header, 20 of quoted IP header, 4 into the echo request.
 constexpr std::size_t kQuotedIdentifierOffset = 32;
@@ -26,6 +48,7 @@ SocketHandle open_icmp_socket() {
 }
 
 void apply_socket_options(SocketHandle socket, const RunSettings& settings) {
+  g_next_wait.prepared = false;  // the deadline may change
   // Failures surface later, as failures of the single requests.
   socket_set_option(socket, SocketOption::receive_timeout_ms, settings.timeout_ms);
   socket_set_option(socket, SocketOption::send_timeout_ms, settings.timeout_ms);
@@ -81,6 +104,7 @@ bool is_answer(const std::uint8_t* message, std::size_t length, std::uint16_t id
 }
 
 void discard_waiting_datagrams(SocketHandle socket) {
+  g_next_wait.prepared = false;  // the buffer is written
   for (int i = 0; i < kMaxDiscardedDatagrams; ++i) {
     if (socket_receive_waiting(socket, g_receive_buffer, sizeof g_receive_buffer) <= 0) {
       return;
@@ -88,19 +112,21 @@ void discard_waiting_datagrams(SocketHandle socket) {
   }
 }
 
+void prepare_wait(SocketHandle socket) {
+  g_next_wait = set_up_wait(socket);
+  g_next_wait.prepared = true;
+}
+
 Outcome wait_for_reply(SocketHandle socket, SocketAddress* from, ReplyView* view,
                        std::uint64_t send_stamp) {
-  // Zeroed once per wait: bytes past a short datagram read as zero (or as
-  // what a longer datagram of the same wait left), never as stale memory.
-  std::memset(g_receive_buffer, 0, sizeof g_receive_buffer);
+  const WaitSetup setup =
+      g_next_wait.prepared && g_next_wait.socket == socket ? g_next_wait : set_up_wait(socket);
+  g_next_wait.prepared = false;  // good for one wait
+  const std::uint32_t deadline_ms = setup.deadline_ms;
+  const std::uint16_t identifier = setup.identifier;
   from->family = kFamilyInet;
   from->port = 0;
   from->address = 0;
-
-  // The deadline is the timeout the socket actually has; 0 means none.
-  std::uint32_t deadline_ms = 0;
-  socket_get_receive_timeout(socket, &deadline_ms);
-  const std::uint16_t identifier = echo_identifier();
   const std::uint32_t start_ms = tick_count_ms();
 
   Outcome result = 0;

@@ -51,6 +51,15 @@ bool is_answer(const std::uint8_t* message, std::size_t length, std::uint16_t id
 // after their own wait ended must not be taken for the next request's.
 void discard_waiting_datagrams(SocketHandle socket);
 
+// Does before the send what the next wait on this socket would otherwise do
+// first, so that none of it falls inside the measured round trip: zeroes the
+// receive buffer (64 KiB), reads the socket's receive timeout back as the
+// deadline and computes the echo identifier. The wait then starts from
+// exactly what it would have had. Call it after discard_waiting_datagrams,
+// just before the send. A discard, new socket options or a wait undo it; a
+// wait that finds nothing prepared does it all itself.
+void prepare_wait(SocketHandle socket);
+
 // Waits for the answer to the request that carried send_stamp (see
 // is_answer). Returns its byte count with
 // *view set into the process-wide receive buffer (valid until the next wait

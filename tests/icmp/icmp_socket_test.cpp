@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -55,8 +57,10 @@ struct WaitCase {
   int receives;                // datagrams read (receive calls)
 };
 
-TEST(WaitForReply, RecognisesTheAnswer) {
-  const std::uint64_t t0 = 1000000;  // the fake clock's start
+constexpr std::uint64_t kT0 = 1000000;  // the fake clock's start
+
+std::vector<WaitCase> wait_cases() {
+  const std::uint64_t t0 = kT0;
   const std::vector<std::uint8_t> request = echo(8, kOurId);
   const WaitCase cases[] = {
       {"echo reply", {arriving(fake::ip_datagram(echo(0, kOurId), 63), t0 + 5000)}, 3000, 0, 84, 0,
@@ -117,19 +121,149 @@ TEST(WaitForReply, RecognisesTheAnswer) {
        }()},
        3000, 0, -10054, 0, 1},
   };
-  for (const WaitCase& c : cases) {
+  return std::vector<WaitCase>(std::begin(cases), std::end(cases));
+}
+
+void expect_wait(const WaitCase& c, bool prepared) {
+  fake::reset();
+  fake::state().receive_timeout_ms = c.timeout_ms;
+  fake::state().tick_offset_ms = c.tick_offset_ms;
+  fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
+  if (prepared) {
+    prepare_wait(3);
+  }
+  SocketAddress from = {0, 0, 0};
+  ReplyView view;
+  const Outcome outcome = wait_for_reply(3, &from, &view, kStamp);
+  const std::string name = c.name + (prepared ? " (prepared)" : "");
+  EXPECT_EQ(outcome, c.expected) << name;
+  EXPECT_EQ(fake::state().receives, c.receives) << name;
+  // The deadline is read back once per wait, before the send when prepared.
+  EXPECT_EQ(fake::state().timeout_reads, std::vector<std::size_t>{0}) << name;
+  if (c.expected > 0) {
+    EXPECT_EQ(view.message[0], c.expected_type) << name;
+    EXPECT_EQ(from.address, fake::address(10, 0, 0, 2)) << name;
+  }
+}
+
+TEST(WaitForReply, RecognisesTheAnswer) {
+  for (const WaitCase& c : wait_cases()) {
+    expect_wait(c, false);
+  }
+}
+
+// The preparation before the send only moves work out of the measured round
+// trip: every wait ends exactly as it would unprepared.
+TEST(WaitForReply, PreparedWaitEndsExactlyAsUnprepared) {
+  for (const WaitCase& c : wait_cases()) {
+    expect_wait(c, true);
+  }
+}
+
+fake::Datagram long_foreign_datagram(bool waiting) {
+  // 220 bytes of non-zero data that does not answer: it dirties the buffer.
+  std::vector<std::uint8_t> message = echo(0, kOtherId);
+  message.resize(200, 0xAA);
+  fake::Datagram d = arriving(fake::ip_datagram(message, 64), kT0 + 100);
+  d.waiting = waiting;
+  return d;
+}
+
+// The bytes past a short answer read as zero, whatever an earlier wait or
+// discard left in the buffer and whether or not the wait was prepared.
+TEST(WaitForReply, BufferIsZeroAtTheStartOfEveryWait) {
+  enum Step { earlier_wait, discard, prepare };
+  const struct {
+    const char* name;
+    std::vector<Step> before;
+  } cases[] = {
+      {"after a wait, unprepared", {earlier_wait}},
+      {"after a wait, prepared", {earlier_wait, prepare}},
+      {"after a discard, prepared", {discard, prepare}},
+      {"prepared, then a discard", {prepare, discard}},
+      {"prepared twice around a wait", {prepare, earlier_wait, prepare}},
+      {"a preparation serves one wait", {prepare, earlier_wait}},
+  };
+  for (const auto& c : cases) {
     fake::reset();
-    fake::state().receive_timeout_ms = c.timeout_ms;
-    fake::state().tick_offset_ms = c.tick_offset_ms;
-    fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
     SocketAddress from = {0, 0, 0};
     ReplyView view;
-    const Outcome outcome = wait_for_reply(3, &from, &view, kStamp);
-    EXPECT_EQ(outcome, c.expected) << c.name;
-    EXPECT_EQ(fake::state().receives, c.receives) << c.name;
-    if (c.expected > 0) {
-      EXPECT_EQ(view.message[0], c.expected_type) << c.name;
-      EXPECT_EQ(from.address, fake::address(10, 0, 0, 2)) << c.name;
+    for (const Step step : c.before) {
+      if (step == earlier_wait) {
+        fake::state().inbound.push_back(long_foreign_datagram(false));
+        ASSERT_EQ(wait_for_reply(3, &from, &view, kStamp), -10060) << c.name;
+      } else if (step == discard) {
+        fake::state().inbound.push_back(long_foreign_datagram(true));
+        discard_waiting_datagrams(3);
+        ASSERT_EQ(fake::state().discarded, 1) << c.name;
+      } else {
+        prepare_wait(3);
+      }
+    }
+    // An error message quoting our request: 20 + 36 bytes.
+    fake::state().inbound.push_back(arriving(
+        fake::ip_datagram(fake::error_about(11, 0, echo(8, kOurId)), 255), fake::state().now_us));
+    ASSERT_EQ(wait_for_reply(3, &from, &view, kStamp), 56) << c.name;
+    ASSERT_NE(view.ip_header, nullptr) << c.name;
+    int dirty = 0;
+    for (std::size_t i = 56; i < 220; ++i) {
+      dirty += view.ip_header[i] != 0;
+    }
+    EXPECT_EQ(dirty, 0) << c.name;
+  }
+}
+
+// What the preparation read is used only by the next wait on the same
+// socket, and only while the socket's options stay as they were.
+TEST(WaitForReply, PreparationHoldsForOneWaitOnItsSocket) {
+  const struct {
+    const char* name;
+    bool unreadable_when_prepared;
+    void (*between)();  // after the preparation, before the wait
+    SocketHandle wait_socket;
+    std::vector<std::pair<std::uint64_t, Outcome>> replies;  // arriving after ms: outcome
+    std::size_t timeout_reads;
+  } cases[] = {
+      {"prepared", false, [] {}, 3, {{2999, 84}, {3001, -10060}}, 1},
+      {"new options after the preparation",
+       false,
+       [] {
+         RunSettings settings;
+         settings.timeout_ms = 1000;
+         apply_socket_options(3, settings);
+       },
+       3,
+       {{999, 84}, {1001, -10060}},
+       2},
+      {"waiting on another socket",
+       false,
+       [] { fake::state().receive_timeout_ms = 1000; },
+       4,
+       {{999, 84}, {1001, -10060}},
+       2},
+      {"timeout unreadable when prepared: no deadline",
+       true,
+       [] {
+         fake::state().timeout_option_fails = false;
+         fake::state().receive_timeout_ms = 1000;
+       },
+       3,
+       {{90000, 84}},
+       1},
+  };
+  for (const auto& c : cases) {
+    for (const auto& reply : c.replies) {
+      fake::reset();
+      fake::state().timeout_option_fails = c.unreadable_when_prepared;
+      prepare_wait(3);
+      c.between();
+      fake::state().inbound.push_back(
+          arriving(fake::ip_datagram(echo(0, kOurId), 64), kT0 + reply.first * 1000));
+      SocketAddress from = {0, 0, 0};
+      ReplyView view;
+      EXPECT_EQ(wait_for_reply(c.wait_socket, &from, &view, kStamp), reply.second)
+          << c.name << ", reply after " << reply.first << " ms";
+      EXPECT_EQ(fake::state().timeout_reads.size(), c.timeout_reads) << c.name;
     }
   }
 }

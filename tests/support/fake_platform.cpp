@@ -81,6 +81,7 @@ int socket_accept_only_identifier(SocketHandle, std::uint16_t identifier) {
 }
 
 int socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
+  state().timeout_reads.push_back(state().sent.size());
   if (state().timeout_option_fails) {
     state().last_error = 10042;
     return kSocketError;

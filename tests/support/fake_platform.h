@@ -46,6 +46,8 @@ struct State {
   std::uint32_t tick_offset_ms = 0;            // added to the tick count (to test its wrap)
   std::uint32_t process_id = 0x00051234;
   std::uint32_t receive_timeout_ms = 3000;  // what the socket reads back
+  // Each read of the receive timeout: how many datagrams had been sent by then.
+  std::vector<std::size_t> timeout_reads;
   bool timeout_option_fails = false;
   int send_error = 0;  // non-zero: every send fails with it
   int last_error = 0;
