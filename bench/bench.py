@@ -19,6 +19,7 @@ import json
 import os
 import re
 import secrets
+import shutil
 import signal
 import statistics
 import subprocess
@@ -394,6 +395,8 @@ def main():
                         help="another vexmo build to run beside the others")
     parser.add_argument("--shared-host", action="store_true",
                         help="all tools in one host namespace, hearing each other's traffic")
+    parser.add_argument("--keep-outputs", action="store_true",
+                        help="keep each tool's output (printed directory)")
     parser.add_argument("--out", default=None, help="markdown result file")
     parser.add_argument("--commit", default="unknown")
     args = parser.parse_args()
@@ -424,6 +427,10 @@ def main():
     finally:
         kill_children()
         tear_down(lab)
+        if args.keep_outputs:
+            print("tool outputs kept in %s" % workdir)
+        else:
+            shutil.rmtree(workdir, ignore_errors=True)
     text, summary = summarise(args, runs, info)
     out = args.out
     os.makedirs(os.path.dirname(out), exist_ok=True)
