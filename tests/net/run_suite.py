@@ -169,9 +169,8 @@ def main():
     if not privilege_cases.applies(prefix):
         skipped += [(c, "the unprivileged modes are the POSIX backend's; this program is not "
                         "a native one") for c in selected if c.runner]
-    if not stress_cases.applies(prefix):
-        skipped += [(c, "runs the program in namespaces of its own, which a loader's server "
-                        "outside them cannot serve") for c in selected if c.driver]
+    skipped += [(c, stress_cases.skip_reason(c, prefix, opts.wine)) for c in selected
+                if c.driver and stress_cases.skip_reason(c, prefix, opts.wine)]
     selected = [c for c in selected if c not in [s for s, _ in skipped]]
     if os.geteuid() != 0:
         give_up("not root")
@@ -196,7 +195,8 @@ def main():
         if not err and any(c.driver for c in selected):
             err = stress_cases.setup(topo, selected)
         if not err and opts.wine:
-            err = wine.start(topo, prefix)
+            err = wine.start(topo, prefix, ["host"] + stress_cases.wine_roles(selected))
+            stress_cases.WINE_RUN[0] = wine.run_program
         if err:
             print("net suite: FAILED, setting up the network: %s" % err, flush=True)
             return 1

@@ -6,10 +6,12 @@ What differs from a native run, and why:
 
 - Wine's server (wineserver) creates the sockets of every Windows program it
   serves, so a raw socket lives in the network namespace of the server, not
-  of the program. H gets a Wine prefix of its own, and its wineserver is
-  started inside H before the first case. The prefix is a copy of a prepared
-  one (WINEPREFIX, when it names one) whose large files are hard links;
-  without one it is made from scratch, which takes some ten seconds.
+  of the program. Each namespace that runs vexmo.exe (H, and the host of each
+  fault case) gets a Wine prefix of its own, and its wineserver is started
+  inside that namespace before the first case. The prefixes are copies of a
+  prepared one (WINEPREFIX, when it names one) whose large files are hard
+  links; without one the first is made from scratch, which takes some ten
+  seconds, and the others are copied from it.
 - Wine's process ids are its own, not Linux's, and vexmo puts the low 16 bits
   of its process id on the wire. The program is started by
   vexmo_wine_launch.exe (built beside vexmo.exe from wine_launch.cpp), which
@@ -49,7 +51,7 @@ LINK_BYTES = 64 * 1024
 
 
 class State:
-    prefix = None  # H's Wine prefix
+    prefixes = {}  # role -> the Wine prefix of that namespace
     exe = None  # vexmo.exe, absolute
     launcher = None
     runs = 0
@@ -61,8 +63,8 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def env_argv(*cmd):
-    return ["env", "WINEPREFIX=" + State.prefix, "WINEDEBUG=-all"] + list(cmd)
+def env_argv(role, *cmd):
+    return ["env", "WINEPREFIX=" + State.prefixes[role], "WINEDEBUG=-all"] + list(cmd)
 
 
 def copy_prefix(template, dest):
@@ -96,9 +98,10 @@ def prepared_template():
     return None
 
 
-def start(topo, program):
-    """Prepares H for Windows programs. program: the suite's --vexmo command,
-    'wine PATH.exe' or just 'PATH.exe'. Returns an error text or None."""
+def start(topo, program, roles=("host",)):
+    """Prepares the namespaces of roles (H first) for Windows programs.
+    program: the suite's --vexmo command, 'wine PATH.exe' or just 'PATH.exe'.
+    Returns an error text or None."""
     exe = [p for p in program if p.lower().endswith(".exe")]
     if len(exe) != 1 or not os.path.exists(exe[0]):
         return "--wine needs the path of vexmo.exe in --vexmo, got %s" % " ".join(program)
@@ -108,43 +111,52 @@ def start(topo, program):
         return "%s is missing: build it with the Windows build (cmake --build build-windows)" % State.launcher
     if not shutil.which("wine") or not shutil.which("wineserver"):
         return "wine is not installed"
-    State.prefix = os.path.join(topo.workdir, "wine-prefix")
     template = prepared_template()
     started = time.monotonic()
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if template:
-        copy_prefix(template, State.prefix)
-    else:
-        os.makedirs(State.prefix)
-        subprocess.run(netlab.nsx(topo, "host", *env_argv("wineboot", "--init")), **quiet)
-    # The server, inside H, kept until stop(). Its helpers (services.exe and
-    # the like) start with the first program and inherit its standard
-    # handles: that first program gets none, or a case's output pipe would
-    # stay open until the server ends.
-    subprocess.run(netlab.nsx(topo, "host", *env_argv("wineserver", "-p")), **quiet)
-    subprocess.run(netlab.nsx(topo, "host", *env_argv("wine", State.exe)), timeout=120, **quiet)
-    result = run_program(topo, program, [], 60)
-    if result.status != 255 or "Syntax: vexmo" not in result.stdout or result.pid < 0:
-        return "vexmo.exe does not run under Wine (status %s): %s%s" % (
-            result.status, result.stdout[:200], result.stderr[:400])
-    netlab.log("wine: prefix %s ready in H in %.1f s (%s)" % (
-        State.prefix, time.monotonic() - started, "copied" if template else "made"))
+    for role in roles:
+        State.prefixes[role] = os.path.join(topo.workdir, "wine-prefix-" + role)
+        if template:
+            copy_prefix(template, State.prefixes[role])
+        else:
+            # The first is made from scratch, once its server has written
+            # everything down it is the template of the others.
+            os.makedirs(State.prefixes[role])
+            subprocess.run(netlab.nsx(topo, role, *env_argv(role, "wineboot", "--init")), **quiet)
+            subprocess.run(env_argv(role, "wineserver", "-w"), timeout=60, **quiet)
+            template = State.prefixes[role]
+    for role in roles:
+        # The server, inside the namespace, kept until stop(). Its helpers
+        # (services.exe and the like) start with the first program and
+        # inherit its standard handles: that first program gets none, or a
+        # case's output pipe would stay open until the server ends.
+        subprocess.run(netlab.nsx(topo, role, *env_argv(role, "wineserver", "-p")), **quiet)
+        subprocess.run(netlab.nsx(topo, role, *env_argv(role, "wine", State.exe)), timeout=120,
+                       **quiet)
+        result = run_program(topo, program, [], 60, role)
+        if result.status != 255 or "Syntax: vexmo" not in result.stdout or result.pid < 0:
+            return "vexmo.exe does not run under Wine in %s (status %s): %s%s" % (
+                role, result.status, result.stdout[:200], result.stderr[:400])
+    netlab.log("wine: %d prefixes ready in %.1f s" % (len(roles), time.monotonic() - started))
     return None
 
 
-def run_program(topo, program, args, limit_s):
-    """As netlab.run_program, for vexmo.exe under Wine. The result's pid is
-    the Windows process id of vexmo.exe (-1 if the launcher reported none)."""
+def run_program(topo, program, args, limit_s, role="host", started=None):
+    """As netlab.run_program, for vexmo.exe under Wine in the namespace of
+    role; started(proc) is called once it runs. The result's pid is the
+    Windows process id of vexmo.exe (-1 if the launcher reported none)."""
     with State.lock:
         State.runs += 1
         pidfile = os.path.join(topo.workdir, "wine-pid-%d" % State.runs)
-    argv = netlab.nsx(topo, "host", *env_argv("wine", State.launcher, windows_path(pidfile),
-                                               windows_path(State.exe), *args))
+    argv = netlab.nsx(topo, role, *env_argv(role, "wine", State.launcher, windows_path(pidfile),
+                                            windows_path(State.exe), *args))
     start = time.monotonic()
     proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
     with topo.lock:
         topo.children[proc.pid] = proc
+    if started:
+        started(proc)
     killed = False
     try:
         out, err = proc.communicate(timeout=limit_s)
@@ -178,19 +190,21 @@ def run_program(topo, program, args, limit_s):
 
 
 def stop(topo):
-    """Ends H's wineserver and every Windows program it still serves."""
-    if not State.prefix or not os.path.isdir(State.prefix):
-        return
-    server_dir = None
-    try:
-        with open(os.path.join(State.prefix, "wineserver")) as f:
-            server_dir = os.path.join("/tmp", f.read().strip())
-    except OSError:
-        pass
-    subprocess.run(env_argv("wineserver", "-k"), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(env_argv("wineserver", "-w"), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-    if server_dir and os.path.basename(server_dir).startswith("wine-"):
-        shutil.rmtree(server_dir, ignore_errors=True)
-    shutil.rmtree(State.prefix, ignore_errors=True)
+    """Ends every namespace's wineserver and the Windows programs it still serves."""
+    for role, prefix in list(State.prefixes.items()):
+        if not os.path.isdir(prefix):
+            continue
+        server_dir = None
+        try:
+            with open(os.path.join(prefix, "wineserver")) as f:
+                server_dir = os.path.join("/tmp", f.read().strip())
+        except OSError:
+            pass
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+        subprocess.run(env_argv(role, "wineserver", "-k"), **quiet)
+        subprocess.run(env_argv(role, "wineserver", "-w"), timeout=30, **quiet)
+        if server_dir and os.path.basename(server_dir).startswith("wine-"):
+            shutil.rmtree(server_dir, ignore_errors=True)
+        shutil.rmtree(prefix, ignore_errors=True)
+    State.prefixes.clear()
