@@ -15,16 +15,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
-need=()
-have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
-for p in cmake g++ make iproute2 iputils-ping fping python3; do
-  have "$p" || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]}"
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
+tools/install-missing.sh cmake g++ make iproute2 iputils-ping fping python3
 
 # The same flags as the normal build (its default build type), tests left out.
 echo "== building vexmo (build-bench/)"

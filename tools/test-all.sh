@@ -8,18 +8,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64 iproute2 iptables python3
-          clang libclang-rt-14-dev valgrind
-          libcap2-bin groff-base)  # setcap for the unprivileged runs; the manual page lint
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+tools/install-missing.sh cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64 iproute2 \
+  iptables python3 clang libclang-rt-14-dev valgrind \
+  libcap2-bin groff-base  # setcap for the unprivileged runs; the manual page lint
 
 jobs=$(nproc)
 echo "== building for Linux (build/)"

@@ -7,16 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Wine with its recommended packages, as it is tested here.
-packages=(cmake make g++-mingw-w64-x86-64 googletest wine wine64 iproute2 iptables python3)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
-fi
+tools/install-missing.sh --with-recommends wine wine64
+tools/install-missing.sh cmake make g++-mingw-w64-x86-64 googletest iproute2 iptables python3
 
 jobs=$(nproc)
 echo "== building for Windows (build-windows/)"
