@@ -308,28 +308,70 @@ class Result:
     killed: bool
 
 
-def run_program(topo, prefix, args, limit_s):
-    """Runs the program in H with a hard time limit; the process is started
-    by ip netns exec, which executes it in place, so its pid is the
-    program's own (for a native build)."""
-    argv = nsx(topo, "host") + prefix + args
+def run_bounded(topo, argv, limit_s, started=None):
+    """Runs argv with a hard time limit, known to the teardown while it runs;
+    started(proc) is called once it runs. Returns (proc, stdout bytes,
+    stderr bytes, start, end, killed)."""
     start = time.monotonic()
     proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
     with topo.lock:
         topo.children[proc.pid] = proc
+    if started:
+        started(proc)
     killed = False
     try:
         out, err = proc.communicate(timeout=limit_s)
     except subprocess.TimeoutExpired:
         killed = True
         proc.kill()
-        out, err = proc.communicate()
+        try:
+            out, err = proc.communicate(timeout=10)
+        except subprocess.TimeoutExpired:  # a child of it holds the pipes
+            out, err = b"", b"the output pipe stayed open after the kill\n"
     end = time.monotonic()
     with topo.lock:
         topo.children.pop(proc.pid, None)
+    return proc, out, err, start, end, killed
+
+
+def run_program(topo, prefix, args, limit_s, role="host", started=None):
+    """Runs the program in the namespace of role with a hard time limit; the
+    process is started by ip netns exec, which executes it in place, so its
+    pid is the program's own (for a native build)."""
+    proc, out, err, start, end, killed = run_bounded(topo, nsx(topo, role) + prefix + args,
+                                                     limit_s, started)
     return Result(prefix + args, proc.returncode, out.decode("latin-1"),
                   err.decode("latin-1"), proc.pid, start, end, killed)
+
+
+def add_lan_host(topo, role, tag, address, gateway=None):
+    """A namespace of its own for role, linked to the LAN bridge in R1 by a
+    veth pair (tag names its ends), with address/24 and, when gateway is
+    given, a default route through it. Returns an error text or None."""
+    name = "vx-%s-%s" % (topo.rid, role)
+    err = run(["ip", "netns", "add", name])
+    if err:
+        return err
+    topo.ns[role] = name
+    topo.made_ns.append(name)
+    near, far = ifname(topo, tag), ifname(topo, "l" + tag)
+    err = link(topo, role, near, "r1", far)
+    if err:
+        return err
+    ip = lambda r, *a: ["ip", "-n", topo.ns[r]] + list(a)
+    cmds = [ip(role, "link", "set", "lo", "up"),
+            ip("r1", "link", "set", far, "master", ifname(topo, "br")),
+            ip(role, "addr", "add", address + "/24", "dev", near),
+            ip(role, "link", "set", near, "up"),
+            ip("r1", "link", "set", far, "up")]
+    if gateway:
+        cmds.append(ip(role, "route", "add", "default", "via", gateway))
+    for cmd in cmds:
+        err = run(cmd)
+        if err:
+            return err
+    return None
 
 
 # ---------------------------------------------------------------- wire

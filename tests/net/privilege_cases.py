@@ -20,7 +20,6 @@ through a loader.
 import os
 import pwd
 import shutil
-import subprocess
 import sys
 import threading
 import time
@@ -84,25 +83,9 @@ def setup(topo, program):
     """Adds U to the LAN and makes the copies of the program that nobody
     runs. Returns an error text or None."""
     t = lambda tag: netlab.ifname(topo, tag)
-    name = "vx-%s-uhost" % topo.rid
-    err = netlab.run(["ip", "netns", "add", name])
+    err = netlab.add_lan_host(topo, "uhost", "u", U_ADDR, R1_LAN)
     if err:
         return err
-    topo.ns["uhost"] = name
-    topo.made_ns.append(name)
-    err = netlab.link(topo, "uhost", t("u"), "r1", t("lu"))
-    if err:
-        return err
-    ip = lambda role, *a: ["ip", "-n", topo.ns[role]] + list(a)
-    for cmd in [ip("uhost", "link", "set", "lo", "up"),
-                ip("r1", "link", "set", t("lu"), "master", t("br")),
-                ip("uhost", "addr", "add", U_ADDR + "/24", "dev", t("u")),
-                ip("uhost", "link", "set", t("u"), "up"),
-                ip("r1", "link", "set", t("lu"), "up"),
-                ip("uhost", "route", "add", "default", "via", R1_LAN)]:
-        err = netlab.run(cmd)
-        if err:
-            return err
     settings = [("uhost", "net.ipv4.ping_group_range", OPEN_RANGE),
                 ("host", "net.ipv4.ping_group_range", CLOSED_RANGE),
                 # U keeps sending through R1, so every request draws its redirect
@@ -202,27 +185,18 @@ def run(topo, runner, args, limit_s):
     """As netlab.run_program, with the program run by nobody (and its status
     read while it runs, when the runner asks for it)."""
     cmd = argv(topo, runner, args)
+    watcher = []
+
+    def watch(proc):
+        if runner.probe:
+            watcher.append(threading.Thread(target=probe,
+                                            args=(proc.pid, cmd[-len(args) - 1], start)))
+            watcher[0].start()
+
     start = time.monotonic()
-    proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
-    with topo.lock:
-        topo.children[proc.pid] = proc
-    watcher = None
-    if runner.probe:
-        watcher = threading.Thread(target=probe, args=(proc.pid, cmd[-len(args) - 1], start))
-        watcher.start()
-    killed = False
-    try:
-        out, err = proc.communicate(timeout=limit_s)
-    except subprocess.TimeoutExpired:
-        killed = True
-        proc.kill()
-        out, err = proc.communicate()
-    end = time.monotonic()
-    if watcher:
-        watcher.join()
-    with topo.lock:
-        topo.children.pop(proc.pid, None)
+    proc, out, err, start, end, killed = netlab.run_bounded(topo, cmd, limit_s, watch)
+    for w in watcher:
+        w.join()
     return netlab.Result(cmd[cmd.index("--") + 1:], proc.returncode, out.decode("latin-1"),
                          err.decode("latin-1"), proc.pid, start, end, killed)
 

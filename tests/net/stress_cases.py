@@ -122,30 +122,10 @@ WINE_RUN = [None]
 
 
 def run_in(topo, role, prefix, args, limit_s, started=None):
-    """As netlab.run_program, in the namespace of role. started(proc) is
-    called once the program runs."""
-    if WINE_RUN[0]:
-        return WINE_RUN[0](topo, prefix, args, limit_s, role, started)
-    argv = netlab.nsx(topo, role) + prefix + args
-    start = time.monotonic()
-    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
-    with topo.lock:
-        topo.children[proc.pid] = proc
-    if started:
-        started(proc)
-    killed = False
-    try:
-        out, err = proc.communicate(timeout=limit_s)
-    except subprocess.TimeoutExpired:
-        killed = True
-        proc.kill()
-        out, err = proc.communicate()
-    end = time.monotonic()
-    with topo.lock:
-        topo.children.pop(proc.pid, None)
-    return netlab.Result(prefix + args, proc.returncode, out.decode("latin-1"),
-                         err.decode("latin-1"), proc.pid, start, end, killed)
+    """As netlab.run_program, in the namespace of role, natively or under
+    Wine. started(proc) is called once the program runs."""
+    run = WINE_RUN[0] or netlab.run_program
+    return run(topo, prefix, args, limit_s, role, started)
 
 
 def helper(topo, role, *args):
@@ -544,26 +524,7 @@ CASES.append(c)
 
 def setup_flood(topo):
     """The flooding namespace, on the LAN beside H. Returns an error text or None."""
-    name = "vx-%s-flood" % topo.rid
-    err = netlab.run(["ip", "netns", "add", name])
-    if err:
-        return err
-    topo.ns["flood"] = name
-    topo.made_ns.append(name)
-    t = lambda tag: netlab.ifname(topo, tag)
-    err = netlab.link(topo, "flood", t("x"), "r1", t("lx"))
-    if err:
-        return err
-    ip = lambda role, *a: ["ip", "-n", topo.ns[role]] + list(a)
-    for cmd in [ip("flood", "link", "set", "lo", "up"),
-                ip("r1", "link", "set", t("lx"), "master", t("br")),
-                ip("flood", "addr", "add", FLOOD_ADDR + "/24", "dev", t("x")),
-                ip("flood", "link", "set", t("x"), "up"),
-                ip("r1", "link", "set", t("lx"), "up")]:
-        err = netlab.run(cmd)
-        if err:
-            return err
-    return None
+    return netlab.add_lan_host(topo, "flood", "x", FLOOD_ADDR)
 
 
 # ------------------------------------------------------------ the suite's hooks

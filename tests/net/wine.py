@@ -150,26 +150,8 @@ def run_program(topo, program, args, limit_s, role="host", started=None):
         pidfile = os.path.join(topo.workdir, "wine-pid-%d" % State.runs)
     argv = netlab.nsx(topo, role, *env_argv(role, "wine", State.launcher, windows_path(pidfile),
                                             windows_path(State.exe), *args))
-    start = time.monotonic()
-    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
-    with topo.lock:
-        topo.children[proc.pid] = proc
-    if started:
-        started(proc)
-    killed = False
-    try:
-        out, err = proc.communicate(timeout=limit_s)
-    except subprocess.TimeoutExpired:
-        killed = True
-        proc.kill()  # the launcher's job object ends vexmo.exe with it
-        try:
-            out, err = proc.communicate(timeout=10)
-        except subprocess.TimeoutExpired:
-            out, err = b"", b"wine.py: the output pipe stayed open after the kill\n"
-    end = time.monotonic()
-    with topo.lock:
-        topo.children.pop(proc.pid, None)
+    # A kill ends vexmo.exe too: the launcher holds it in a job object.
+    proc, out, err, start, end, killed = netlab.run_bounded(topo, argv, limit_s, started)
     pid = -1
     try:
         with open(pidfile) as f:
