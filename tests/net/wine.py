@@ -151,7 +151,12 @@ def run_program(topo, program, args, limit_s, role="host", started=None):
     argv = netlab.nsx(topo, role, *env_argv(role, "wine", State.launcher, windows_path(pidfile),
                                             windows_path(State.exe), *args))
     # A kill ends vexmo.exe too: the launcher holds it in a job object.
-    proc, out, err, start, end, killed = netlab.run_bounded(topo, argv, limit_s, started)
+    # Under load Wine now and then fails to create the process at all
+    # (CreateProcess error 1359); nothing ran then, so it is tried again.
+    for _ in range(3):
+        proc, out, err, start, end, killed = netlab.run_bounded(topo, argv, limit_s, started)
+        if proc.returncode != 2 or b"vexmo_wine_launch: cannot start" not in err:
+            break
     pid = -1
     try:
         with open(pidfile) as f:
