@@ -185,18 +185,18 @@ def run(topo, runner, args, limit_s):
     """As netlab.run_program, with the program run by nobody (and its status
     read while it runs, when the runner asks for it)."""
     cmd = argv(topo, runner, args)
-    watcher = []
+    watchers = []
 
     def watch(proc):
         if runner.probe:
-            watcher.append(threading.Thread(target=probe,
-                                            args=(proc.pid, cmd[-len(args) - 1], start)))
-            watcher[0].start()
+            watcher = threading.Thread(target=probe, args=(proc.pid, cmd[-len(args) - 1], start))
+            watcher.start()
+            watchers.append(watcher)
 
-    start = time.monotonic()
+    start = time.monotonic()  # the probe's zero; the run's own start comes back below
     proc, out, err, start, end, killed = netlab.run_bounded(topo, cmd, limit_s, watch)
-    for w in watcher:
-        w.join()
+    for watcher in watchers:
+        watcher.join()
     return netlab.Result(cmd[cmd.index("--") + 1:], proc.returncode, out.decode("latin-1"),
                          err.decode("latin-1"), proc.pid, start, end, killed)
 

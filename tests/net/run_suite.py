@@ -165,13 +165,19 @@ def main():
         return 1
     prefix[0] = os.path.abspath(prefix[0]) if os.path.exists(prefix[0]) else prefix[0]
     netlab.IDENTIFIER_MODE[0] = opts.identifier
-    skipped = []
-    if not privilege_cases.applies(prefix):
-        skipped += [(c, "the unprivileged modes are the POSIX backend's; this program is not "
-                        "a native one") for c in selected if c.runner]
-    skipped += [(c, stress_cases.skip_reason(c, prefix, opts.wine)) for c in selected
-                if c.driver and stress_cases.skip_reason(c, prefix, opts.wine)]
-    selected = [c for c in selected if c not in [s for s, _ in skipped]]
+    native = privilege_cases.applies(prefix)
+    skipped, kept = [], []
+    for c in selected:
+        why = None
+        if c.runner and not native:
+            why = "the unprivileged modes are the POSIX backend's; this program is not a native one"
+        elif c.driver:
+            why = stress_cases.skip_reason(c, prefix, opts.wine)
+        if why:
+            skipped.append((c, why))
+        else:
+            kept.append(c)
+    selected = kept
     if os.geteuid() != 0:
         give_up("not root")
     if not shutil.which("ip") or not shutil.which("iptables"):
@@ -196,7 +202,8 @@ def main():
             err = stress_cases.setup(topo, selected)
         if not err and opts.wine:
             err = wine.start(topo, prefix, ["host"] + stress_cases.wine_roles(selected))
-            stress_cases.WINE_RUN[0] = wine.run_program
+        run_program = wine.run_program if opts.wine else netlab.run_program
+        stress_cases.RUN_PROGRAM[0] = run_program
         if err:
             print("net suite: FAILED, setting up the network: %s" % err, flush=True)
             return 1
@@ -210,10 +217,8 @@ def main():
                 result = case.driver(topo, prefix, case)
             elif case.runner:
                 result = privilege_cases.run(topo, case.runner, case.args, case.limit)
-            elif opts.wine:
-                result = wine.run_program(topo, prefix, case.args, case.limit)
             else:
-                result = netlab.run_program(topo, prefix, case.args, case.limit)
+                result = run_program(topo, prefix, case.args, case.limit)
             return case, result, check_case(case, result, topo, opts)
 
         failed = []

@@ -116,16 +116,15 @@ case("reply with a spoiled ICMP checksum is still the answer", ["-c", "1", a],
 # ------------------------------------------------------------ running elsewhere
 
 
-# Set by the suite when the program runs under Wine: a function with
-# run_in's arguments that runs it there (tests/net/wine.py).
-WINE_RUN = [None]
+# How the suite runs the program: netlab.run_program, or wine.run_program
+# when it runs under Wine; the suite sets it.
+RUN_PROGRAM = [netlab.run_program]
 
 
 def run_in(topo, role, prefix, args, limit_s, started=None):
-    """As netlab.run_program, in the namespace of role, natively or under
-    Wine. started(proc) is called once the program runs."""
-    run = WINE_RUN[0] or netlab.run_program
-    return run(topo, prefix, args, limit_s, role, started)
+    """Runs the program in the namespace of role, natively or under Wine.
+    started(proc) is called once the program runs."""
+    return RUN_PROGRAM[0](topo, prefix, args, limit_s, role, started)
 
 
 def helper(topo, role, *args):
