@@ -4,7 +4,9 @@
 # the network-namespace suite; the same under AddressSanitizer and
 # UndefinedBehaviorSanitizer; each fuzzer for a minute; then the Windows
 # build's unit tests and the network suite under Wine (tools/test-windows.sh
-# installs Wine). Run as root: raw sockets and namespaces need it.
+# installs Wine); Release builds with GCC and with clang. Run as root: raw
+# sockets and namespaces need it. Warnings are errors in every build here
+# (the presets).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,11 +16,11 @@ tools/install-missing.sh cmake g++ make libgtest-dev googletest g++-mingw-w64-x8
 
 jobs=$(nproc)
 echo "== building for Linux (build/)"
-cmake -S . -B build
-cmake --build build -j"$jobs"
+cmake --preset default
+cmake --build --preset default -j"$jobs"
 
 echo "== running the tests"
-ctest --test-dir build --output-on-failure -j"$jobs"
+ctest --preset default -j"$jobs"
 
 echo "== sanitized build: unit tests and network suite"
 tools/test-sanitized.sh
@@ -28,3 +30,9 @@ tools/fuzz.sh
 
 echo "== the Windows build under Wine: unit tests and network suite"
 tools/test-windows.sh
+
+echo "== Release builds with GCC and with clang"
+for preset in release-gcc release-clang; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+done

@@ -12,8 +12,8 @@ tools/install-missing.sh cmake make g++-mingw-w64-x86-64 googletest iproute2 ipt
 
 jobs=$(nproc)
 echo "== building for Windows (build-windows/)"
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-cmake --build build-windows -j"$jobs"
+cmake --preset windows
+cmake --build --preset windows -j"$jobs"
 
 # One Wine prefix for the run, made once (cmake/wine-run.sh, about ten
 # seconds on a fresh machine), and one server kept up for the whole run: a
@@ -33,7 +33,7 @@ echo "   ready in $((SECONDS - started)) s"
 # Both passes run, whatever the first gives.
 status=0
 echo "== Windows unit and platform tests under Wine"
-ctest --test-dir build-windows --output-on-failure -j"$jobs" || status=1
+ctest --preset windows -j"$jobs" || status=1
 
 echo "== network suite with vexmo.exe under Wine"
 CI=true python3 tests/net/run_suite.py --vexmo "wine build-windows/vexmo.exe" --wine || status=1
