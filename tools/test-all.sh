@@ -2,16 +2,17 @@
 # Installs what the tests need (Debian packages), builds vexmo for Linux and
 # for Windows, and runs every test: unit tests, the loopback smoke test and
 # the network-namespace suite; the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer; each fuzzer for a minute; then the Windows
-# build's unit tests and the network suite under Wine (tools/test-windows.sh
-# installs Wine); Release builds with GCC and with clang. Run as root: raw
-# sockets and namespaces need it. Warnings are errors in every build here
-# (the presets).
+# UndefinedBehaviorSanitizer; each fuzzer for a minute; the Windows build's
+# unit tests and the network suite under Wine, and its .zip (tools/
+# test-windows.sh installs Wine); on a bare Debian 12 root, the README's first
+# command and the Debian package (tools/check-bare-machine.sh); and Release
+# builds with GCC and with clang. Run as root: raw sockets, namespaces and
+# chroot need it. Warnings are errors in every build here (the presets).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-missing.sh cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64 iproute2 \
-  iptables python3 clang libclang-rt-14-dev valgrind \
+  iptables python3 clang libclang-rt-14-dev valgrind debootstrap \
   libcap2-bin groff-base  # setcap for the unprivileged runs; the manual page lint
 
 jobs=$(nproc)
@@ -28,8 +29,13 @@ tools/test-sanitized.sh
 echo "== fuzzing"
 tools/fuzz.sh
 
-echo "== the Windows build under Wine: unit tests and network suite"
+echo "== the Windows build under Wine: unit tests, network suite, package"
 tools/test-windows.sh
+
+echo "== the Debian package (build/) and the README's first command on a bare Debian 12"
+rm -f build/vexmo_*.deb
+cpack --preset default
+tools/check-bare-machine.sh --quick-start --package build/vexmo_*.deb
 
 echo "== Release builds with GCC and with clang"
 for preset in release-gcc release-clang; do
