@@ -7,7 +7,7 @@
 #  - the Debian package, when one is named: in another fresh bare root,
 #    `apt-get install ./vexmo_*.deb` grants cap_net_raw, an unprivileged user
 #    gets two replies from `vexmo -c 2 127.0.0.1` in a network namespace that
-#    grants no ICMP datagram socket, `man vexmo` finds the page, and purging
+#    grants no ICMP datagram socket, `man vexmo` finds the page, and removing
 #    the package leaves the file tree as it was before; installed without
 #    setcap, or where setcap fails, the postinst says so and the user gets
 #    the replies through an ICMP datagram socket.
@@ -247,16 +247,16 @@ if [ -n "$package" ]; then
   grep -q 'ICMP echo diagnostic for IPv4 hosts' <<<"$page" || fail "man vexmo: $page"
   echo "   $(grep -m1 -A1 '^NAME' <<<"$page" | tail -n 1 | sed 's/^ *//')"
 
-  echo "-- apt-get purge vexmo"
+  echo "-- apt-get remove vexmo"
   installed=$(in_root "$root" host "dpkg -L vexmo")
-  quiet host "DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vexmo"
+  quiet host "DEBIAN_FRONTEND=noninteractive apt-get remove -y -q vexmo"
   quiet host "$list_files >/tmp/files-after"
   if ! diff -u "$root/tmp/files-before" "$root/tmp/files-after" >"$cache/package-files.diff"; then
     cat "$cache/package-files.diff"
-    fail "the file tree after purging vexmo differs from the one before installing it"
+    fail "the file tree after removing vexmo differs from the one before installing it"
   fi
   while read -r path; do
-    [ -d "$root$path" ] || [ ! -e "$root$path" ] || fail "$path left after purging vexmo"
+    [ -d "$root$path" ] || [ ! -e "$root$path" ] || fail "$path left after removing vexmo"
   done <<<"$installed"
   echo "   $(grep -c . <<<"$installed") paths listed by dpkg -L; the file tree is as before"
 
@@ -283,5 +283,5 @@ if [ -n "$package" ]; then
   pings_as_user "1 0"
   grep -qx 'Packets: Sent 2, Received 0 (100% Lost)' <<<"$output" ||
     fail "vexmo without capability or datagram socket did not lose both requests"
-  echo "ok: the package installs, runs unprivileged and purges cleanly in $((SECONDS - started)) s"
+  echo "ok: the package installs, runs unprivileged and leaves cleanly in $((SECONDS - started)) s"
 fi
