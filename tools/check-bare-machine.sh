@@ -18,50 +18,18 @@
 # and kept in build-bare/ (bookworm-minbase.tar); the packages the roots
 # download are kept there too, so that a second run downloads only apt's
 # package lists. Everything is fetched from the Debian mirror apt uses here.
-# Each root lives in a mount namespace of its own: its mounts go with it.
+# The whole check runs in a mount namespace of its own, with the roots on a
+# memory file system: their mounts and files go with it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-here=$PWD
-cache=$here/build-bare
+cache=$PWD/build-bare
 base_tar=$cache/bookworm-minbase.tar
 archives=$cache/apt-archives
-plain_path=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-
-# ---- inside a mount namespace of our own (the script runs itself) ----------
-# --in-root ROOT NET COMMAND: runs COMMAND with sh as root in ROOT, with a
-# fresh environment. NET is "host" (the mirror is reachable) or "isolated"
-# (a network namespace of its own with only loopback, up).
-if [ "${1:-}" = --in-root ]; then
-  root=$2 net=$3 command=$4
-  # Only ever in a mount namespace of our own: the mounts below must not
-  # reach the machine's.
-  if [ "$(readlink /proc/self/ns/mnt)" = "$(readlink /proc/$PPID/ns/mnt)" ]; then
-    echo "--in-root: not in a mount namespace of its own" >&2
-    exit 1
-  fi
-  mount --bind "$root" "$root" # a mount point, as ip netns and pivot_root want
-  mount -t proc proc "$root/proc"
-  mount -t sysfs sysfs "$root/sys"
-  mount --rbind /dev "$root/dev"
-  mkdir -p "$archives/partial" "$root/var/cache/apt/archives"
-  mount --bind "$archives" "$root/var/cache/apt/archives"
-  if [ "$net" = isolated ]; then
-    ip link set lo up
-  fi
-  exec chroot "$root" /usr/bin/env -i HOME=/root PATH="$plain_path" LANG=C.UTF-8 TERM=dumb \
-    /bin/sh -c "$command" </dev/null
-fi
+roots=$cache/roots
 
 fail() {
   echo "FAIL: $*" >&2
   exit 1
-}
-
-# in_root ROOT [host|isolated] COMMAND
-in_root() {
-  local net_option=()
-  [ "$2" = isolated ] && net_option=(--net)
-  unshare --mount --propagation private "${net_option[@]}" -- "$here/tools/check-bare-machine.sh" --in-root "$@"
 }
 
 quick_start=0
@@ -81,7 +49,19 @@ done
 [ "$(id -u)" = 0 ] || fail "run as root (chroot and mounts need it)"
 [ -z "$package" ] || [ -f "$package" ] || fail "no package $package"
 
-tools/install-missing.sh debootstrap iproute2
+if [ -z "${VEXMO_BARE_NAMESPACE:-}" ]; then
+  tools/install-missing.sh debootstrap iproute2
+  args=(--quick-start)
+  [ "$quick_start" = 1 ] || args=()
+  [ -z "$package" ] || args+=(--package "$package")
+  VEXMO_BARE_NAMESPACE=1 exec unshare --mount --propagation private -- \
+    "$PWD/tools/check-bare-machine.sh" "${args[@]}"
+fi
+# Nothing below may mount in the machine's own namespace.
+[ "$(readlink /proc/self/ns/mnt)" != "$(readlink /proc/$PPID/ns/mnt)" ] ||
+  fail "not in a mount namespace of its own"
+mkdir -p "$archives/partial" "$roots"
+mount -t tmpfs -o size=3g,mode=755 bare-roots "$roots"
 
 # The Debian mirror apt uses here: the first source of the suite "bookworm",
 # in the one-line or the deb822 format.
@@ -108,42 +88,52 @@ apt_mirror() {
 mirror=${DEBIAN_MIRROR:-$(apt_mirror | head -n 1)}
 mirror=${mirror:-http://deb.debian.org/debian}
 
-mkdir -p "$cache" "$archives"
 if [ ! -f "$base_tar" ]; then
   echo "== making a bare Debian 12 root (debootstrap --variant=minbase bookworm, $mirror)"
   started=$SECONDS
-  staging=$cache/debootstrap
-  rm -rf --one-file-system "$staging"
-  # In a mount namespace of its own, so that no mount it makes outlives it.
-  unshare --mount -- debootstrap --variant=minbase bookworm "$staging" "$mirror" \
+  debootstrap --variant=minbase bookworm "$roots/debootstrap" "$mirror" \
     >"$cache/debootstrap.log" 2>&1 ||
     {
       tail -n 20 "$cache/debootstrap.log"
       fail "debootstrap"
     }
-  tar -C "$staging" -cf "$base_tar.part" .
+  tar -C "$roots/debootstrap" -cf "$base_tar.part" .
   mv "$base_tar.part" "$base_tar"
-  rm -rf --one-file-system "$staging"
+  rm -rf "$roots/debootstrap"
   echo "   made in $((SECONDS - started)) s"
 fi
 
-roots=()
-cleanup() {
-  local r
-  for r in "${roots[@]}"; do
-    rm -rf --one-file-system "$r"
-  done
-}
-trap cleanup EXIT
-
-# fresh_root: root= a new copy of the bare root, with this machine's name
-# service.
+# fresh_root: root= a new copy of the bare root, made a mount point (as ip
+# netns and pivot_root want), with /proc, /sys, /dev, this machine's name
+# service and the shared download cache.
 fresh_root() {
-  root=$(mktemp -d "$cache/root.XXXXXX")
-  roots+=("$root")
+  root=$(mktemp -d "$roots/root.XXXXXX")
   tar -C "$root" -xf "$base_tar"
   chmod 755 "$root"
   cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+  mount --bind "$root" "$root"
+  mount -t proc proc "$root/proc"
+  mount -t sysfs sysfs "$root/sys"
+  mount --rbind /dev "$root/dev"
+  mount --bind "$archives" "$root/var/cache/apt/archives"
+}
+drop_root() {
+  umount -R "$root"
+  rm -rf "$root"
+}
+
+# in_root ROOT NET COMMAND: runs COMMAND with sh as root in ROOT, in a fresh
+# environment. NET is "host" (the mirror is reachable) or "isolated" (a
+# network namespace of its own with only loopback, up).
+in_root() {
+  local enter=(chroot "$1" /usr/bin/env -i HOME=/root
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 TERM=dumb
+    /bin/sh -c "$3")
+  if [ "$2" = isolated ]; then
+    unshare --net -- sh -c 'ip link set lo up && exec "$@"' sh "${enter[@]}" </dev/null
+  else
+    "${enter[@]}" </dev/null
+  fi
 }
 
 # ---- the quick start ---------------------------------------------------------
@@ -181,6 +171,7 @@ if [ "$quick_start" = 1 ]; then
     fail "the quick start ended with status $status and $replies replies (log: $log)"
   fi
   grep -A8 '^Ping to' "$log" | sed 's/^/   /'
+  drop_root
   echo "ok: quick start on a bare Debian 12 in $((SECONDS - started)) s"
 fi
 
@@ -283,5 +274,6 @@ if [ -n "$package" ]; then
   pings_as_user "1 0"
   grep -qx 'Packets: Sent 2, Received 0 (100% Lost)' <<<"$output" ||
     fail "vexmo without capability or datagram socket did not lose both requests"
+  drop_root
   echo "ok: the package installs, runs unprivileged and leaves cleanly in $((SECONDS - started)) s"
 fi
