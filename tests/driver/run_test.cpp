@@ -29,7 +29,7 @@ using Answer = std::vector<fake::Datagram> (*)(const fake::Sent& request);
 std::vector<fake::Datagram> reply_after(const fake::Sent& request, std::uint64_t delay_us) {
   fake::Datagram reply;
   reply.bytes = fake::ip_datagram(fake::echo_reply_for(request.bytes), 63);
-  reply.from = request.to.address;
+  reply.from = ipv4_of(request.to);
   reply.arrive_us = request.at_us + delay_us;
   return {reply};
 }
@@ -64,7 +64,7 @@ TEST(RunRequests, FiveRepliesAndTheSummary) {
   EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(5, 1000));
   for (const fake::Sent& sent : fake::state().sent) {
     EXPECT_EQ(read_le16(sent.bytes.data() + 4), 0x1234);
-    EXPECT_EQ(sent.to.address, kPeer);
+    EXPECT_EQ(ipv4_of(sent.to), kPeer);
   }
 }
 

@@ -10,7 +10,7 @@
 
 #include "common/byte_order.h"
 #include "driver/run.h"
-#include "icmp/icmp_socket.h"
+#include "icmp/answer.h"
 #include "support/fake_platform.h"
 
 using namespace vexmo;
