@@ -64,11 +64,16 @@ bool passes(const Pair& pair, const std::vector<std::uint8_t>& datagram) {
 
 // An IPv4 header of header_words words (options zero) in front of message.
 std::vector<std::uint8_t> with_header(std::vector<std::uint8_t> message, int header_words = 5) {
-  std::vector<std::uint8_t> datagram(static_cast<std::size_t>(header_words) * 4, 0);
+  const std::size_t header = static_cast<std::size_t>(header_words) * 4;
+  std::vector<std::uint8_t> datagram(header + message.size(), 0);
   datagram[0] = static_cast<std::uint8_t>(0x40 | header_words);
   datagram[8] = 64;
   datagram[9] = 1;
-  datagram.insert(datagram.end(), message.begin(), message.end());
+  // Byte by byte: GCC 12's -Warray-bounds misreads an insert of an empty
+  // range at the end of this vector in optimised builds.
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    datagram[header + i] = message[i];
+  }
   return datagram;
 }
 
@@ -161,9 +166,8 @@ TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
     const ReplyView view = view_datagram(buffer.data());
     const std::size_t header = static_cast<std::size_t>(view.message - buffer.data());
     const std::size_t length = datagram.size() > header ? datagram.size() - header : 0;
-    const std::size_t offset = length > 0 && is_error_type(view.message[0])
-                                   ? kQuotedIdentifierOffset
-                                   : kIdentifierOffset;
+    const std::size_t offset =
+        length > 0 && is_error_type(view.message[0]) ? kQuotedIdentifierOffset : kIdentifierOffset;
     const bool carries_ours = length >= offset + 2 && carried_identifier(view.message) == kOurs;
     const bool answer = length > 0 && is_answer(view.message, length, kOurs,
                                                 length >= 16 ? read_le64(view.message + 8) : 0);
