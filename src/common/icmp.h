@@ -20,6 +20,7 @@ constexpr std::uint8_t kTypeParameterProblem = 12;
 constexpr std::uint8_t kCodeFragmentationNeeded = 4;  // of Destination Unreachable
 
 constexpr std::uint8_t kProtocolIcmp = 1;  // in the IPv4 header
+constexpr std::size_t kIpv4ProtocolOffset = 9;
 
 // The ICMP error messages vexmo reports: each quotes the datagram it is about.
 constexpr bool is_error_type(std::uint8_t type) {

@@ -16,7 +16,8 @@ namespace vexmo {
 ReplyView view_datagram(std::uint8_t* datagram);
 
 // The identifier a message carries: for error messages that of the request
-// they quote, otherwise the message's own.
+// they quote (behind a quoted header without options, as our requests are
+// sent), otherwise the message's own.
 std::uint16_t carried_identifier(const std::uint8_t* message);
 
 // True when the message of length bytes answers the request that carried
@@ -24,7 +25,9 @@ std::uint16_t carried_identifier(const std::uint8_t* message);
 // - an echo reply with the identifier that echoes the request's send stamp
 //   intact (a late reply to an earlier request, or one whose stamp was
 //   forged, is not this request's answer: its time would be a lie);
-// - an ICMP error message quoting the identifier.
+// - an ICMP error message that quotes this request: an IPv4 header (of any
+//   length) of an ICMP datagram, then an echo request with the identifier
+//   and, where the quote is long enough to hold it, the send stamp.
 // Fields past the end of the datagram never match. Nothing else answers: not
 // our own echo requests (a raw socket sees them when the destination is
 // local) nor other types, which would leave the request without a line.
