@@ -11,6 +11,7 @@
 #include "common/byte_order.h"
 #include "driver/run.h"
 #include "icmp/answer.h"
+#include "icmp/echo_socket.h"
 #include "support/fake_platform.h"
 
 using namespace vexmo;
