@@ -2,8 +2,8 @@
 host, against real kernels and the crafted responder."""
 import re
 
-from expect import (UNREACHABLE, Line, any_lines, exact, opening, redirect, reply, run_lines,
-                    summary, time_exceeded, timeouts)
+from expect import (UNREACHABLE, Line, any_lines, exact, opening, redirect, replies, reply,
+                    run_lines, summary, time_exceeded, timeouts)
 from network import (HOST, NO_ROUTE_NET, PEER, PEER_NET, PROHIBIT_NET, ROUTER2_FAR, ROUTER2_LAN,
                      ROUTER_LAN, SMALL_NET, UNREACHABLE_NET)
 from table import echo, error
@@ -85,179 +85,186 @@ def add_cases(table):
 
     add("peer through router: three replies, Ttl decremented, pause after each",
         ["-c", "3", PEER],
-        run_lines(PEER, [reply(PEER, 0), reply(PEER, 1), reply(PEER, 2)], 3, 3),
+        run_lines(PEER, replies(PEER, 3), 3, 3),
         elapsed=(3.0, 3.6))
 
-    a = responder(echo())
+    address = responder(echo())
     add("responder: replies, seq 0 1 2, one-second pause also after the last",
-        ["-c", "3", a], run_lines(a, [reply(a, 0), reply(a, 1), reply(a, 2)], 3, 3),
-        wire=a, wire_checks=[seqs(0, 1, 2), icmp_length(64), tos(0)],
+        ["-c", "3", address], run_lines(address, replies(address, 3), 3, 3),
+        wire=address, wire_checks=[seqs(0, 1, 2), icmp_length(64), tos(0)],
         gaps=[(1.0, 1.5)] * 2, tail=1.0)
 
     add("loopback answers (own request skipped)",
         ["-c", "2", "127.0.0.1"],
-        run_lines("127.0.0.1", [reply("127.0.0.1", 0, 64), reply("127.0.0.1", 1, 64)], 2, 2))
+        run_lines("127.0.0.1", replies("127.0.0.1", 2, 64), 2, 2))
 
     add("own address answers", ["-c", "2", HOST],
-        run_lines(HOST, [reply(HOST, 0, 64), reply(HOST, 1, 64)], 2, 2))
+        run_lines(HOST, replies(HOST, 2, 64), 2, 2))
 
     add("second router answers directly on the LAN", ["-c", "1", ROUTER2_LAN],
         run_lines(ROUTER2_LAN, [reply(ROUTER2_LAN, 0, 64)], 1, 1))
 
-    a = responder(echo(at=300))
-    add("-w 0: no deadline, a slow reply is still a reply", ["-w", "0", "-c", "2", a],
-        run_lines(a, [reply(a, 0, rtt_range=(300, 800)), reply(a, 1, rtt_range=(300, 800))], 2, 2),
-        wire=a, wire_checks=[seqs(0, 1)])
+    address = responder(echo(at=300))
+    add("-w 0: no deadline, a slow reply is still a reply", ["-w", "0", "-c", "2", address],
+        run_lines(address, replies(address, 2, rtt_range=(300, 800)), 2, 2),
+        wire=address, wire_checks=[seqs(0, 1)])
 
-    a = responder(echo(at=100), echo(at=400))
-    add("duplicate replies: the duplicate is not the next answer", ["-c", "3", a],
-        run_lines(a, [reply(a, n, rtt_range=(100, 390)) for n in range(3)], 3, 3),
-        wire=a, wire_checks=[seqs(0, 1, 2)])
+    address = responder(echo(at=100), echo(at=400))
+    add("duplicate replies: the duplicate is not the next answer", ["-c", "3", address],
+        run_lines(address, replies(address, 3, rtt_range=(100, 390)), 3, 3),
+        wire=address, wire_checks=[seqs(0, 1, 2)])
 
     for option_bytes in (4, 40):
-        a = responder(echo(options=option_bytes))
-        add("reply whose IP header carries %d option bytes" % option_bytes, ["-c", "2", a],
-            run_lines(a, [reply(a, 0), reply(a, 1)], 2, 2), wire=a)
+        address = responder(echo(options=option_bytes))
+        add("reply whose IP header carries %d option bytes" % option_bytes, ["-c", "2", address],
+            run_lines(address, replies(address, 2), 2, 2), wire=address)
 
-    a = responder(echo(foreign=True, bad_checksum=True),
-                  dict(at=0, do="junk", hex=""),
-                  dict(at=0, do="junk", hex="0301"),
-                  dict(at=0, do="junk", hex="0000ffff"),
-                  error(3, 1, quote=0),
-                  error(11, 0, quote=4),
-                  echo(at=100))
-    add("short and malformed datagrams before the reply are skipped", ["-c", "1", a],
-        run_lines(a, [reply(a, 0, rtt_range=(100, 600))], 1, 1), wire=a)
+    address = responder(echo(foreign=True, bad_checksum=True),
+                        dict(at=0, do="junk", hex=""),
+                        dict(at=0, do="junk", hex="0301"),
+                        dict(at=0, do="junk", hex="0000ffff"),
+                        error(3, 1, quote=0),
+                        error(11, 0, quote=4),
+                        echo(at=100))
+    add("short and malformed datagrams before the reply are skipped", ["-c", "1", address],
+        run_lines(address, [reply(address, 0, rtt_range=(100, 600))], 1, 1), wire=address)
 
-    a = responder(dict(at=0, do="carrying", type=8), echo(at=100))
-    add("an echo request carrying our identifier is not the answer", ["-c", "1", a],
-        run_lines(a, [reply(a, 0, rtt_range=(100, 600))], 1, 1), wire=a)
+    address = responder(dict(at=0, do="carrying", type=8), echo(at=100))
+    add("an echo request carrying our identifier is not the answer", ["-c", "1", address],
+        run_lines(address, [reply(address, 0, rtt_range=(100, 600))], 1, 1), wire=address)
 
     # A type that is not reported never ends the wait, or the request would
     # go without a line: the reply behind it is the answer.
-    a = responder(dict(at=0, do="carrying", type=13), echo(at=50))
+    address = responder(dict(at=0, do="carrying", type=13), echo(at=50))
     add("unreported type carrying the identifier is no answer",
-        ["-c", "2", a],
-        run_lines(a, [reply(a, 0, rtt_range=(50, 600)), reply(a, 1, rtt_range=(50, 600))], 2, 2),
-        wire=a, wire_checks=[seqs(0, 1)])
+        ["-c", "2", address],
+        run_lines(address, replies(address, 2, rtt_range=(50, 600)), 2, 2),
+        wire=address, wire_checks=[seqs(0, 1)])
 
     # -------------------------------------------------------- timeouts
 
     add("router filter drops: timeouts without pause", ["-c", "2", "-w", "400", PEER_NET + ".20"],
         run_lines(PEER_NET + ".20", timeouts(2), 2, 0), elapsed=(0.8, 1.9))
 
-    a = responder(echo(foreign=True))
-    add("replies with a foreign identifier only: timeouts", ["-c", "2", "-w", "400", a],
-        run_lines(a, timeouts(2), 2, 0), wire=a, wire_checks=[seqs(0, 0)], gaps=[(0.38, 0.95)])
+    address = responder(echo(foreign=True))
+    add("replies with a foreign identifier only: timeouts", ["-c", "2", "-w", "400", address],
+        run_lines(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)],
+        gaps=[(0.38, 0.95)])
 
     # Only the noise at 300 ms keeps the wait open until the reply at 700 ms
     # arrives; any other datagram after 500 ms would end it earlier and leave
     # the reply to the next wait, hence solo. The noise carries our
     # identifier (in a type that answers nothing): the kernel filter keeps
     # foreign identifiers from the wait altogether.
-    a = responder(dict(at=100, do="carrying", type=13), dict(at=300, do="carrying", type=13),
-                  echo(at=700))
+    address = responder(dict(at=100, do="carrying", type=13),
+                        dict(at=300, do="carrying", type=13), echo(at=700))
     add("matching reply after the deadline, noise before it: timeout",
-        ["-c", "2", "-w", "500", a], run_lines(a, timeouts(2), 2, 0),
-        wire=a, wire_checks=[seqs(0, 0)], gaps=[(0.65, 0.98)], solo=True)
+        ["-c", "2", "-w", "500", address], run_lines(address, timeouts(2), 2, 0),
+        wire=address, wire_checks=[seqs(0, 0)], gaps=[(0.65, 0.98)], solo=True)
 
-    a = responder()
-    add("silence, timeout given in hex: no pause after a timeout", ["-w", "0x12c", "-c", "3", a],
-        run_lines(a, timeouts(3), 3, 0), wire=a, wire_checks=[seqs(0, 0, 0)],
+    address = responder()
+    add("silence, timeout given in hex: no pause after a timeout",
+        ["-w", "0x12c", "-c", "3", address],
+        run_lines(address, timeouts(3), 3, 0), wire=address, wire_checks=[seqs(0, 0, 0)],
         gaps=[(0.28, 0.95)] * 2)
 
-    a = responder(echo(), answer_every=2, answer_from=1)
+    address = responder(echo(), answer_every=2, answer_from=1)
     add("every second request answered: sequence repeats after a timeout",
-        ["-c", "4", "-w", "400", a],
-        run_lines(a, [exact("Request timeout."), reply(a, 0), exact("Request timeout."),
-                      reply(a, 1)], 4, 2),
-        wire=a, wire_checks=[seqs(0, 0, 1, 1)], gaps=[(0.38, 0.95), (1.0, 1.6), (0.38, 0.95)])
+        ["-c", "4", "-w", "400", address],
+        run_lines(address, [exact("Request timeout."), reply(address, 0),
+                            exact("Request timeout."), reply(address, 1)], 4, 2),
+        wire=address, wire_checks=[seqs(0, 0, 1, 1)],
+        gaps=[(0.38, 0.95), (1.0, 1.6), (0.38, 0.95)])
 
-    a = responder(echo(), answer_every=3, answer_from=0)
+    address = responder(echo(), answer_every=3, answer_from=0)
     add("one of three answered: 67% lost, average over the replies",
-        ["-c", "3", "-w", "300", a],
-        run_lines(a, [reply(a, 0), exact("Request timeout."), exact("Request timeout.")], 3, 1),
-        wire=a, wire_checks=[seqs(0, 1, 1)])
+        ["-c", "3", "-w", "300", address],
+        run_lines(address, [reply(address, 0), exact("Request timeout."),
+                            exact("Request timeout.")], 3, 1),
+        wire=address, wire_checks=[seqs(0, 1, 1)])
 
     # -------------------------------------------------------- errors from real kernels
 
-    a = routed(PEER_NET + ".30")
-    add("-i 1: time exceeded from the router, counted, paused", ["-i", "1", "-c", "2", a],
-        run_lines(a, [time_exceeded(ROUTER_LAN)] * 2, 2, 2), elapsed=(2.0, 2.6))
+    address = routed(PEER_NET + ".30")
+    add("-i 1: time exceeded from the router, counted, paused", ["-i", "1", "-c", "2", address],
+        run_lines(address, [time_exceeded(ROUTER_LAN)] * 2, 2, 2), elapsed=(2.0, 2.6))
 
     for destination, reason in ROUTER_REJECTIONS:
-        a = routed(destination)
-        add("router: %s (%s)" % (reason, destination), ["-c", "2", a],
-            run_lines(a, [exact(UNREACHABLE + reason)] * 2, 2, 2))
+        address = routed(destination)
+        add("router: %s (%s)" % (reason, destination), ["-c", "2", address],
+            run_lines(address, [exact(UNREACHABLE + reason)] * 2, 2, 2))
 
-    a = routed(SMALL_NET + ".2")
+    address = routed(SMALL_NET + ".2")
     add("-f across the 576 MTU: fragmentation needed, then the send is refused",
-        ["-f", "-n", "1000", "-c", "2", a],
-        run_lines(a, [exact(UNREACHABLE + "Fragmentation needed and DF set"),
+        ["-f", "-n", "1000", "-c", "2", address],
+        run_lines(address, [exact(UNREACHABLE + "Fragmentation needed and DF set"),
                       exact("Error 10040.")], 2, 1, size=1000))
 
-    a = routed(SMALL_NET + ".3")
-    add("without -f the request is fragmented and answered", ["-n", "1000", "-c", "1", a],
-        run_lines(a, [reply(a, 0)], 1, 1, size=1000))
+    address = routed(SMALL_NET + ".3")
+    add("without -f the request is fragmented and answered", ["-n", "1000", "-c", "1", address],
+        run_lines(address, [reply(address, 0)], 1, 1, size=1000))
 
-    a = routed(ROUTER2_FAR)
-    add("real redirect from the LAN router toward the second router", ["-c", "2", a],
-        run_lines(a, [redirect(ROUTER2_LAN)] * 2, 2, 2))
+    address = routed(ROUTER2_FAR)
+    add("real redirect from the LAN router toward the second router", ["-c", "2", address],
+        run_lines(address, [redirect(ROUTER2_LAN)] * 2, 2, 2))
 
     # -------------------------------------------------------- errors from the crafted responder
 
     for icmp_type, code, text in CRAFTED_ERRORS:
         # a late echo reply follows every error: it must be discarded, not
         # taken as the answer to the next request
-        a = responder(crafted_error(icmp_type, code), echo(at=50))
-        line = exact(text.format(a=a))
-        add("crafted type %d code %d" % (icmp_type, code), ["-c", "2", a],
-            run_lines(a, [line, line], 2, 2), wire=a, wire_checks=[seqs(0, 1)])
+        address = responder(crafted_error(icmp_type, code), echo(at=50))
+        line = exact(text.format(a=address))
+        add("crafted type %d code %d" % (icmp_type, code), ["-c", "2", address],
+            run_lines(address, [line, line], 2, 2), wire=address, wire_checks=[seqs(0, 1)])
 
-    a = responder(error(11, 0, options=8))
-    add("time exceeded whose IP header carries options", ["-c", "1", a],
-        run_lines(a, [time_exceeded(a)], 1, 1), wire=a)
+    address = responder(error(11, 0, options=8))
+    add("time exceeded whose IP header carries options", ["-c", "1", address],
+        run_lines(address, [time_exceeded(address)], 1, 1), wire=address)
 
     # -------------------------------------------------------- the wire
 
     for text, size in [("5", 16), ("1001", 1000), ("0x40", 16), ("abc", 16), ("65506", 65506)]:
-        a = responder(echo())
-        add("-n %s gives %d data bytes" % (text, size), ["-n", text, "-c", "1", a],
-            run_lines(a, [reply(a, 0)], 1, 1, size=size), wire=a,
+        address = responder(echo())
+        add("-n %s gives %d data bytes" % (text, size), ["-n", text, "-c", "1", address],
+            run_lines(address, [reply(address, 0)], 1, 1, size=size), wire=address,
             wire_checks=[icmp_length(size + 8)])
 
     for text in ("65536", "-5"):
-        a = responder()
-        add("-n %s: 65536 bytes cannot be sent, no pause" % text, ["-c", "2", "-n", text, a],
-            run_lines(a, [exact("Error 10040.")] * 2, 2, 0, size=65536),
-            wire=a, wire_checks=[count(0)], elapsed=(0, 0.8))
+        address = responder()
+        add("-n %s: 65536 bytes cannot be sent, no pause" % text, ["-c", "2", "-n", text, address],
+            run_lines(address, [exact("Error 10040.")] * 2, 2, 0, size=65536),
+            wire=address, wire_checks=[count(0)], elapsed=(0, 0.8))
 
     for text, byte in [("2:d:t", 0x58), ("D", 0x10), ("9", 0x20), ("7:m", 0xE2), ("0x2d", 0xA0),
                        ("3", 0x60)]:
-        a = responder(echo())
+        address = responder(echo())
         add("-t %s puts %#04x in the TOS byte (and nothing else)" % (text, byte),
-            ["-t", text, "-c", "1", a], run_lines(a, [reply(a, 0)], 1, 1),
-            wire=a, wire_checks=[tos(byte)])
+            ["-t", text, "-c", "1", address], run_lines(address, [reply(address, 0)], 1, 1),
+            wire=address, wire_checks=[tos(byte)])
 
     for text, ttl in [("0x30", 48), ("010", 8), ("200", 200)]:
-        a = responder(echo())
-        add("-i %s sends with TTL %d" % (text, ttl), ["-i", text, "-c", "1", a],
-            run_lines(a, [reply(a, 0)], 1, 1), wire=a, wire_checks=[ttl_seen(ttl - 1)])
+        address = responder(echo())
+        add("-i %s sends with TTL %d" % (text, ttl), ["-i", text, "-c", "1", address],
+            run_lines(address, [reply(address, 0)], 1, 1), wire=address,
+            wire_checks=[ttl_seen(ttl - 1)])
 
-    a = responder(echo())
-    add("-f sets DF", ["-f", "-c", "2", a], run_lines(a, [reply(a, 0), reply(a, 1)], 2, 2), wire=a)
+    address = responder(echo())
+    add("-f sets DF", ["-f", "-c", "2", address], run_lines(address, replies(address, 2), 2, 2),
+        wire=address)
 
-    a = responder(echo())
-    add("-n -f 100: -f keeps the size pending", ["-n", "-f", "100", "-c", "1", a],
-        run_lines(a, [reply(a, 0)], 1, 1, size=100), wire=a, wire_checks=[icmp_length(108)])
+    address = responder(echo())
+    add("-n -f 100: -f keeps the size pending", ["-n", "-f", "100", "-c", "1", address],
+        run_lines(address, [reply(address, 0)], 1, 1, size=100), wire=address,
+        wire_checks=[icmp_length(108)])
 
-    a = responder(echo())
-    add("-n -c 2: the count replaces the pending size", ["-n", "-c", "2", a],
-        run_lines(a, [reply(a, 0), reply(a, 1)], 2, 2), wire=a, wire_checks=[icmp_length(64)])
+    address = responder(echo())
+    add("-n -c 2: the count replaces the pending size", ["-n", "-c", "2", address],
+        run_lines(address, replies(address, 2), 2, 2), wire=address, wire_checks=[icmp_length(64)])
 
-    a = responder(echo())
-    add("-c 0 sends one request", ["-c", "0", a], run_lines(a, [reply(a, 0)], 1, 1),
-        wire=a, wire_checks=[count(1)])
+    address = responder(echo())
+    add("-c 0 sends one request", ["-c", "0", address],
+        run_lines(address, [reply(address, 0)], 1, 1), wire=address, wire_checks=[count(1)])
 
     # -------------------------------------------------------- host texts
 

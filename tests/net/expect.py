@@ -21,7 +21,8 @@ def exact(text):
 
 
 def opening(host, size=56):
-    return exact("Ping to %s, buffer size %d Bytes (IP+ICMP+DATA %d Bytes)" % (host, size, size + 28))
+    return exact("Ping to %s, buffer size %d Bytes (IP+ICMP+DATA %d Bytes)"
+                 % (host, size, size + 28))
 
 
 def reply(address, seq, ttl=63, rtt_range=None):
@@ -31,11 +32,17 @@ def reply(address, seq, ttl=63, rtt_range=None):
     return Line(text, pattern, rtt=True, rtt_range=rtt_range)
 
 
+def replies(address, count, ttl=63, rtt_range=None):
+    """Replies to the first count requests, sequence 0 on."""
+    return [reply(address, seq, ttl, rtt_range) for seq in range(count)]
+
+
 def summary(sent, received):
     lines = []
     if sent:
         lost = 100 - received * 100 // sent
-        lines += [exact(""), exact("Packets: Sent %d, Received %d (%d%% Lost)" % (sent, received, lost))]
+        lines += [exact(""),
+                  exact("Packets: Sent %d, Received %d (%d%% Lost)" % (sent, received, lost))]
     lines.append(Line("Rount Trip Time (Min/Avg/Max): <min> ms/<avg> ms/<max> ms",
                       re.compile(r"Rount Trip Time \(Min/Avg/Max\): (\d+)\.(\d{3}) ms/"
                                  r"(\d+)\.(\d{3}) ms/(\d+)\.(\d{3}) ms\Z"),

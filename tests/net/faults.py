@@ -57,22 +57,24 @@ def build_networks(lab, faults):
         lab.add_namespace(fault.host_role)
         lab.add_namespace(fault.peer_role)
     for fault in faults:
-        a, i = fault.addresses(), fault.interfaces(lab)
+        address_of, interface_of = fault.addresses(), fault.interfaces(lab)
         host, peer = fault.host_role, fault.peer_role
-        lab.link(host, i["host"], ROUTER, i["router_near"])
-        lab.link(peer, i["peer"], ROUTER, i["router_far"])
-        lab.ip(host, "addr", "add", a["host"] + "/24", "dev", i["host"])
-        lab.ip(ROUTER, "addr", "add", a["gateway"] + "/24", "dev", i["router_near"])
-        lab.ip(ROUTER, "addr", "add", a["router_far"] + "/24", "dev", i["router_far"])
-        lab.ip(peer, "addr", "add", a["peer_link"] + "/24", "dev", i["peer"])
-        lab.ip(peer, "addr", "add", a["target"] + "/32", "dev", "lo")
-        lab.ip(host, "link", "set", i["host"], "up")
-        lab.ip(ROUTER, "link", "set", i["router_near"], "up")
-        lab.ip(ROUTER, "link", "set", i["router_far"], "up")
-        lab.ip(peer, "link", "set", i["peer"], "up")
-        lab.ip(host, "route", "add", "default", "via", a["gateway"])
-        lab.ip(peer, "route", "add", "default", "via", a["router_far"])
-        lab.ip(ROUTER, "route", "add", a["target"] + "/32", "via", a["peer_link"])
+        lab.link(host, interface_of["host"], ROUTER, interface_of["router_near"])
+        lab.link(peer, interface_of["peer"], ROUTER, interface_of["router_far"])
+        lab.ip(host, "addr", "add", address_of["host"] + "/24", "dev", interface_of["host"])
+        lab.ip(ROUTER, "addr", "add", address_of["gateway"] + "/24",
+               "dev", interface_of["router_near"])
+        lab.ip(ROUTER, "addr", "add", address_of["router_far"] + "/24",
+               "dev", interface_of["router_far"])
+        lab.ip(peer, "addr", "add", address_of["peer_link"] + "/24", "dev", interface_of["peer"])
+        lab.ip(peer, "addr", "add", address_of["target"] + "/32", "dev", "lo")
+        lab.ip(host, "link", "set", interface_of["host"], "up")
+        lab.ip(ROUTER, "link", "set", interface_of["router_near"], "up")
+        lab.ip(ROUTER, "link", "set", interface_of["router_far"], "up")
+        lab.ip(peer, "link", "set", interface_of["peer"], "up")
+        lab.ip(host, "route", "add", "default", "via", address_of["gateway"])
+        lab.ip(peer, "route", "add", "default", "via", address_of["router_far"])
+        lab.ip(ROUTER, "route", "add", address_of["target"] + "/32", "via", address_of["peer_link"])
     for key, value in (("net.ipv4.ip_forward", 1), ("net.ipv4.icmp_ratemask", 0),
                        ("net.ipv4.conf.all.rp_filter", 0),
                        ("net.ipv4.conf.default.rp_filter", 0)):
@@ -84,16 +86,16 @@ def build_networks(lab, faults):
 
 def actions(lab, fault):
     """(make, lift): each changes the network, raising LabError when it cannot."""
-    a, i = fault.addresses(), fault.interfaces(lab)
+    address_of, interface_of = fault.addresses(), fault.interfaces(lab)
     host, peer = fault.host_role, fault.peer_role
     drop = ["INPUT", "-p", "icmp", "--icmp-type", "echo-request", "-j", "DROP"]
 
     def restore_default():
-        lab.ip(host, "route", "replace", "default", "via", a["gateway"])
+        lab.ip(host, "route", "replace", "default", "via", address_of["gateway"])
 
     def link_up():
-        lab.ip(host, "link", "set", i["host"], "up")
-        lab.wait_link_up(host, i["host"])
+        lab.ip(host, "link", "set", interface_of["host"], "up")
+        lab.wait_link_up(host, interface_of["host"])
         restore_default()
 
     # The requests sent without carrier leave the host's neighbour entry of
@@ -102,22 +104,22 @@ def actions(lab, fault):
     # answered in time would depend on that timer's phase, not on vexmo. The
     # lift clears the entry, so the next send resolves it.
     def carrier_back():
-        lab.ip(ROUTER, "link", "set", i["router_near"], "up")
-        lab.wait_link_up(ROUTER, i["router_near"])
-        lab.wait_link_up(host, i["host"])
-        lab.ip(host, "neigh", "flush", "dev", i["host"])
+        lab.ip(ROUTER, "link", "set", interface_of["router_near"], "up")
+        lab.wait_link_up(ROUTER, interface_of["router_near"])
+        lab.wait_link_up(host, interface_of["host"])
+        lab.ip(host, "neigh", "flush", "dev", interface_of["host"])
 
     table = {
-        "link": (lambda: lab.ip(host, "link", "set", i["host"], "down"), link_up),
+        "link": (lambda: lab.ip(host, "link", "set", interface_of["host"], "down"), link_up),
         "route": (lambda: lab.ip(host, "route", "del", "default"), restore_default),
-        "router": (lambda: lab.ip(ROUTER, "route", "del", a["target"] + "/32"),
-                   lambda: lab.ip(ROUTER, "route", "add", a["target"] + "/32",
-                                  "via", a["peer_link"])),
+        "router": (lambda: lab.ip(ROUTER, "route", "del", address_of["target"] + "/32"),
+                   lambda: lab.ip(ROUTER, "route", "add", address_of["target"] + "/32",
+                                  "via", address_of["peer_link"])),
         "silent": (lambda: lab.sysctl(peer, "net.ipv4.icmp_echo_ignore_all", 1),
                    lambda: lab.sysctl(peer, "net.ipv4.icmp_echo_ignore_all", 0)),
         "drop": (lambda: lab.run(lab.in_namespace(peer, "iptables", "-w", "-A", *drop)),
                  lambda: lab.run(lab.in_namespace(peer, "iptables", "-w", "-D", *drop))),
-        "carrier": (lambda: lab.ip(ROUTER, "link", "set", i["router_near"], "down"),
+        "carrier": (lambda: lab.ip(ROUTER, "link", "set", interface_of["router_near"], "down"),
                     carrier_back),
     }
     return table[fault.kind]

@@ -3,7 +3,8 @@ errors from the routers and timeouts must print what the raw socket prints
 (run_suite.py -k unprivileged for these alone). They need the POSIX
 backend: a program started through a loader skips them."""
 from cases import CRAFTED_ERRORS, crafted_error
-from expect import UNREACHABLE, exact, redirect, reply, run_lines, time_exceeded, timeouts
+from expect import (UNREACHABLE, exact, redirect, replies, reply, run_lines, time_exceeded,
+                    timeouts)
 from network import PEER, PEER_NET, ROUTER2_FAR, ROUTER2_LAN, ROUTER_LAN, SMALL_NET
 from privilege import CAPABILITY, NO_SOCKET, PING_SOCKET, SET_UID_ROOT, holds_nothing
 from table import Need, echo
@@ -27,28 +28,29 @@ def add_cases(table):
     # ping socket: what the raw-socket cases print, printed by nobody
 
     add("peer through router: replies with their Ttl", ["-c", "3", PEER],
-        run_lines(PEER, [reply(PEER, 0), reply(PEER, 1), reply(PEER, 2)], 3, 3), PING_SOCKET,
+        run_lines(PEER, replies(PEER, 3), 3, 3), PING_SOCKET,
         elapsed=(3.0, 3.6))
 
-    a = responder(echo())
-    add("responder: replies, identifier on the wire, pause after each", ["-c", "3", a],
-        run_lines(a, [reply(a, 0), reply(a, 1), reply(a, 2)], 3, 3), PING_SOCKET,
-        wire=a, wire_checks=[seqs(0, 1, 2), icmp_length(64), tos(0)], gaps=[(1.0, 1.5)] * 2,
+    address = responder(echo())
+    add("responder: replies, identifier on the wire, pause after each", ["-c", "3", address],
+        run_lines(address, replies(address, 3), 3, 3), PING_SOCKET,
+        wire=address, wire_checks=[seqs(0, 1, 2), icmp_length(64), tos(0)], gaps=[(1.0, 1.5)] * 2,
         tail=1.0)
 
     add("loopback answers", ["-c", "2", "127.0.0.1"],
-        run_lines("127.0.0.1", [reply("127.0.0.1", 0, 64), reply("127.0.0.1", 1, 64)], 2, 2),
+        run_lines("127.0.0.1", replies("127.0.0.1", 2, 64), 2, 2),
         PING_SOCKET)
 
-    a = responder(echo())
-    add("-i 0x30 -t 2:d:t -f reach the wire", ["-i", "0x30", "-t", "2:d:t", "-f", "-c", "1", a],
-        run_lines(a, [reply(a, 0)], 1, 1), PING_SOCKET, wire=a,
+    address = responder(echo())
+    add("-i 0x30 -t 2:d:t -f reach the wire",
+        ["-i", "0x30", "-t", "2:d:t", "-f", "-c", "1", address],
+        run_lines(address, [reply(address, 0)], 1, 1), PING_SOCKET, wire=address,
         wire_checks=[tos(0x58), ttl_seen(47)])
 
-    a = responder(echo(at=100), echo(at=400))
-    add("duplicate replies: the duplicate is not the next answer", ["-c", "3", a],
-        run_lines(a, [reply(a, n, rtt_range=(100, 390)) for n in range(3)], 3, 3), PING_SOCKET,
-        wire=a, wire_checks=[seqs(0, 1, 2)])
+    address = responder(echo(at=100), echo(at=400))
+    add("duplicate replies: the duplicate is not the next answer", ["-c", "3", address],
+        run_lines(address, replies(address, 3, rtt_range=(100, 390)), 3, 3), PING_SOCKET,
+        wire=address, wire_checks=[seqs(0, 1, 2)])
 
     add("-i 1: time exceeded from the router", ["-i", "1", "-c", "2", PEER_NET + ".31"],
         run_lines(PEER_NET + ".31", [time_exceeded(ROUTER_LAN)] * 2, 2, 2), PING_SOCKET,
@@ -72,46 +74,48 @@ def add_cases(table):
         run_lines(SMALL_NET + ".2", [exact(UNREACHABLE + "Fragmentation needed and DF set"),
                                      exact("Error 10040.")], 2, 1, size=1000), PING_SOCKET)
 
-    a = responder()
-    add("silence: timeouts without pause", ["-w", "300", "-c", "3", a],
-        run_lines(a, timeouts(3), 3, 0), PING_SOCKET, wire=a, wire_checks=[seqs(0, 0, 0)],
+    address = responder()
+    add("silence: timeouts without pause", ["-w", "300", "-c", "3", address],
+        run_lines(address, timeouts(3), 3, 0), PING_SOCKET, wire=address,
+        wire_checks=[seqs(0, 0, 0)],
         gaps=[(0.28, 0.95)] * 2)
 
-    a = responder(echo(at=300))
-    add("-w 0: no deadline", ["-w", "0", "-c", "2", a],
-        run_lines(a, [reply(a, 0, rtt_range=(300, 800)), reply(a, 1, rtt_range=(300, 800))], 2, 2),
-        PING_SOCKET, wire=a)
+    address = responder(echo(at=300))
+    add("-w 0: no deadline", ["-w", "0", "-c", "2", address],
+        run_lines(address, replies(address, 2, rtt_range=(300, 800)), 2, 2),
+        PING_SOCKET, wire=address)
 
     add("-n 65536 cannot be sent", ["-c", "2", "-n", "65536", PEER],
         run_lines(PEER, [exact("Error 10040.")] * 2, 2, 0, size=65536), PING_SOCKET,
         elapsed=(0, 0.8))
 
-    a = responder(echo())
-    add("-n 65506: the largest request", ["-n", "65506", "-c", "1", a],
-        run_lines(a, [reply(a, 0)], 1, 1, size=65506), PING_SOCKET, wire=a,
+    address = responder(echo())
+    add("-n 65506: the largest request", ["-n", "65506", "-c", "1", address],
+        run_lines(address, [reply(address, 0)], 1, 1, size=65506), PING_SOCKET, wire=address,
         wire_checks=[icmp_length(65514)])
 
     for icmp_type, code, text in CRAFTED_ERRORS:
         if (icmp_type, code) not in DATAGRAM_SOCKET_ERRORS:
             continue
-        a = responder(crafted_error(icmp_type, code), echo(at=50))
-        line = exact(text.format(a=a))
-        add("crafted type %d code %d, a late reply behind it" % (icmp_type, code), ["-c", "2", a],
-            run_lines(a, [line, line], 2, 2), PING_SOCKET, wire=a, wire_checks=[seqs(0, 1)])
+        address = responder(crafted_error(icmp_type, code), echo(at=50))
+        line = exact(text.format(a=address))
+        add("crafted type %d code %d, a late reply behind it" % (icmp_type, code),
+            ["-c", "2", address], run_lines(address, [line, line], 2, 2), PING_SOCKET,
+            wire=address, wire_checks=[seqs(0, 1)])
 
     # cap_net_raw+ep and set-uid root: a raw socket, then nothing elevated
 
     for way in (CAPABILITY, SET_UID_ROOT):
-        a = responder(echo())
+        address = responder(echo())
         add("replies; options applied after the drop reach the wire",
-            ["-c", "3", "-t", "7:m", "-i", "200", a],
-            run_lines(a, [reply(a, 0), reply(a, 1), reply(a, 2)], 3, 3), way,
-            wire=a, wire_checks=[tos(0xE2), ttl_seen(199), seqs(0, 1, 2)])
+            ["-c", "3", "-t", "7:m", "-i", "200", address],
+            run_lines(address, replies(address, 3), 3, 3), way,
+            wire=address, wire_checks=[tos(0xE2), ttl_seen(199), seqs(0, 1, 2)])
         add("a name resolved after the drop", ["-c", "2", "peer.vxnet"],
-            run_lines("peer.vxnet", [reply(PEER, 0), reply(PEER, 1)], 2, 2), way)
-        a = routed(PEER_NET + ".32" if way is CAPABILITY else PEER_NET + ".33")
-        add("-i 1: time exceeded from the router", ["-i", "1", "-c", "2", a],
-            run_lines(a, [time_exceeded(ROUTER_LAN)] * 2, 2, 2), way)
+            run_lines("peer.vxnet", replies(PEER, 2), 2, 2), way)
+        address = routed(PEER_NET + ".32" if way is CAPABILITY else PEER_NET + ".33")
+        add("-i 1: time exceeded from the router", ["-i", "1", "-c", "2", address],
+            run_lines(address, [time_exceeded(ROUTER_LAN)] * 2, 2, 2), way)
 
     # neither: no socket, every request fails at once
 

@@ -209,7 +209,8 @@ def main():
     parser.add_argument("--allow-stderr", action="store_true",
                         help="do not fail a run that wrote to standard error")
     parser.add_argument("--wine", action="store_true",
-                        help="the program is vexmo.exe, run under Wine with a server inside the host")
+                        help="the program is vexmo.exe, run under Wine with a server inside "
+                             "the host")
     parser.add_argument("--jobs", type=int, default=8, help="cases run at once")
     parser.add_argument("-k", dest="pattern", help="run only cases whose name contains this text")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")

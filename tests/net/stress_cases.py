@@ -12,7 +12,7 @@
 import faults
 import load
 from cases import crafted_error
-from expect import UNREACHABLE, exact, reply, run_lines, time_exceeded, timeouts
+from expect import UNREACHABLE, exact, replies, reply, run_lines, time_exceeded, timeouts
 from network import PEER, RESPONDER_NET
 from table import echo, error
 from wire_checks import count, seqs
@@ -30,24 +30,23 @@ def add_cases(table):
     # A forged send stamp is no answer: it would print a round-trip time that
     # never happened. The request ends with its genuine reply, or times out.
     for stamp in ("zero", "ones", "future", "past"):
-        a = responder(echo(stamp=stamp))
-        add("forged send stamp (%s) alone: timeouts" % stamp, ["-c", "2", "-w", "400", a],
-            run_lines(a, timeouts(2), 2, 0), wire=a, wire_checks=[seqs(0, 0)])
-        a = responder(echo(stamp=stamp), echo(at=60))
-        add("forged send stamp (%s), the genuine reply behind it" % stamp, ["-c", "2", a],
-            run_lines(a, [reply(a, 0, rtt_range=(60, 700)), reply(a, 1, rtt_range=(60, 700))],
-                      2, 2),
-            wire=a, wire_checks=[seqs(0, 1)])
+        address = responder(echo(stamp=stamp))
+        add("forged send stamp (%s) alone: timeouts" % stamp, ["-c", "2", "-w", "400", address],
+            run_lines(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)])
+        address = responder(echo(stamp=stamp), echo(at=60))
+        add("forged send stamp (%s), the genuine reply behind it" % stamp, ["-c", "2", address],
+            run_lines(address, replies(address, 2, rtt_range=(60, 700)), 2, 2),
+            wire=address, wire_checks=[seqs(0, 1)])
 
     # TTLs as they arrive: sent from the LAN, where no router decrements them.
     for ttl in (0, 1, 255):
-        a = responder(echo(ttl=ttl, lan=True))
-        add("reply arriving with TTL %d prints it" % ttl, ["-c", "2", a],
-            run_lines(a, [reply(a, 0, ttl), reply(a, 1, ttl)], 2, 2), wire=a)
+        address = responder(echo(ttl=ttl, lan=True))
+        add("reply arriving with TTL %d prints it" % ttl, ["-c", "2", address],
+            run_lines(address, replies(address, 2, ttl), 2, 2), wire=address)
 
-    a = responder(echo(code=255))
-    add("echo reply with code 255 is a reply", ["-c", "1", a], run_lines(a, [reply(a, 0)], 1, 1),
-        wire=a)
+    address = responder(echo(code=255))
+    add("echo reply with code 255 is a reply", ["-c", "1", address],
+        run_lines(address, [reply(address, 0)], 1, 1), wire=address)
 
     # Codes no table names: the reason says so.
     for icmp_type, code, text in [
@@ -56,51 +55,50 @@ def add_cases(table):
             (11, 255, "{a}: ICMP: Time Exceeded, Reason: Unknown code 255"),
             (5, 255, "ICMP: Redirect, Gateway: 198.18.0.3, Reason: Unknown code 255"),
             (3, 128, UNREACHABLE + "Unknown code 128")]:
-        a = responder(crafted_error(icmp_type, code))
-        add("type %d with code %d" % (icmp_type, code), ["-c", "1", a],
-            run_lines(a, [exact(text.format(a=a))], 1, 1), wire=a)
+        address = responder(crafted_error(icmp_type, code))
+        add("type %d with code %d" % (icmp_type, code), ["-c", "1", address],
+            run_lines(address, [exact(text.format(a=address))], 1, 1), wire=address)
 
     # An error quotes the identifier at bytes 4 and 5 of the request: a quote
     # cut before its end matches nothing, one that holds it is the answer.
     for icmp_type, quote in ((3, 1), (11, 4), (3, 5), (12, 5)):
-        a = responder(error(icmp_type, 1, quote=quote), echo(at=80))
+        address = responder(error(icmp_type, 1, quote=quote), echo(at=80))
         add("type %d quoting %d bytes of the request: skipped" % (icmp_type, quote),
-            ["-c", "1", a], run_lines(a, [reply(a, 0, rtt_range=(80, 700))], 1, 1), wire=a)
-    a = responder(error(3, 1, quote=6), echo(at=80))
-    add("destination unreachable quoting 6 bytes of the request: the answer", ["-c", "2", a],
-        run_lines(a, [exact(UNREACHABLE + "Host unreachable")] * 2, 2, 2), wire=a,
+            ["-c", "1", address],
+            run_lines(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address)
+    address = responder(error(3, 1, quote=6), echo(at=80))
+    add("destination unreachable quoting 6 bytes of the request: the answer", ["-c", "2", address],
+        run_lines(address, [exact(UNREACHABLE + "Host unreachable")] * 2, 2, 2), wire=address,
         wire_checks=[seqs(0, 1)])
 
     # They reach the wait (the kernel filter keeps them: their identifier is
     # ours), which must read through all of them. Alone: the burst holds the
     # responder up for a moment.
-    a = responder(dict(at=0, do="flood", count=2000, types=FLOOD_TYPES), echo(at=300))
-    add("2000 datagrams with our identifier of other types, then the reply", ["-c", "2", a],
-        run_lines(a, [reply(a, 0, rtt_range=(300, 1500)), reply(a, 1, rtt_range=(300, 1500))],
-                  2, 2),
-        wire=a, wire_checks=[seqs(0, 1)], solo=True)
+    address = responder(dict(at=0, do="flood", count=2000, types=FLOOD_TYPES), echo(at=300))
+    add("2000 datagrams with our identifier of other types, then the reply", ["-c", "2", address],
+        run_lines(address, replies(address, 2, rtt_range=(300, 1500)), 2, 2),
+        wire=address, wire_checks=[seqs(0, 1)], solo=True)
 
     # Who really answered is printed, whoever was asked.
-    a = responder(echo(src=PEER))
-    add("reply from another address than the one asked: the real sender", ["-c", "2", a],
-        run_lines(a, [reply(PEER, 0), reply(PEER, 1)], 2, 2), wire=a)
+    address = responder(echo(src=PEER))
+    add("reply from another address than the one asked: the real sender", ["-c", "2", address],
+        run_lines(address, replies(PEER, 2), 2, 2), wire=address)
     elsewhere = RESPONDER_NET + ".250"
-    a = responder(echo(src=elsewhere, at=0), echo(at=100))
-    add("a reply from elsewhere first, the destination's behind it", ["-c", "2", a],
-        run_lines(a, [reply(elsewhere, 0, rtt_range=(0, 90)),
-                      reply(elsewhere, 1, rtt_range=(0, 90))], 2, 2),
-        wire=a, wire_checks=[seqs(0, 1)])
-    a = responder(error(11, 0, src=PEER))
-    add("time exceeded from another address names it", ["-c", "1", a],
-        run_lines(a, [time_exceeded(PEER)], 1, 1), wire=a)
+    address = responder(echo(src=elsewhere, at=0), echo(at=100))
+    add("a reply from elsewhere first, the destination's behind it", ["-c", "2", address],
+        run_lines(address, replies(elsewhere, 2, rtt_range=(0, 90)), 2, 2),
+        wire=address, wire_checks=[seqs(0, 1)])
+    address = responder(error(11, 0, src=PEER))
+    add("time exceeded from another address names it", ["-c", "1", address],
+        run_lines(address, [time_exceeded(PEER)], 1, 1), wire=address)
 
     # The raw socket hands over datagrams whatever their checksum (the kernel
     # checks it after the raw sockets have their copy), and vexmo does not
     # check it either: a reply whose identifier and stamp survived is the
     # answer.
-    a = responder(echo(bad_checksum=True))
-    add("reply with a spoiled ICMP checksum is still the answer", ["-c", "1", a],
-        run_lines(a, [reply(a, 0)], 1, 1), wire=a, wire_checks=[count(1)])
+    address = responder(echo(bad_checksum=True))
+    add("reply with a spoiled ICMP checksum is still the answer", ["-c", "1", address],
+        run_lines(address, [reply(address, 0)], 1, 1), wire=address, wire_checks=[count(1)])
 
     # -------------------------------------------------------- faults
 

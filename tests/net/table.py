@@ -15,10 +15,12 @@ from network import RESPONDER_NET, SOURCE_NET
 
 class Need(enum.Enum):
     """What a case needs of the program beyond running it in the lab."""
-    POSIX_BACKEND = "the unprivileged modes are the POSIX backend's; this program is not a native one"
+    POSIX_BACKEND = ("the unprivileged modes are the POSIX backend's; "
+                     "this program is not a native one")
     OTHER_NAMESPACE = "runs a native program only, not one started by a loader"
-    LINUX_SOCKET = ("watches the program's socket through its Linux process id, which Wine does not "
-                    "give, and expects the kernel filter of the POSIX backend, which Windows has not")
+    LINUX_SOCKET = ("watches the program's socket through its Linux process id, which Wine does "
+                    "not give, and expects the kernel filter of the POSIX backend, which Windows "
+                    "has not")
 
 
 @dataclass

@@ -54,7 +54,8 @@ def every_request(requests, identifier, source, dont_fragment, ttl):
         if not icmp_wire.checksum_holds(r.icmp):
             problems.append(where + "bad ICMP checksum")
         if r.identifier != identifier:
-            problems.append(where + "identifier bytes %02x %02x, expected %02x %02x (low byte first)"
+            problems.append(where + "identifier bytes %02x %02x, expected %02x %02x "
+                            "(low byte first)"
                             % (r.icmp[4], r.icmp[5], identifier & 0xFF, identifier >> 8))
         if any(r.icmp[24:]):
             problems.append(where + "data after offset 24 is not zero")
