@@ -31,6 +31,7 @@ import network  # noqa: E402
 import privilege  # noqa: E402
 import privilege_cases  # noqa: E402
 import stress_cases  # noqa: E402
+import wine  # noqa: E402
 import wire_checks  # noqa: E402
 from expect import check_output  # noqa: E402
 from lab import Lab, LabError  # noqa: E402
@@ -152,7 +153,6 @@ def build_lab(lab, table, selected, prefix, opts):
     if fault_list or unprivileged:
         lab.wait_until_up()
     if opts.wine:
-        import wine
         program = wine.WineRunner(lab, prefix, opts.identifier == "wire")
     else:
         program = NativeRunner(lab, prefix, opts.identifier == "wire")
