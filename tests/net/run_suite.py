@@ -113,6 +113,7 @@ class Suite:
         problems = wire_checks.every_request(
             requests, self.program.identifier(result, requests), source,
             dont_fragment="-f" in case.args, ttl=None if "-i" in case.args else 63)
+        problems += wire_checks.round_trips_within_windows(requests, result.stdout)
         for check in case.wire_checks:
             problems += check(requests, result)
         if case.gaps is not None:
