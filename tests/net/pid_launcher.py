@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs a command with a chosen process id, in a pid namespace of its own.
 
-Usage: unshare --pid --fork --kill-child pid_launcher.py PID COMMAND [ARGS...]
+Usage: unshare --pid --fork --kill-child --mount-proc pid_launcher.py PID COMMAND [ARGS...]
 
 Runs as the first process of the new pid namespace (as root): it raises the
 namespace's pid_max above PID where the kernel keeps one per namespace,

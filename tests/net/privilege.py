@@ -124,8 +124,10 @@ class UnprivilegedRunner:
         program = os.path.join(self.bindir, "vexmo-" + way.copy)
         launcher = []
         if way.pid:
-            launcher = ["unshare", "--pid", "--fork", "--kill-child", sys.executable,
-                        os.path.join(HERE, "pid_launcher.py"), str(way.pid)]
+            # /proc of the new pid namespace: the program's own pid must be
+            # found there (a sanitizer reads /proc/PID/task at exit)
+            launcher = ["unshare", "--pid", "--fork", "--kill-child", "--mount-proc",
+                        sys.executable, os.path.join(HERE, "pid_launcher.py"), str(way.pid)]
         cmd = self.lab.in_namespace(way.role, *launcher, "setpriv", "--reuid=%d" % self.uid,
                                     "--regid=%d" % self.gid, "--clear-groups", "--",
                                     program, *args)
