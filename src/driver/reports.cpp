@@ -4,13 +4,15 @@
 #include <cstring>
 
 #include "common/byte_order.h"
-#include "icmp/echo_message.h"
+#include "common/icmp.h"
+#include "common/winsock_errors.h"
+#include "icmp/round_trip.h"
 #include "platform/platform.h"
 
 namespace vexmo {
 namespace {
 
-// Reason texts by code; nullptr where a code has none.
+// Reason texts by code; a code past the end of its table has none.
 const char* const kUnreachableReasons[] = {
     "Network unreachable",
     "Host unreachable",
@@ -54,17 +56,6 @@ void print_reason(const char* const (&reasons)[N], std::uint8_t code) {
 
 }  // namespace
 
-std::uint32_t round_trip_us(std::uint64_t send_stamp, std::uint64_t receive_stamp,
-                            std::uint64_t frequency) {
-  if (frequency == 0) {
-    return 0;
-  }
-  // Whole seconds and the rest apart, so ticks x 1,000,000 cannot overflow.
-  const std::uint64_t ticks = receive_stamp - send_stamp;
-  const std::uint64_t us = ticks / frequency * 1000000u + ticks % frequency * 1000000u / frequency;
-  return static_cast<std::uint32_t>(us);
-}
-
 void record_round_trip(RunStats* stats, std::uint32_t rtt_us) {
   stats->rtt_sum_us += rtt_us;
   stats->replies += 1;
@@ -99,17 +90,17 @@ void report_failure(Outcome outcome) {
 void report_icmp_message(const ReplyView& view, const char* address_text) {
   const std::uint8_t type = view.message[0];
   const std::uint8_t code = view.message[1];
-  if (type == 3) {
+  if (type == kTypeDestinationUnreachable) {
     std::printf("ICMP: Destination Unreachable, Reason: ");
     print_reason(kUnreachableReasons, code);
-  } else if (type == 11) {
+  } else if (type == kTypeTimeExceeded) {
     std::printf("%s: ICMP: Time Exceeded, Reason: ", address_text);
     print_reason(kTimeExceededReasons, code);
-  } else if (type == 12) {
+  } else if (type == kTypeParameterProblem) {
     std::printf("ICMP: Parameter Problem\n");
-  } else if (type == 4) {
+  } else if (type == kTypeSourceQuench) {
     std::printf("ICMP: Source Quench\n");
-  } else if (type == 5) {
+  } else if (type == kTypeRedirect) {
     std::uint32_t gateway = 0;
     std::memcpy(&gateway, view.message + 4, sizeof gateway);  // already network order
     char gateway_text[16];
@@ -122,10 +113,14 @@ void report_icmp_message(const ReplyView& view, const char* address_text) {
 void report_echo_reply(const ReplyView& view, const char* address_text, std::uint64_t frequency,
                        RunStats* stats) {
   const std::uint8_t* message = view.message;
-  const std::uint32_t rtt_us = round_trip_us(read_le64(message + kSendStampOffset),
-                                             read_le64(message + kReceiveStampOffset), frequency);
+  // The wait's figure where it measured one, else the counter stamps the
+  // message carries.
+  const std::uint32_t rtt_us =
+      view.has_round_trip ? view.round_trip_us
+                          : round_trip_us(read_le64(message + kSendStampOffset),
+                                          read_le64(message + kReceiveStampOffset), frequency);
   record_round_trip(stats, rtt_us);
-  const unsigned sequence = read_le16(message + 6);
+  const unsigned sequence = read_le16(message + kSequenceOffset);
   if (view.ip_header != nullptr) {
     std::printf("%s: Time: %u.%.3u ms, Sequence: %u, Ttl: %u\n", address_text, rtt_us / 1000,
                 rtt_us % 1000, sequence, static_cast<unsigned>(view.ip_header[8]));

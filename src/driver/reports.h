@@ -8,19 +8,14 @@
 
 namespace vexmo {
 
-// Round-trip time in whole microseconds from two counter readings; the low
-// 32 bits of the exact quotient, whatever the size of the tick difference.
-std::uint32_t round_trip_us(std::uint64_t send_stamp, std::uint64_t receive_stamp,
-                            std::uint64_t frequency);
-
 // Folds one echo reply's round-trip time into the statistics.
 void record_round_trip(RunStats* stats, std::uint32_t rtt_us);
 
 // Prints the line of a failed send or wait (outcome < 0).
 void report_failure(Outcome outcome);
 
-// Prints the line of an ICMP error message (types 3, 4, 5, 11, 12) about one
-// of our requests; address_text is its sender.
+// Prints the line of an ICMP error message (is_error_type) about one of our
+// requests; address_text is its sender.
 void report_icmp_message(const ReplyView& view, const char* address_text);
 
 // Prints the time line of an echo reply and folds its round-trip time into

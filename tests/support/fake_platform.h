@@ -20,10 +20,12 @@ namespace fake {
 
 struct Datagram {
   std::vector<std::uint8_t> bytes;
-  std::uint32_t from = 0;       // network order
-  std::uint64_t arrive_us = 0;  // simulated time it is received at (never earlier than now)
-  bool waiting = false;         // already queued when the next request is about to be sent
-  int error = 0;                // non-zero: this receive fails with that error instead
+  std::uint32_t from = 0;               // network order
+  std::uint64_t arrive_us = 0;          // simulated time it is received at (never earlier than now)
+  bool waiting = false;                 // already queued when the next request is about to be sent
+  int error = 0;                        // non-zero: this receive fails with that error instead
+  std::uint64_t kernel_receive_ns = 0;  // the kernel's arrival stamp (0: none)
+  std::uint64_t kernel_transmit_ns = 0;  // a transmit stamp met before it (0: none)
 };
 
 struct Sent {
@@ -49,8 +51,15 @@ struct State {
   // Each read of the receive timeout: how many datagrams had been sent by then.
   std::vector<std::size_t> timeout_reads;
   bool timeout_option_fails = false;
-  int send_error = 0;  // non-zero: every send fails with it
-  int last_error = 0;
+  int send_error = 0;                   // non-zero: every send fails with it
+  std::uint16_t opened_identifier = 0;  // the identifier the socket was opened for
+  std::uint16_t kernel_identifier = 0;  // non-zero: the socket's requests must carry this instead
+  bool privilege_drop_fails = false;
+  int closed = 0;  // sockets closed
+  // Real-time clock: wall_offset_ns + the simulated time; queued transmit
+  // stamps, taken by socket_take_transmit_stamp.
+  std::uint64_t wall_offset_ns = 1700000000000000000ull;
+  std::vector<std::uint64_t> transmit_stamps;
   int discarded = 0;
   int receives = 0;
   // Called after every send, to script answers to what was sent.
