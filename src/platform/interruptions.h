@@ -25,6 +25,21 @@ enum class WaitEnd : std::uint8_t {
   failed,
 };
 
+// Starts watching for interruptions, once; later calls only report how
+// that went. Until then they keep the system's default actions (a Ctrl-C
+// ends the process at once). False when the system refused.
+bool watch_interruptions();
+
+// The interruption that came since the last take, taken: a stop before an
+// interim (and the stop takes any interim with it, since the summary that
+// follows says all an interim report would); several interims in a row
+// count as one.
+Interruption take_interruption();
+
+// The pause between requests: waits for milliseconds unless an
+// interruption is pending or comes (`interrupted`, not taken).
+WaitEnd pause_for(std::uint32_t milliseconds);
+
 }  // namespace vexmo
 
 #endif  // VEXMO_PLATFORM_INTERRUPTIONS_H

@@ -86,6 +86,12 @@ bool interruption_pending() {
          g_watch.interims_raised != g_watch.interims_taken;
 }
 
+void drain_wake_pipe() {
+  char bytes[64];
+  while (read(g_watch.wake_read, bytes, sizeof bytes) > 0) {
+  }
+}
+
 }  // namespace
 
 bool watch_interruptions() {
@@ -115,9 +121,7 @@ Interruption take_interruption() {
   }
   // Empty the pipe before reading the counts: a signal that comes after
   // this leaves a byte for the next wait, so none goes unnoticed.
-  char bytes[64];
-  while (read(g_watch.wake_read, bytes, sizeof bytes) > 0) {
-  }
+  drain_wake_pipe();
   const sig_atomic_t stops = g_watch.stops_raised;
   const sig_atomic_t interims = g_watch.interims_raised;
   if (stops != g_watch.stops_taken) {
@@ -150,12 +154,24 @@ WaitEnd wait_for_descriptor(int fd, std::uint32_t timeout_ms) {
     return interruption_pending() ? WaitEnd::interrupted : WaitEnd::elapsed;
   }
   if (watched[0].revents != 0) {
-    return WaitEnd::interrupted;
+    if (interruption_pending()) {
+      return WaitEnd::interrupted;
+    }
+    // A byte of a signal that was taken already: empty the pipe, or every
+    // wait would end at once. A signal after this writes another.
+    drain_wake_pipe();
+    if (interruption_pending()) {
+      return WaitEnd::interrupted;
+    }
   }
   if (watched[1].revents != 0) {
     return WaitEnd::ready;
   }
   return WaitEnd::elapsed;
+}
+
+WaitEnd pause_for(std::uint32_t milliseconds) {
+  return wait_for_descriptor(-1, milliseconds);
 }
 
 }  // namespace vexmo

@@ -12,23 +12,16 @@
 
 namespace vexmo {
 
-// Installs the handlers and makes the pipe, once; later calls only report
-// how that went. A signal the process was started with ignored (a
-// background job of a shell without job control, nohup) stays ignored. On
-// failure the signals keep the actions they had, and errno says why.
-bool watch_interruptions();
-
-// The interruption that came since the last take, taken: a stop before an
-// interim; several interims in a row count as one.
-Interruption take_interruption();
+// watch_interruptions (interruptions.h) installs the handlers and makes the
+// pipe. A signal the process was started with ignored (a background job of
+// a shell without job control, nohup) stays ignored. On failure errno says
+// why.
 
 // Waits until fd is readable or has an error to report, an interruption is
 // pending (not taken), or timeout_ms has passed. fd -1 waits for the
 // interruptions alone: the pause. A wait longer than poll can take ends
-// early as `elapsed`, as does one that a signal cut short. After
-// `interrupted`, take_interruption may find none (a signal whose count was
-// taken before its byte was read): then wait again. `failed` leaves errno
-// set.
+// early as `elapsed`, as does one that a signal cut short or the byte of a
+// signal taken already woke. `failed` leaves errno set.
 WaitEnd wait_for_descriptor(int fd, std::uint32_t timeout_ms);
 
 // poll's timeout for a wait of ms milliseconds: ms itself where poll can take
