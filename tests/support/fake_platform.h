@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/interruptions.h"
 #include "platform/platform.h"
 
 namespace vexmo {
@@ -24,6 +25,12 @@ struct Datagram {
   std::uint64_t arrive_us = 0;  // simulated time it is received at (never earlier than now)
   bool waiting = false;         // already queued when the next request is about to be sent
   int error = 0;                // non-zero: this receive fails with that error instead
+};
+
+struct ScriptedInterruption {
+  std::uint64_t at_us = 0;
+  Interruption kind = Interruption::none;
+  bool taken = false;
 };
 
 struct Sent {
@@ -55,10 +62,29 @@ struct State {
   int receives = 0;
   // Called after every send, to script answers to what was sent.
   std::function<void(const Sent&)> on_send;
+
+  // Interruptions the user raises at a simulated time; each is pending from
+  // then until taken.
+  std::vector<ScriptedInterruption> interruptions;
+  // Times at which a platform wait ends early without an interruption (a
+  // signal that is none, a stop and continue of the process).
+  std::vector<std::uint64_t> early_wakeups_us;
+  // The longest wait the platform takes in one call, as poll and
+  // WaitForMultipleObjects have one; a longer one ends early as elapsed.
+  std::uint32_t longest_wait_ms = 0x7FFFFFFFu;
+  int watch_calls = 0;
+  // The simulated time of each take that found an interruption.
+  std::vector<std::uint64_t> taken_at_us;
 };
 
 State& state();
 void reset();
+
+// How a platform wait from now until until_us ends, on the script: at the
+// first interruption raised by then (pending ones first: at once), at the
+// first early wake-up, or at until_us; the clock is moved to that time.
+// The same scripting serves the pause and the socket's wait.
+WaitEnd wait_until(std::uint64_t until_us);
 
 std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
 
