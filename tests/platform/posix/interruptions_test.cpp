@@ -1,6 +1,6 @@
 // The POSIX interruptions with real signals: what ends a wait or a pause,
 // what is taken from it, and how soon.
-#include "platform/posix_interruptions.h"
+#include "platform/posix/interruptions.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>

@@ -1,5 +1,5 @@
 // SIGINT and SIGQUIT through a self-pipe; see posix_interruptions.h.
-#include "platform/posix_interruptions.h"
+#include "platform/posix/interruptions.h"
 
 #include <fcntl.h>
 #include <poll.h>
