@@ -179,9 +179,9 @@ TEST(RunRequests, EveryRequestGetsExactlyOneLine) {
 
 TEST(RunRequests, LateReplyDuringTheNextWaitIsNotItsAnswer) {
   fake::reset();
-  // The first reply comes 3.5 s after its request, inside the second
-  // request's wait; the second request's own reply follows 20 ms later.
-  const Answer late = [](const fake::Sent& r) { return reply_after(r, 3500000); };
+  // The first reply comes 3.01 s after its request, inside the second
+  // request's wait; the second request's own reply follows 10 ms later.
+  const Answer late = [](const fake::Sent& r) { return reply_after(r, 3010000); };
   const Answer prompt = [](const fake::Sent& r) { return reply_after(r, 20000); };
   fake::state().on_send = [&](const fake::Sent& request) {
     const std::vector<fake::Datagram> d =

@@ -7,6 +7,20 @@
 namespace vexmo {
 namespace fake {
 
+std::deque<Datagram>::iterator next_datagram(bool queued_only) {
+  State& s = state();
+  auto next = s.inbound.end();
+  for (auto d = s.inbound.begin(); d != s.inbound.end(); ++d) {
+    if (queued_only && !d->waiting && d->arrive_us > s.now_us) {
+      continue;
+    }
+    if (next == s.inbound.end() || d->arrive_us < next->arrive_us) {
+      next = d;
+    }
+  }
+  return next;
+}
+
 State& state() {
   static State current;
   return current;
@@ -115,38 +129,51 @@ Outcome socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t lengt
   return static_cast<std::int32_t>(length);
 }
 
-Outcome socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from) {
+WaitEnd socket_wait(SocketHandle, std::uint32_t timeout_ms, Outcome* failure) {
   fake::State& s = state();
-  s.receives += 1;
-  if (s.inbound.empty()) {
-    // Nothing comes: the receive timeout passes (an unlimited one would
-    // block forever, which no test may reach).
-    s.now_us += std::uint64_t{s.receive_timeout_ms} * 1000;
-    return -10060;
+  s.waits.push_back(timeout_ms);
+  if (s.waits.size() > fake::kMostWaits) {
+    // A wait without end on a script without end: fail rather than hang.
+    *failure = -10022;
+    return WaitEnd::failed;
   }
-  fake::Datagram next = s.inbound.front();
-  s.inbound.pop_front();
-  s.now_us = std::max(s.now_us, next.arrive_us);
+  const std::uint32_t slice = std::min(timeout_ms, s.longest_wait_ms);
+  std::uint64_t until = s.now_us + std::uint64_t{slice} * 1000;
+  bool datagram = false;
+  const auto next = fake::next_datagram(false);
+  if (next != s.inbound.end()) {
+    const std::uint64_t at = std::max(s.now_us, next->arrive_us);
+    if (at <= until) {
+      until = at;
+      datagram = true;
+    }
+  }
+  const WaitEnd end = fake::wait_until(until);
+  if (end == WaitEnd::elapsed && datagram && s.now_us == until) {
+    s.ready_for_receive = true;
+    return WaitEnd::ready;
+  }
+  return end;
+}
+
+Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from) {
+  fake::State& s = state();
+  const auto queued = fake::next_datagram(true);
+  if (queued == s.inbound.end()) {
+    return -10035;  // nothing queued: it would block
+  }
+  const fake::Datagram next = *queued;
+  s.inbound.erase(queued);
+  // Read after a wait, or drained before a send.
+  (s.ready_for_receive ? s.receives : s.discarded) += 1;
+  s.ready_for_receive = false;
   if (next.error != 0) {
     return -next.error;
   }
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
   *from = ipv4_socket_address(next.from);
-  return static_cast<Outcome>(n);
-}
-
-Outcome socket_take_queued(SocketHandle, std::uint8_t* buffer, std::size_t length) {
-  fake::State& s = state();
-  if (s.inbound.empty() || !s.inbound.front().waiting) {
-    return 0;
-  }
-  const fake::Datagram next = s.inbound.front();
-  s.inbound.pop_front();
-  s.discarded += 1;
-  const std::size_t n = std::min(length, next.bytes.size());
-  std::copy_n(next.bytes.begin(), n, buffer);
   return static_cast<Outcome>(n);
 }
 
@@ -192,20 +219,11 @@ std::uint32_t current_process_id() {
 }
 
 std::uint64_t counter_now() {
-  return state().now_us;
+  return state().now_us + state().counter_offset;
 }
 
 std::uint64_t counter_frequency() {
   return 1000000;
-}
-
-std::uint32_t tick_count_ms() {
-  return static_cast<std::uint32_t>(state().now_us / 1000) + state().tick_offset_ms;
-}
-
-void sleep_ms(std::uint32_t milliseconds) {
-  state().sleeps.push_back(milliseconds);
-  state().now_us += std::uint64_t{milliseconds} * 1000;
 }
 
 }  // namespace vexmo

@@ -1,4 +1,4 @@
-// POSIX backend: BSD sockets, clock_gettime and nanosleep. The ICMP socket is
+// POSIX backend: BSD sockets, poll and clock_gettime. The ICMP socket is
 // a raw one where the process may open it, otherwise an ICMP datagram socket
 // made to look like one (datagram_socket.h); which, is decided at open and
 // kept in the handle. errno is translated in errors.cpp.
@@ -12,9 +12,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/winsock_errors.h"
 #include "platform/native_sockets.h"
 #include "platform/posix/datagram_socket.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/interruptions.h"
 #include "platform/posix/privileges.h"
 #include "platform/posix/raw_socket.h"
 #include "platform/posix/socket_filter.h"
@@ -143,33 +145,37 @@ Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_
                             : raw_socket_send(fd, data, length, native));
 }
 
-Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from) {
+WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* failure) {
+  if (socket.kind == SocketKind::none) {
+    return WaitEnd::ready;
+  }
+  const WaitEnd end = wait_for_descriptor(descriptor(socket), timeout_ms);
+  if (end == WaitEnd::failed) {
+    *failure = errno_outcome();
+  }
+  return end;
+}
+
+Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from) {
   sockaddr_in native;
   std::memset(&native, 0, sizeof native);
   const int fd = descriptor(socket);
+  // The error queue too, on a datagram socket: an ICMP error about a
+  // request is an answer as a raw socket would receive it.
   const ssize_t received = socket.kind == SocketKind::datagram
-                               ? datagram_socket_receive(fd, buffer, length, &native, true)
+                               ? datagram_socket_receive(fd, buffer, length, &native)
                                : raw_socket_receive(fd, buffer, length, &native);
   if (received < 0) {
+    // Nothing queued after all; a signal cannot cut short a call that does
+    // not block, but is no failure either.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      return -kErrorWouldBlock;
+    }
     return errno_outcome();
   }
   *from = from_native_ipv4_address(native);
   return static_cast<Outcome>(received);
-}
-
-Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length) {
-  const int fd = descriptor(socket);
-  ssize_t received = 0;
-  if (socket.kind == SocketKind::datagram) {
-    // The error queue too: an ICMP error that came late is as stale as a
-    // late reply.
-    sockaddr_in ignored;
-    received = datagram_socket_receive(fd, buffer, length, &ignored, false);
-  } else {
-    received = raw_socket_take_queued(fd, buffer, length);
-  }
-  return received < 0 ? 0 : static_cast<Outcome>(received);
 }
 
 bool drop_elevated_privileges() {
@@ -188,21 +194,6 @@ std::uint64_t counter_now() {
 
 std::uint64_t counter_frequency() {
   return 1000000000u;
-}
-
-std::uint32_t tick_count_ms() {
-  const timespec now = monotonic_now();
-  const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000 +
-                           static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
-  return static_cast<std::uint32_t>(ms);
-}
-
-void sleep_ms(std::uint32_t milliseconds) {
-  timespec remaining;
-  remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);
-  remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
 }
 
 }  // namespace vexmo

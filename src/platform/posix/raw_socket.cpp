@@ -15,11 +15,8 @@ ssize_t raw_socket_send(int fd, const std::uint8_t* data, std::size_t length,
 
 ssize_t raw_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from) {
   socklen_t from_length = sizeof *from;
-  return recvfrom(fd, buffer, length, 0, reinterpret_cast<sockaddr*>(from), &from_length);
-}
-
-ssize_t raw_socket_take_queued(int fd, std::uint8_t* buffer, std::size_t length) {
-  return recv(fd, buffer, length, MSG_DONTWAIT);
+  return recvfrom(fd, buffer, length, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(from),
+                  &from_length);
 }
 
 }  // namespace vexmo
