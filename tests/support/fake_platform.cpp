@@ -73,7 +73,9 @@ std::vector<std::uint8_t> error_about(std::uint8_t type, std::uint8_t code,
 using fake::state;
 
 void net_startup() {}
-void net_cleanup() {}
+void net_cleanup() {
+  state().cleanups += 1;
+}
 
 SocketHandle socket_open_icmp(std::uint16_t* identifier) {
   state().opened_identifier = *identifier;

@@ -61,6 +61,7 @@ struct State {
   std::uint16_t kernel_identifier = 0;  // non-zero: the socket's requests must carry this instead
   bool privilege_drop_fails = false;
   int closed = 0;     // sockets closed
+  int cleanups = 0;   // socket library shut-downs
   int discarded = 0;  // datagrams received without a wait before them (drained)
   int receives = 0;   // datagrams (or failures) received after a wait
   bool ready_for_receive = false;
