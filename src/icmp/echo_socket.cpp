@@ -9,6 +9,7 @@
 #include "common/winsock_errors.h"
 #include "icmp/answer.h"
 #include "icmp/echo_message.h"
+#include "icmp/round_trip.h"
 
 namespace vexmo {
 
@@ -40,9 +41,13 @@ void EchoSocket::apply(const RunSettings& settings) {
 
 void EchoSocket::discard_waiting() {
   wait_prepared_ = false;  // the buffer is written
+  // Transmit stamps of requests that got no reply would otherwise pile up
+  // on the error queue and take the room the replies need.
+  socket_take_transmit_stamp(handle_, ~std::uint64_t{0});
   SocketAddress ignored;
+  KernelStamps ignored_stamps;
   for (int i = 0; i < kMaxDiscardedDatagrams; ++i) {
-    if (socket_receive_queued(handle_, buffer_, sizeof buffer_, &ignored) <= 0) {
+    if (socket_receive_queued(handle_, buffer_, sizeof buffer_, &ignored, &ignored_stamps) <= 0) {
       return;
     }
   }
@@ -70,6 +75,9 @@ Outcome EchoSocket::send(const SocketAddress& to, std::uint16_t sequence, const 
   // only the checksum comes between this stamp and the send.
   *send_stamp = counter_now();
   seal_echo_request(message, size, *send_stamp);
+  // On the clock the kernel stamps with: the fallback when it gives a
+  // receive stamp but no transmit stamp.
+  wall_sent_ns_ = wall_clock_ns();
   const Outcome sent = socket_send_to(handle_, message, length, to);
   std::free(message);
   return sent;
@@ -84,6 +92,7 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
   *from = SocketAddress{};
   const std::uint64_t frequency = counter_frequency();
   const std::uint64_t start = counter_now();
+  KernelStamps stamps;
 
   for (;;) {
     // The platform may end a wait early or take it in pieces: each round
@@ -110,7 +119,7 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
     if (end == WaitEnd::elapsed) {
       continue;
     }
-    const Outcome received = socket_receive_queued(handle_, buffer_, sizeof buffer_, from);
+    const Outcome received = socket_receive_queued(handle_, buffer_, sizeof buffer_, from, &stamps);
     if (received == -kErrorWouldBlock) {
       continue;  // woken for nothing to receive after all
     }
@@ -124,7 +133,19 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
                                    : 0;
     const bool answer = is_answer(view->message, length, identifier_, send_stamp);
     if (answer && view->message[0] == kTypeEchoReply) {
-      write_le64(view->message + kReceiveStampOffset, counter_now());
+      ExchangeClocks clocks;
+      clocks.counter_recognised = counter_now();
+      write_le64(view->message + kReceiveStampOffset, clocks.counter_recognised);
+      clocks.counter_sent = send_stamp;
+      clocks.counter_frequency = counter_frequency();
+      clocks.wall_sent_ns = wall_sent_ns_;
+      clocks.kernel_receive_ns = stamps.receive_ns;
+      clocks.kernel_transmit_ns = stamps.transmit_ns >= wall_sent_ns_
+                                      ? stamps.transmit_ns
+                                      : socket_take_transmit_stamp(handle_, wall_sent_ns_);
+      const RoundTrip round_trip = measure_round_trip(clocks);
+      view->has_round_trip = true;
+      view->round_trip_us = round_trip.us;
     }
     if (deadline_ms_ != 0 && elapsed_ms(start, counter_now(), frequency) > deadline_ms_) {
       return -kErrorTimedOut;

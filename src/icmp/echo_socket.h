@@ -71,9 +71,11 @@ class EchoSocket {
   // the deadline (the socket's receive timeout, 0: none) passed, counted
   // from the start of the wait however the platform splits it up. A stop
   // from the user ends it with kOutcomeStopped; an interim is printed
-  // through report and the wait goes on. An echo reply gets the receive
-  // time written into its receive stamp slot. *from is left holding the
-  // sender of the last datagram received.
+  // through report and the wait goes on. An echo reply gets the counter at
+  // its recognition written into its receive stamp slot, and its round trip
+  // in the view, timed by the kernel's stamps where they can be trusted
+  // (round_trip.h). *from is left holding the sender of the last datagram
+  // received.
   Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp,
                InterimReport* report = nullptr);
 
@@ -83,7 +85,8 @@ class EchoSocket {
   SocketHandle handle_;
   std::uint16_t identifier_ = 0;
   bool wait_prepared_ = false;
-  std::uint32_t deadline_ms_ = 0;  // 0: none
+  std::uint32_t deadline_ms_ = 0;   // 0: none
+  std::uint64_t wall_sent_ns_ = 0;  // real-time clock at the last send
   std::uint8_t buffer_[kReceiveBufferBytes];
 };
 

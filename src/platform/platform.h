@@ -85,12 +85,25 @@ Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_
 // the receive reports why.
 WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* failure);
 
+// Time stamps the kernel took of the socket's traffic, on the real-time clock
+// (nanoseconds since 1970); 0 where it took none or the system has none.
+struct KernelStamps {
+  std::uint64_t transmit_ns = 0;  // of a request as it left (where a receive met it)
+  std::uint64_t receive_ns = 0;   // of the datagram just received
+};
+
+// Takes every transmit stamp the kernel has queued on the socket, never
+// blocking: the latest one not older than not_before_ns, or 0.
+std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns);
+
 // Receives one whole datagram if one is queued, never blocking: its byte
 // count with *from its sender, or minus the error: -10035 when none is
 // queued (a wait may end for something that turns out to be nothing to
-// receive).
+// receive). stamps->receive_ns is the kernel's arrival stamp of the
+// datagram; a transmit stamp the receive comes across on the way is left in
+// stamps->transmit_ns, which is otherwise left as it was.
 Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                              SocketAddress* from);
+                              SocketAddress* from, KernelStamps* stamps);
 
 // Gives up an elevated identity (set-uid root, file capabilities) once the
 // socket is open. False when that could not be done: the caller must not go
@@ -112,6 +125,9 @@ std::uint32_t current_process_id();
 // Monotonic high-resolution counter and its fixed frequency in ticks per second.
 std::uint64_t counter_now();
 std::uint64_t counter_frequency();
+
+// The real-time clock the kernel stamps with, in nanoseconds since 1970.
+std::uint64_t wall_clock_ns();
 
 }  // namespace vexmo
 

@@ -154,8 +154,13 @@ WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* fail
   return end;
 }
 
+// The performance counter times both ends here. Windows 10 2004 and later
+// offer software receive stamps (and, with capable drivers, transmit stamps)
+// through SIO_TIMESTAMPING on UDP sockets; raw ICMP sockets and older
+// systems have none, so the stamps stay 0 and the counter's figure stands.
 Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                              SocketAddress* from) {
+                              SocketAddress* from, KernelStamps* stamps) {
+  stamps->receive_ns = 0;
   sockaddr_in native;
   std::memset(&native, 0, sizeof native);
   int native_length = sizeof native;
@@ -167,6 +172,10 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
   }
   *from = from_native_ipv4_address(native);
   return received;
+}
+
+std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t) {
+  return 0;
 }
 
 bool drop_elevated_privileges() {
@@ -187,6 +196,15 @@ std::uint64_t counter_frequency() {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   return static_cast<std::uint64_t>(frequency.QuadPart);
+}
+
+std::uint64_t wall_clock_ns() {
+  // 100 ns units since 1601.
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return (ticks - 116444736000000000ull) * 100u;
 }
 
 }  // namespace vexmo

@@ -68,7 +68,9 @@ Outcome receive_within(SocketHandle socket, std::vector<std::uint8_t>* buffer, S
                        std::uint32_t limit_ms) {
   const std::uint64_t start = counter_now();
   for (;;) {
-    const Outcome received = socket_receive_queued(socket, buffer->data(), buffer->size(), from);
+    KernelStamps stamps;
+    const Outcome received =
+        socket_receive_queued(socket, buffer->data(), buffer->size(), from, &stamps);
     if (received != -10035) {
       return received;
     }
@@ -164,7 +166,8 @@ TEST_F(Win32Socket, WaitEndsAfterItsTimeAndTheSocketLivesOn) {
   for (int calls = 0; end == WaitEnd::ready && calls < kMaxDatagrams; ++calls) {
     // Datagrams of other programs may be queued or come first.
     SocketAddress from;
-    while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from) > 0) {
+    KernelStamps stamps;
+    while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps) > 0) {
     }
     Outcome failure = 0;
     const std::uint64_t start = counter_now();
@@ -190,13 +193,14 @@ TEST_F(Win32Socket, WaitEndsForAReplyOrAnInterruption) {
   ASSERT_TRUE(watch_interruptions());
   std::vector<std::uint8_t> buffer(65536 + 24);
   SocketAddress from;
+  KernelStamps stamps;
   const std::uint64_t tag = fresh_tag();
   ASSERT_EQ(send_to_loopback(socket, echo_request(tag, 64)), 64);
   Outcome failure = 0;
   const std::uint64_t start = counter_now();
   EXPECT_EQ(socket_wait(socket, 5000, &failure), WaitEnd::ready);
   EXPECT_LT(elapsed_ms(start), 1000u) << "the reply from loopback did not end the wait";
-  while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from) > 0) {
+  while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps) > 0) {
   }
 
   note_interruption(Interruption::stop);
@@ -287,9 +291,11 @@ TEST_F(Win32Socket, ReceiveQueuedNeverBlocks) {
   ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
   std::vector<std::uint8_t> buffer(65536 + 24);
   SocketAddress from;
+  KernelStamps stamps;
   for (int i = 0; i < kMaxDatagrams; ++i) {
     const std::uint64_t start = counter_now();
-    const Outcome received = socket_receive_queued(socket, buffer.data(), buffer.size(), &from);
+    const Outcome received =
+        socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps);
     EXPECT_LT(elapsed_ms(start), 500u) << "a receive blocked";
     if (received <= 0) {
       EXPECT_EQ(received, -10035) << "nothing queued: it would block";
@@ -298,7 +304,7 @@ TEST_F(Win32Socket, ReceiveQueuedNeverBlocks) {
   }
   ASSERT_EQ(send_to_loopback(socket, echo_request(fresh_tag(), 64)), 64);
   pause_for(100);
-  EXPECT_GT(socket_receive_queued(socket, buffer.data(), buffer.size(), &from), 0)
+  EXPECT_GT(socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps), 0)
       << "our request and its reply were waiting";
 }
 

@@ -92,6 +92,17 @@ void socket_close(SocketHandle) {
   state().closed += 1;
 }
 
+std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t not_before_ns) {
+  std::uint64_t latest = 0;
+  for (const std::uint64_t stamp : state().transmit_stamps) {
+    if (stamp >= not_before_ns && stamp > latest) {
+      latest = stamp;
+    }
+  }
+  state().transmit_stamps.clear();
+  return latest;
+}
+
 bool drop_elevated_privileges() {
   return !state().privilege_drop_fails;
 }
@@ -159,8 +170,9 @@ WaitEnd socket_wait(SocketHandle, std::uint32_t timeout_ms, Outcome* failure) {
 }
 
 Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t length,
-                              SocketAddress* from) {
+                              SocketAddress* from, KernelStamps* stamps) {
   fake::State& s = state();
+  stamps->receive_ns = 0;
   const auto queued = fake::next_datagram(true);
   if (queued == s.inbound.end()) {
     return -10035;  // nothing queued: it would block
@@ -176,6 +188,10 @@ Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t le
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
   *from = ipv4_socket_address(next.from);
+  stamps->receive_ns = next.kernel_receive_ns;
+  if (next.kernel_transmit_ns != 0) {
+    stamps->transmit_ns = next.kernel_transmit_ns;
+  }
   return static_cast<Outcome>(n);
 }
 
@@ -226,6 +242,10 @@ std::uint64_t counter_now() {
 
 std::uint64_t counter_frequency() {
   return 1000000;
+}
+
+std::uint64_t wall_clock_ns() {
+  return state().wall_offset_ns + state().now_us * 1000;
 }
 
 }  // namespace vexmo

@@ -21,10 +21,12 @@ namespace fake {
 
 struct Datagram {
   std::vector<std::uint8_t> bytes;
-  std::uint32_t from = 0;       // network order
-  std::uint64_t arrive_us = 0;  // simulated time it is received at (never earlier than now)
-  bool waiting = false;         // queued by the time the next request is about to be sent
-  int error = 0;                // non-zero: this receive fails with that error instead
+  std::uint32_t from = 0;               // network order
+  std::uint64_t arrive_us = 0;          // simulated time it is received at (never earlier than now)
+  bool waiting = false;                 // queued by the time the next request is about to be sent
+  int error = 0;                        // non-zero: this receive fails with that error instead
+  std::uint64_t kernel_receive_ns = 0;  // the kernel's arrival stamp (0: none)
+  std::uint64_t kernel_transmit_ns = 0;  // a transmit stamp met before it (0: none)
 };
 
 struct ScriptedInterruption {
@@ -60,8 +62,12 @@ struct State {
   std::uint16_t opened_identifier = 0;  // the identifier the socket was opened for
   std::uint16_t kernel_identifier = 0;  // non-zero: the socket's requests must carry this instead
   bool privilege_drop_fails = false;
-  int closed = 0;     // sockets closed
-  int cleanups = 0;   // socket library shut-downs
+  int closed = 0;    // sockets closed
+  int cleanups = 0;  // socket library shut-downs
+  // Real-time clock: wall_offset_ns + the simulated time; queued transmit
+  // stamps, taken by socket_take_transmit_stamp.
+  std::uint64_t wall_offset_ns = 1700000000000000000ull;
+  std::vector<std::uint64_t> transmit_stamps;
   int discarded = 0;  // datagrams received without a wait before them (drained)
   int receives = 0;   // datagrams (or failures) received after a wait
   bool ready_for_receive = false;

@@ -32,9 +32,11 @@ ssize_t datagram_socket_send(int fd, const std::uint8_t* data, std::size_t lengt
 
 // Receives one datagram, from the error queue or the receive queue, never
 // blocking: fails with EAGAIN when nothing is queued (or nothing but
-// reports that are no ICMP errors, which are consumed).
-ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length,
-                                sockaddr_in* from);
+// reports that are no ICMP errors, which are consumed). *receive_ns is the
+// datagram's kernel arrival stamp (0: none); a transmit stamp met in the
+// error queue on the way is left in *transmit_ns.
+ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from,
+                                std::uint64_t* transmit_ns, std::uint64_t* receive_ns);
 
 }  // namespace vexmo
 

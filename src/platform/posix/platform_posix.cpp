@@ -17,6 +17,7 @@
 #include "platform/posix/datagram_socket.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/interruptions.h"
+#include "platform/posix/kernel_stamps.h"
 #include "platform/posix/privileges.h"
 #include "platform/posix/raw_socket.h"
 #include "platform/posix/socket_filter.h"
@@ -75,6 +76,7 @@ SocketHandle socket_open_icmp(std::uint16_t* identifier) {
   }
   if (fd >= 0) {
     set_dont_fragment(fd, false);
+    enable_kernel_stamps(fd);
     handle.native = static_cast<std::uintptr_t>(fd);
     handle.kind = kind;
   }
@@ -157,15 +159,27 @@ WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* fail
 }
 
 Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                              SocketAddress* from) {
+                              SocketAddress* from, KernelStamps* stamps) {
   sockaddr_in native;
   std::memset(&native, 0, sizeof native);
   const int fd = descriptor(socket);
-  // The error queue too, on a datagram socket: an ICMP error about a
-  // request is an answer as a raw socket would receive it.
-  const ssize_t received = socket.kind == SocketKind::datagram
-                               ? datagram_socket_receive(fd, buffer, length, &native)
-                               : raw_socket_receive(fd, buffer, length, &native);
+  stamps->receive_ns = 0;
+  ssize_t received = -1;
+  if (socket.kind == SocketKind::datagram) {
+    // The error queue too: an ICMP error about a request is an answer, as a
+    // raw socket would receive it.
+    received = datagram_socket_receive(fd, buffer, length, &native, &stamps->transmit_ns,
+                                       &stamps->receive_ns);
+  } else {
+    // A transmit stamp queued on the error queue makes poll report the
+    // socket again and again until it is taken: taken here, where the
+    // round trip wants it.
+    const std::uint64_t transmit_ns = take_transmit_stamp(fd, 0);
+    if (transmit_ns != 0) {
+      stamps->transmit_ns = transmit_ns;
+    }
+    received = raw_socket_receive(fd, buffer, length, &native, &stamps->receive_ns);
+  }
   if (received < 0) {
     // Nothing queued after all; a signal cannot cut short a call that does
     // not block, but is no failure either.
@@ -176,6 +190,10 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
   }
   *from = from_native_ipv4_address(native);
   return static_cast<Outcome>(received);
+}
+
+std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns) {
+  return take_transmit_stamp(descriptor(socket), not_before_ns);
 }
 
 bool drop_elevated_privileges() {
@@ -194,6 +212,13 @@ std::uint64_t counter_now() {
 
 std::uint64_t counter_frequency() {
   return 1000000000u;
+}
+
+std::uint64_t wall_clock_ns() {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+         static_cast<std::uint64_t>(now.tv_nsec);
 }
 
 }  // namespace vexmo
