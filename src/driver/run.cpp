@@ -9,6 +9,7 @@
 #include "common/winsock_errors.h"
 #include "driver/reports.h"
 #include "icmp/echo_socket.h"
+#include "icmp/interruption.h"
 #include "platform/platform.h"
 
 namespace vexmo {
@@ -24,7 +25,26 @@ bool resolve_host(const char* host, std::uint32_t* address) {
   return resolve_name(host, address);
 }
 
+namespace {
+
+// The statistics so far, on the user's request in the middle of the run.
+class RunInterims : public InterimReport {
+ public:
+  explicit RunInterims(const RunStats* stats) : stats_(stats) {}
+  void print_interim() override {
+    print_summary(*stats_);
+  }
+
+ private:
+  const RunStats* stats_;
+};
+
+}  // namespace
+
 int run_requests(const RunSettings& settings) {
+  // From here on a Ctrl-C ends the run with its summary rather than the
+  // process; where the system refuses, it keeps its default action.
+  watch_interruptions();
   auto* data = static_cast<std::uint8_t*>(std::calloc(settings.size, 1));
   EchoSocket socket;
   socket.open(static_cast<std::uint16_t>(current_process_id()));
@@ -37,6 +57,7 @@ int run_requests(const RunSettings& settings) {
     return 1;
   }
   RunStats stats;
+  RunInterims interims(&stats);
   const std::uint64_t frequency = counter_frequency();
   socket.apply(settings);
 
@@ -44,6 +65,11 @@ int run_requests(const RunSettings& settings) {
               settings.size, settings.size + 28);
 
   for (std::uint32_t i = 0; i < settings.count; ++i) {
+    // Where nothing waits (sends that fail, a resolution), a stop must
+    // still end the run.
+    if (!carry_on_after_interruption(&interims)) {
+      break;
+    }
     std::uint32_t destination = 0;
     if (!resolve_host(settings.host, &destination)) {
       std::printf("Can not resolve IP address for %s\n", settings.host);
@@ -61,9 +87,12 @@ int run_requests(const RunSettings& settings) {
     }
     ReplyView view;
     if (outcome > 0) {
-      outcome = socket.wait(&address, &view, send_stamp);
+      outcome = socket.wait(&address, &view, send_stamp, &interims);
     }
     stats.sent += 1;
+    if (outcome == kOutcomeStopped) {
+      break;  // sent and not answered; it gets no line
+    }
 
     char address_text[16];
     format_dotted_address(ipv4_of(address), address_text);
@@ -81,7 +110,9 @@ int run_requests(const RunSettings& settings) {
       report_icmp_message(view, address_text);
     }
     stats.received += 1;
-    sleep_ms(kPauseAfterAnswerMs);
+    if (!pause_unless_stopped(kPauseAfterAnswerMs, &interims)) {
+      break;
+    }
   }
 
   std::free(data);

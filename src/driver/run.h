@@ -17,7 +17,11 @@ constexpr std::uint32_t kPauseAfterAnswerMs = 1000;
 bool resolve_host(const char* host, std::uint32_t* address);
 
 // Runs the whole series of requests and prints every line of it; the exit
-// status (0, or 1 when elevated privileges could not be given up).
+// status (0, or 1 when elevated privileges could not be given up). A stop
+// from the user (Ctrl-C) ends the series early: the request in flight
+// counts as sent and gets no line, and the summary follows as after the
+// last request. An interim request prints the summary so far and the run
+// goes on.
 int run_requests(const RunSettings& settings);
 
 // The program: returns the process exit status (0 after a run, -1 after the

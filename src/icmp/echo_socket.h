@@ -9,6 +9,7 @@
 
 #include "common/address.h"
 #include "common/run_types.h"
+#include "icmp/interruption.h"
 #include "platform/platform.h"
 
 namespace vexmo {
@@ -20,6 +21,10 @@ constexpr std::size_t kReceiveBufferBytes = 65536 + 24;
 // Bound on the datagrams discarded before a send, so that a flood cannot
 // keep a request from ever being sent.
 constexpr int kMaxDiscardedDatagrams = 1024;
+
+// What a wait without deadline asks of the platform each time: as long as
+// it can take (the platform shortens it where it must).
+constexpr std::uint32_t kWaitWithoutLimitMs = 0xFFFFFFFFu;
 
 class EchoSocket {
  public:
@@ -63,12 +68,16 @@ class EchoSocket {
   // Waits for the answer to the request that carried send_stamp (see
   // is_answer): its byte count with *view set into the receive buffer (valid
   // until the next wait or discard), or minus the error number: -10060 when
-  // the socket's receive timeout or the wait's own deadline passed. An echo
-  // reply gets the counter at its recognition written into its receive stamp
-  // slot, and its round trip in the view, timed by the kernel's stamps where
-  // they can be trusted (round_trip.h). *from is left holding the sender of
-  // the last datagram received.
-  Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp);
+  // the deadline (the socket's receive timeout, 0: none) passed, counted
+  // from the start of the wait however the platform splits it up. A stop
+  // from the user ends it with kOutcomeStopped; an interim is printed
+  // through report and the wait goes on. An echo reply gets the counter at
+  // its recognition written into its receive stamp slot, and its round trip
+  // in the view, timed by the kernel's stamps where they can be trusted
+  // (round_trip.h). *from is left holding the sender of the last datagram
+  // received.
+  Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp,
+               InterimReport* report = nullptr);
 
   void close();
 

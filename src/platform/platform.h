@@ -15,6 +15,7 @@
 
 #include "common/address.h"
 #include "common/run_types.h"
+#include "platform/interruptions.h"
 
 namespace vexmo {
 
@@ -28,6 +29,9 @@ enum class SocketKind : std::uint8_t { none, raw, datagram };
 struct SocketHandle {
   std::uintptr_t native = ~static_cast<std::uintptr_t>(0);
   SocketKind kind = SocketKind::none;
+  // Windows: the event the system sets when a datagram is queued, which the
+  // wait watches beside the interruptions. Unused elsewhere.
+  std::uintptr_t event = 0;
 };
 
 // Socket options the transport sets; values are passed as 32-bit integers.
@@ -72,6 +76,15 @@ Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identif
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to);
 
+// Waits until a datagram (or an ICMP error about a request) is queued on the
+// socket, an interruption is pending (interruptions.h), or timeout_ms has
+// passed. `elapsed` may come early: a signal or a stop and continue of the
+// process cut the wait short, or the system cannot take so long a wait in
+// one call; the caller waits again for what is left. `failed` sets *failure
+// to minus the error. A socket that is not open is `ready` at once, so that
+// the receive reports why.
+WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* failure);
+
 // Time stamps the kernel took of the socket's traffic, on the real-time clock
 // (nanoseconds since 1970); 0 where it took none or the system has none.
 struct KernelStamps {
@@ -79,21 +92,18 @@ struct KernelStamps {
   std::uint64_t receive_ns = 0;   // of the datagram just received
 };
 
-// Receives one whole datagram, blocking for at most the receive timeout: the
-// byte count, or minus the error (-10060 when the timeout passed). *from is
-// the sender; stamps->receive_ns the kernel's arrival stamp of the datagram.
-// A transmit stamp the receive comes across on the way is left in
-// stamps->transmit_ns; otherwise that field is left as it was.
-Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from, KernelStamps* stamps);
-
 // Takes every transmit stamp the kernel has queued on the socket, never
 // blocking: the latest one not older than not_before_ns, or 0.
 std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns);
 
-// Takes one datagram only if one is already queued, never blocking: its byte
-// count, or 0 when none is queued or the receive fails.
-Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length);
+// Receives one whole datagram if one is queued, never blocking: its byte
+// count with *from its sender, or minus the error: -10035 when none is
+// queued (a wait may end for something that turns out to be nothing to
+// receive). stamps->receive_ns is the kernel's arrival stamp of the
+// datagram; a transmit stamp the receive comes across on the way is left in
+// stamps->transmit_ns, which is otherwise left as it was.
+Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from, KernelStamps* stamps);
 
 // Gives up an elevated identity (set-uid root, file capabilities) once the
 // socket is open. False when that could not be done: the caller must not go
@@ -118,11 +128,6 @@ std::uint64_t counter_frequency();
 
 // The real-time clock the kernel stamps with, in nanoseconds since 1970.
 std::uint64_t wall_clock_ns();
-
-// Millisecond tick count that wraps at 2^32.
-std::uint32_t tick_count_ms();
-
-void sleep_ms(std::uint32_t milliseconds);
 
 }  // namespace vexmo
 

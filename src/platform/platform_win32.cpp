@@ -2,6 +2,7 @@
 // already Windows Sockets numbers here.
 #include "platform/native_sockets.h"
 #include "platform/platform.h"
+#include "platform/win32_interruptions.h"
 
 #include <windows.h>
 
@@ -12,6 +13,10 @@ namespace {
 
 SOCKET native_socket(SocketHandle socket) {
   return static_cast<SOCKET>(socket.native);
+}
+
+HANDLE socket_event(SocketHandle socket) {
+  return reinterpret_cast<HANDLE>(socket.event);
 }
 
 Outcome last_error_outcome() {
@@ -40,16 +45,34 @@ void net_cleanup() {
 SocketHandle socket_open_icmp(std::uint16_t*) {
   SocketHandle handle;
   const SOCKET socket = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  if (socket != INVALID_SOCKET) {
-    handle.native = static_cast<std::uintptr_t>(socket);
-    handle.kind = SocketKind::raw;
+  if (socket == INVALID_SOCKET) {
+    return handle;
   }
+  // The wait watches this event beside the interruptions'. Auto-reset: the
+  // wait that it ends resets it, and the receive that follows sets it again
+  // when more is queued (or when more comes later), so no arrival is missed
+  // and nothing but the receive comes between the wake-up and the receive
+  // stamp. The socket is non-blocking from here on.
+  const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (event == nullptr || WSAEventSelect(socket, event, FD_READ) != 0) {
+    const int error = event == nullptr ? WSA_NOT_ENOUGH_MEMORY : WSAGetLastError();
+    if (event != nullptr) {
+      CloseHandle(event);
+    }
+    closesocket(socket);
+    WSASetLastError(error);
+    return handle;
+  }
+  handle.native = static_cast<std::uintptr_t>(socket);
+  handle.kind = SocketKind::raw;
+  handle.event = reinterpret_cast<std::uintptr_t>(event);
   return handle;
 }
 
 void socket_close(SocketHandle socket) {
   if (socket.kind != SocketKind::none) {
     closesocket(native_socket(socket));
+    CloseHandle(socket_event(socket));
   }
 }
 
@@ -94,18 +117,49 @@ Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_m
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to) {
   const sockaddr_in native = native_ipv4_address(to);
-  const int sent =
-      sendto(native_socket(socket), reinterpret_cast<const char*>(data), static_cast<int>(length),
-             0, reinterpret_cast<const sockaddr*>(&native), sizeof native);
+  const SOCKET s = native_socket(socket);
+  const auto send_once = [&] {
+    return sendto(s, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
+                  reinterpret_cast<const sockaddr*>(&native), sizeof native);
+  };
+  int sent = send_once();
+  if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+    // The socket is non-blocking for the wait's event: wait for room as a
+    // blocking send would, for at most the send timeout (0: no limit).
+    DWORD timeout_ms = 0;
+    int option_length = sizeof timeout_ms;
+    getsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<char*>(&timeout_ms), &option_length);
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    timeval limit = {static_cast<long>(timeout_ms / 1000),
+                     static_cast<long>(timeout_ms % 1000 * 1000)};
+    const int ready = select(0, nullptr, &writable, nullptr, timeout_ms == 0 ? nullptr : &limit);
+    if (ready == 0) {
+      return -WSAETIMEDOUT;
+    }
+    sent = ready == SOCKET_ERROR ? SOCKET_ERROR : send_once();
+  }
   return sent == SOCKET_ERROR ? last_error_outcome() : sent;
+}
+
+WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* failure) {
+  if (socket.kind == SocketKind::none) {
+    return WaitEnd::ready;
+  }
+  const WaitEnd end = wait_for_event(socket_event(socket), timeout_ms);
+  if (end == WaitEnd::failed) {
+    *failure = -static_cast<Outcome>(GetLastError());
+  }
+  return end;
 }
 
 // The performance counter times both ends here. Windows 10 2004 and later
 // offer software receive stamps (and, with capable drivers, transmit stamps)
 // through SIO_TIMESTAMPING on UDP sockets; raw ICMP sockets and older
 // systems have none, so the stamps stay 0 and the counter's figure stands.
-Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from, KernelStamps* stamps) {
+Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from, KernelStamps* stamps) {
   stamps->receive_ns = 0;
   sockaddr_in native;
   std::memset(&native, 0, sizeof native);
@@ -114,24 +168,10 @@ Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size
       recvfrom(native_socket(socket), reinterpret_cast<char*>(buffer), static_cast<int>(length), 0,
                reinterpret_cast<sockaddr*>(&native), &native_length);
   if (received == SOCKET_ERROR) {
-    return last_error_outcome();
+    return last_error_outcome();  // WSAEWOULDBLOCK when nothing is queued
   }
   *from = from_native_ipv4_address(native);
   return received;
-}
-
-Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length) {
-  // A zero timeout makes select a poll; the socket itself stays blocking.
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(native_socket(socket), &readable);
-  timeval no_wait = {0, 0};
-  if (select(0, &readable, nullptr, nullptr, &no_wait) != 1) {
-    return 0;
-  }
-  const int received =
-      recv(native_socket(socket), reinterpret_cast<char*>(buffer), static_cast<int>(length), 0);
-  return received == SOCKET_ERROR ? 0 : received;
 }
 
 std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t) {
@@ -165,14 +205,6 @@ std::uint64_t wall_clock_ns() {
   const std::uint64_t ticks =
       (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   return (ticks - 116444736000000000ull) * 100u;
-}
-
-std::uint32_t tick_count_ms() {
-  return GetTickCount();
-}
-
-void sleep_ms(std::uint32_t milliseconds) {
-  Sleep(milliseconds);
 }
 
 }  // namespace vexmo

@@ -179,9 +179,9 @@ TEST(RunRequests, EveryRequestGetsExactlyOneLine) {
 
 TEST(RunRequests, LateReplyDuringTheNextWaitIsNotItsAnswer) {
   fake::reset();
-  // The first reply comes 3.5 s after its request, inside the second
-  // request's wait; the second request's own reply follows 20 ms later.
-  const Answer late = [](const fake::Sent& r) { return reply_after(r, 3500000); };
+  // The first reply comes 3.01 s after its request, inside the second
+  // request's wait; the second request's own reply follows 10 ms later.
+  const Answer late = [](const fake::Sent& r) { return reply_after(r, 3010000); };
   const Answer prompt = [](const fake::Sent& r) { return reply_after(r, 20000); };
   fake::state().on_send = [&](const fake::Sent& request) {
     const std::vector<fake::Datagram> d =
@@ -265,6 +265,167 @@ TEST(RunRequests, NameThatStopsResolvingEndsTheRunThere) {
             "Rount Trip Time (Min/Avg/Max): 2.000 ms/2.000 ms/2.000 ms\n");
   EXPECT_EQ(fake::state().looked_up.size(), 3u);
   EXPECT_EQ(fake::state().closed, 1);
+}
+
+std::string reply_line(unsigned sequence, const char* time = "10.000") {
+  return std::string("10.0.0.2: Time: ") + time + " ms, Sequence: " + std::to_string(sequence) +
+         ", Ttl: 63\n";
+}
+
+std::string summary_lines(unsigned sent, unsigned received, const char* lost, const char* times) {
+  return "\nPackets: Sent " + std::to_string(sent) + ", Received " + std::to_string(received) +
+         " (" + lost + "% Lost)\nRount Trip Time (Min/Avg/Max): " + times + "\n";
+}
+
+fake::ScriptedInterruption user(Interruption kind, std::uint64_t after_ms) {
+  fake::ScriptedInterruption i;
+  i.kind = kind;
+  i.at_us = 1000000 + after_ms * 1000;  // from the fake clock's start, when the run begins
+  return i;
+}
+
+// Ctrl-C (stop) and Ctrl-\ (interim) at every point of a run, and what the
+// system may do to a wait besides. Replies come 10 ms after their request
+// unless the script says otherwise; the pause after each is 1000 ms, so
+// request n is sent at n * 1010 ms while every request is answered.
+TEST(RunRequests, Interruptions) {
+  using I = Interruption;
+  const std::string opening = "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n";
+  const std::string ten = "10.000 ms/10.000 ms/10.000 ms";
+  const std::string none = "0.000 ms/0.000 ms/0.000 ms";
+  const struct {
+    const char* name;
+    std::uint32_t count;
+    std::uint32_t timeout_ms;
+    std::vector<std::uint64_t> reply_after_ms;  // per request; 0: no reply
+    std::vector<fake::ScriptedInterruption> interruptions;
+    std::vector<std::uint64_t> wakeups_after_ms;
+    std::string expected;
+    std::vector<std::uint64_t> sent_at_ms;
+  } cases[] = {
+      {"Ctrl-C in a wait on a silent peer: counted, no line",
+       5,
+       3000,
+       {0},
+       {user(I::stop, 1000)},
+       {},
+       opening + summary_lines(1, 0, "100", none.c_str()),
+       {0}},
+      {"Ctrl-C twice at once: one summary",
+       5,
+       3000,
+       {0},
+       {user(I::stop, 1000), user(I::stop, 1000)},
+       {},
+       opening + summary_lines(1, 0, "100", none.c_str()),
+       {0}},
+      {"Ctrl-C in the pause",
+       5,
+       3000,
+       {10, 10, 10},
+       {user(I::stop, 1500)},
+       {},
+       opening + reply_line(0) + reply_line(1) + summary_lines(2, 2, "0", ten.c_str()),
+       {0, 1010}},
+      {"Ctrl-C in the third wait: the request in flight is lost",
+       5,
+       3000,
+       {10, 10, 0},
+       {user(I::stop, 2520)},
+       {},
+       opening + reply_line(0) + reply_line(1) + summary_lines(3, 2, "34", ten.c_str()),
+       {0, 1010, 2020}},
+      {"Ctrl-C before the first request: nothing is sent",
+       5,
+       3000,
+       {10},
+       {user(I::stop, 0)},
+       {},
+       opening + "Rount Trip Time (Min/Avg/Max): " + none + "\n",
+       {}},
+      {"Ctrl-C on the last request: as a full run",
+       2,
+       3000,
+       {10, 0},
+       {user(I::stop, 1500)},
+       {},
+       opening + reply_line(0) + summary_lines(2, 1, "50", ten.c_str()),
+       {0, 1010}},
+      {"Ctrl-\\ in a wait: the statistics so far, and the reply keeps its line",
+       3,
+       3000,
+       {10, 500, 10},
+       {user(I::interim, 1300)},
+       {},
+       opening + reply_line(0) + summary_lines(1, 1, "0", ten.c_str()) + reply_line(1, "500.000") +
+           reply_line(2) + summary_lines(3, 3, "0", "10.000 ms/173.333 ms/500.000 ms"),
+       {0, 1010, 2510}},
+      {"Ctrl-\\ in the pause: the pause keeps its length",
+       2,
+       3000,
+       {10, 10},
+       {user(I::interim, 500)},
+       {},
+       opening + reply_line(0) + summary_lines(1, 1, "0", ten.c_str()) + reply_line(1) +
+           summary_lines(2, 2, "0", ten.c_str()),
+       {0, 1010}},
+      {"Ctrl-\\, then Ctrl-C in the same wait",
+       3,
+       3000,
+       {10, 0},
+       {user(I::interim, 1200), user(I::stop, 1400)},
+       {},
+       opening + reply_line(0) + summary_lines(1, 1, "0", ten.c_str()) +
+           summary_lines(2, 1, "50", ten.c_str()),
+       {0, 1010}},
+      {"stopped and continued in a wait: it times out at its deadline",
+       2,
+       3000,
+       {0, 0},
+       {},
+       {1000, 4500},
+       opening + "Request timeout.\nRequest timeout.\n" + summary_lines(2, 0, "100", none.c_str()),
+       {0, 3000}},
+      {"a timeout of 2^31 ms is waited out whole",
+       2,
+       0x80000000u,
+       {0, 10},
+       {},
+       {},
+       opening + "Request timeout.\n" + reply_line(0) + summary_lines(2, 1, "50", ten.c_str()),
+       {0, 0x80000000u}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    fake::state().interruptions = c.interruptions;
+    for (const std::uint64_t after : c.wakeups_after_ms) {
+      fake::state().early_wakeups_us.push_back(1000000 + after * 1000);
+    }
+    const std::vector<std::uint64_t> replies = c.reply_after_ms;
+    fake::state().on_send = [replies](const fake::Sent& request) {
+      const std::size_t n = fake::state().sent.size() - 1;
+      if (n < replies.size() && replies[n] != 0) {
+        fake::state().inbound.push_back(reply_after(request, replies[n] * 1000)[0]);
+      }
+    };
+    int status = -2;
+    const std::string count = std::to_string(c.count);
+    const std::string timeout = std::to_string(c.timeout_ms);
+    const char* argv[] = {"vexmo", "-c", count.c_str(), "-w", timeout.c_str(), "10.0.0.2"};
+    const std::string out = captured_stdout([&] { status = vexmo_main(6, argv); });
+    EXPECT_EQ(out, c.expected);
+    EXPECT_EQ(status, 0);
+    std::vector<std::uint64_t> sent_at_ms;
+    for (const fake::Sent& sent : fake::state().sent) {
+      sent_at_ms.push_back((sent.at_us - 1000000) / 1000);
+    }
+    EXPECT_EQ(sent_at_ms, c.sent_at_ms);
+    // Ended as any run ends.
+    EXPECT_EQ(fake::state().closed, 1);
+    EXPECT_EQ(fake::state().cleanups, 1);
+    EXPECT_EQ(fake::state().watch_calls, 1);
+  }
 }
 
 TEST(ResolveHost, DigitLedTextIsAnAddressOnlyWhenItConverts) {

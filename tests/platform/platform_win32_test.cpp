@@ -7,6 +7,7 @@
 // programs' included, so each case recognises its own datagrams by a random
 // tag in the data and every receive loop is bounded.
 #include "platform/platform.h"
+#include "platform/win32_interruptions.h"
 
 #include <windows.h>
 
@@ -61,6 +62,30 @@ struct Seen {
   SocketAddress from = {};
 };
 
+// Receives one datagram, waiting for it for at most limit_ms as vexmo's
+// wait does: the byte count, -10060 when the time passed, or minus the error.
+Outcome receive_within(SocketHandle socket, std::vector<std::uint8_t>* buffer, SocketAddress* from,
+                       std::uint32_t limit_ms) {
+  const std::uint64_t start = counter_now();
+  for (;;) {
+    KernelStamps stamps;
+    const Outcome received =
+        socket_receive_queued(socket, buffer->data(), buffer->size(), from, &stamps);
+    if (received != -10035) {
+      return received;
+    }
+    const std::uint64_t waited = elapsed_ms(start);
+    if (waited >= limit_ms) {
+      return -10060;
+    }
+    Outcome failure = 0;
+    if (socket_wait(socket, static_cast<std::uint32_t>(limit_ms - waited), &failure) ==
+        WaitEnd::failed) {
+      return failure;
+    }
+  }
+}
+
 // Receives until a datagram of ICMP type `type` carries `tag`, the receive
 // fails, or kMaxDatagrams went by.
 Seen receive_tagged(SocketHandle socket, std::uint8_t type, std::uint64_t tag) {
@@ -68,9 +93,7 @@ Seen receive_tagged(SocketHandle socket, std::uint8_t type, std::uint64_t tag) {
   std::vector<std::uint8_t> buffer(65536 + 24);
   for (int i = 0; i < kMaxDatagrams; ++i) {
     SocketAddress from;
-    KernelStamps stamps;
-    const Outcome received =
-        socket_receive_from(socket, buffer.data(), buffer.size(), &from, &stamps);
+    const Outcome received = receive_within(socket, &buffer, &from, 2000);
     if (received <= 0) {
       return seen;
     }
@@ -128,37 +151,63 @@ TEST_F(Win32Socket, ReceiveTimeoutReadsBackExactly) {
   }
 }
 
-// The wait relies on a receive ending by the timeout with 10060, and on the
-// socket serving the next request afterwards. Windows may refuse a receive
+// A wait with nothing to receive ends when its time has passed, and the
+// socket serves the next request afterwards. Windows may refuse a receive
 // on a socket not bound yet (10022); its first send binds it, so the case
 // sends first, as vexmo does.
-TEST_F(Win32Socket, ReceiveEndsAfterTheTimeoutWith10060AndTheSocketLivesOn) {
+TEST_F(Win32Socket, WaitEndsAfterItsTimeAndTheSocketLivesOn) {
   const SocketHandle socket = socket_;
   const std::uint64_t first = fresh_tag();
   ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
   ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
-  ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, 200), 0);
   std::vector<std::uint8_t> buffer(65536 + 24);
-  Outcome received = 0;
+  WaitEnd end = WaitEnd::ready;
   std::uint64_t took_ms = 0;
-  int calls = 0;
-  do {  // datagrams of other programs may arrive first
+  for (int calls = 0; end == WaitEnd::ready && calls < kMaxDatagrams; ++calls) {
+    // Datagrams of other programs may be queued or come first.
     SocketAddress from;
     KernelStamps stamps;
+    while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps) > 0) {
+    }
+    Outcome failure = 0;
     const std::uint64_t start = counter_now();
-    received = socket_receive_from(socket, buffer.data(), buffer.size(), &from, &stamps);
+    end = socket_wait(socket, 200, &failure);
     took_ms = elapsed_ms(start);
-  } while (received > 0 && ++calls < kMaxDatagrams);
-  ASSERT_EQ(received, -10060);
+  }
+  ASSERT_EQ(end, WaitEnd::elapsed);
   EXPECT_GE(took_ms, 190u);
   EXPECT_LT(took_ms, 2000u);
 
   const std::uint64_t tag = fresh_tag();
   ASSERT_EQ(send_to_loopback(socket, echo_request(tag, 64)), 64);
   const Seen reply = receive_tagged(socket, 0, tag);
-  ASSERT_TRUE(reply.found) << "no echo reply from 127.0.0.1 after a timed-out receive";
+  ASSERT_TRUE(reply.found) << "no echo reply from 127.0.0.1 after a wait that timed out";
   EXPECT_EQ(reply.datagram[0], 0x45) << "received datagrams start with their IPv4 header";
   EXPECT_EQ(ipv4_of(reply.from), kLoopback);
+}
+
+// The wait watches the socket and the interruptions at once: a reply ends
+// it as soon as it is queued, a Ctrl-C as soon as it comes.
+TEST_F(Win32Socket, WaitEndsForAReplyOrAnInterruption) {
+  const SocketHandle socket = socket_;
+  ASSERT_TRUE(watch_interruptions());
+  std::vector<std::uint8_t> buffer(65536 + 24);
+  SocketAddress from;
+  KernelStamps stamps;
+  const std::uint64_t tag = fresh_tag();
+  ASSERT_EQ(send_to_loopback(socket, echo_request(tag, 64)), 64);
+  Outcome failure = 0;
+  const std::uint64_t start = counter_now();
+  EXPECT_EQ(socket_wait(socket, 5000, &failure), WaitEnd::ready);
+  EXPECT_LT(elapsed_ms(start), 1000u) << "the reply from loopback did not end the wait";
+  while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps) > 0) {
+  }
+
+  note_interruption(Interruption::stop);
+  const std::uint64_t interrupted_at = counter_now();
+  EXPECT_EQ(socket_wait(socket, 5000, &failure), WaitEnd::interrupted);
+  EXPECT_LT(elapsed_ms(interrupted_at), 100u);
+  EXPECT_EQ(take_interruption(), Interruption::stop);
 }
 
 // What the options put on the wire, read from our own request as loopback
@@ -235,23 +284,27 @@ TEST_F(Win32Socket, OversizedMessageFailsWith10040) {
 }
 
 // The drain before each send must never block, and must find what waits.
-TEST_F(Win32Socket, TakeQueuedNeverBlocks) {
+TEST_F(Win32Socket, ReceiveQueuedNeverBlocks) {
   const SocketHandle socket = socket_;
   const std::uint64_t first = fresh_tag();  // bound by its first send, as in vexmo
   ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
   ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
   std::vector<std::uint8_t> buffer(65536 + 24);
+  SocketAddress from;
+  KernelStamps stamps;
   for (int i = 0; i < kMaxDatagrams; ++i) {
     const std::uint64_t start = counter_now();
-    const Outcome received = socket_take_queued(socket, buffer.data(), buffer.size());
-    EXPECT_LT(elapsed_ms(start), 500u) << "a poll blocked";
-    if (received == 0) {
+    const Outcome received =
+        socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps);
+    EXPECT_LT(elapsed_ms(start), 500u) << "a receive blocked";
+    if (received <= 0) {
+      EXPECT_EQ(received, -10035) << "nothing queued: it would block";
       break;
     }
   }
   ASSERT_EQ(send_to_loopback(socket, echo_request(fresh_tag(), 64)), 64);
-  sleep_ms(100);
-  EXPECT_GT(socket_take_queued(socket, buffer.data(), buffer.size()), 0)
+  pause_for(100);
+  EXPECT_GT(socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps), 0)
       << "our request and its reply were waiting";
 }
 

@@ -7,6 +7,20 @@
 namespace vexmo {
 namespace fake {
 
+std::deque<Datagram>::iterator next_datagram(bool queued_only) {
+  State& s = state();
+  auto next = s.inbound.end();
+  for (auto d = s.inbound.begin(); d != s.inbound.end(); ++d) {
+    if (queued_only && !d->waiting && d->arrive_us > s.now_us) {
+      continue;
+    }
+    if (next == s.inbound.end() || d->arrive_us < next->arrive_us) {
+      next = d;
+    }
+  }
+  return next;
+}
+
 State& state() {
   static State current;
   return current;
@@ -59,7 +73,9 @@ std::vector<std::uint8_t> error_about(std::uint8_t type, std::uint8_t code,
 using fake::state;
 
 void net_startup() {}
-void net_cleanup() {}
+void net_cleanup() {
+  state().cleanups += 1;
+}
 
 SocketHandle socket_open_icmp(std::uint16_t* identifier) {
   state().opened_identifier = *identifier;
@@ -126,20 +142,46 @@ Outcome socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t lengt
   return static_cast<std::int32_t>(length);
 }
 
-Outcome socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from, KernelStamps* stamps) {
+WaitEnd socket_wait(SocketHandle, std::uint32_t timeout_ms, Outcome* failure) {
+  fake::State& s = state();
+  s.waits.push_back(timeout_ms);
+  if (s.waits.size() > fake::kMostWaits) {
+    // A wait without end on a script without end: fail rather than hang.
+    *failure = -10022;
+    return WaitEnd::failed;
+  }
+  const std::uint32_t slice = std::min(timeout_ms, s.longest_wait_ms);
+  std::uint64_t until = s.now_us + std::uint64_t{slice} * 1000;
+  bool datagram = false;
+  const auto next = fake::next_datagram(false);
+  if (next != s.inbound.end()) {
+    const std::uint64_t at = std::max(s.now_us, next->arrive_us);
+    if (at <= until) {
+      until = at;
+      datagram = true;
+    }
+  }
+  const WaitEnd end = fake::wait_until(until);
+  if (end == WaitEnd::elapsed && datagram && s.now_us == until) {
+    s.ready_for_receive = true;
+    return WaitEnd::ready;
+  }
+  return end;
+}
+
+Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from, KernelStamps* stamps) {
   fake::State& s = state();
   stamps->receive_ns = 0;
-  s.receives += 1;
-  if (s.inbound.empty()) {
-    // Nothing comes: the receive timeout passes (an unlimited one would
-    // block forever, which no test may reach).
-    s.now_us += std::uint64_t{s.receive_timeout_ms} * 1000;
-    return -10060;
+  const auto queued = fake::next_datagram(true);
+  if (queued == s.inbound.end()) {
+    return -10035;  // nothing queued: it would block
   }
-  fake::Datagram next = s.inbound.front();
-  s.inbound.pop_front();
-  s.now_us = std::max(s.now_us, next.arrive_us);
+  const fake::Datagram next = *queued;
+  s.inbound.erase(queued);
+  // Read after a wait, or drained before a send.
+  (s.ready_for_receive ? s.receives : s.discarded) += 1;
+  s.ready_for_receive = false;
   if (next.error != 0) {
     return -next.error;
   }
@@ -150,19 +192,6 @@ Outcome socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t leng
   if (next.kernel_transmit_ns != 0) {
     stamps->transmit_ns = next.kernel_transmit_ns;
   }
-  return static_cast<Outcome>(n);
-}
-
-Outcome socket_take_queued(SocketHandle, std::uint8_t* buffer, std::size_t length) {
-  fake::State& s = state();
-  if (s.inbound.empty() || !s.inbound.front().waiting) {
-    return 0;
-  }
-  const fake::Datagram next = s.inbound.front();
-  s.inbound.pop_front();
-  s.discarded += 1;
-  const std::size_t n = std::min(length, next.bytes.size());
-  std::copy_n(next.bytes.begin(), n, buffer);
   return static_cast<Outcome>(n);
 }
 
@@ -208,7 +237,7 @@ std::uint32_t current_process_id() {
 }
 
 std::uint64_t counter_now() {
-  return state().now_us;
+  return state().now_us + state().counter_offset;
 }
 
 std::uint64_t counter_frequency() {
@@ -217,15 +246,6 @@ std::uint64_t counter_frequency() {
 
 std::uint64_t wall_clock_ns() {
   return state().wall_offset_ns + state().now_us * 1000;
-}
-
-std::uint32_t tick_count_ms() {
-  return static_cast<std::uint32_t>(state().now_us / 1000) + state().tick_offset_ms;
-}
-
-void sleep_ms(std::uint32_t milliseconds) {
-  state().sleeps.push_back(milliseconds);
-  state().now_us += std::uint64_t{milliseconds} * 1000;
 }
 
 }  // namespace vexmo

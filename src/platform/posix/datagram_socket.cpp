@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,7 +13,6 @@
 #include "platform/posix/error_queue.h"
 #include "platform/posix/framing.h"
 #include "platform/posix/kernel_stamps.h"
-#include "platform/posix/timeouts.h"
 
 namespace vexmo {
 
@@ -158,24 +156,6 @@ ssize_t receive_error(int fd, std::uint8_t* buffer, std::size_t length, sockaddr
   return static_cast<ssize_t>(frame_icmp_error(buffer, static_cast<std::size_t>(received), error));
 }
 
-std::int64_t monotonic_ms() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// The socket's receive timeout, which a raw socket's blocking receive
-// obeys; -1 (no limit) when it is 0 or cannot be read.
-std::int64_t receive_timeout_ms(int fd) {
-  timeval timeout;
-  socklen_t length = sizeof timeout;
-  if (getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, &length) != 0) {
-    return -1;
-  }
-  const std::uint32_t ms = ms_from_timeval(timeout);
-  return ms == 0 ? -1 : static_cast<std::int64_t>(ms);
-}
-
 bool error_queued(int fd) {
   pollfd ready = {fd, 0, 0};
   return poll(&ready, 1, 0) == 1 && (ready.revents & POLLERR) != 0;
@@ -242,24 +222,17 @@ ssize_t datagram_socket_send(int fd, const std::uint8_t* data, std::size_t lengt
 }
 
 ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from,
-                                bool wait, std::uint64_t* transmit_ns, std::uint64_t* receive_ns) {
+                                std::uint64_t* transmit_ns, std::uint64_t* receive_ns) {
   if (length < kQuotedRequestOffset + kIcmpHeaderBytes) {
     errno = EINVAL;
     return -1;
   }
-  const std::int64_t timeout_ms = wait ? receive_timeout_ms(fd) : 0;
-  const std::int64_t start_ms = monotonic_ms();
   // Every round that does not return consumes a report or clears an error;
   // the bound only guards against a kernel that would report one forever.
   for (int round = 0; round < kMaxReceiveRounds; ++round) {
-    int poll_ms = -1;
-    if (timeout_ms >= 0) {
-      const std::int64_t left = timeout_ms - (monotonic_ms() - start_ms);
-      poll_ms = left > 0 ? static_cast<int>(left) : 0;
-    }
-    // An ICMP error shows as POLLERR, never as POLLIN: wait for both.
+    // An ICMP error shows as POLLERR, never as POLLIN: look for both.
     pollfd ready = {fd, POLLIN, 0};
-    const int count = poll(&ready, 1, poll_ms);
+    const int count = poll(&ready, 1, 0);
     if (count < 0) {
       return -1;
     }

@@ -1,4 +1,4 @@
-// POSIX backend: BSD sockets, clock_gettime and nanosleep. The ICMP socket is
+// POSIX backend: BSD sockets, poll and clock_gettime. The ICMP socket is
 // a raw one where the process may open it, otherwise an ICMP datagram socket
 // made to look like one (datagram_socket.h); which, is decided at open and
 // kept in the handle. errno is translated in errors.cpp.
@@ -12,9 +12,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/winsock_errors.h"
 #include "platform/native_sockets.h"
 #include "platform/posix/datagram_socket.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/interruptions.h"
 #include "platform/posix/kernel_stamps.h"
 #include "platform/posix/privileges.h"
 #include "platform/posix/raw_socket.h"
@@ -145,39 +147,49 @@ Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_
                             : raw_socket_send(fd, data, length, native));
 }
 
-Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from, KernelStamps* stamps) {
+WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* failure) {
+  if (socket.kind == SocketKind::none) {
+    return WaitEnd::ready;
+  }
+  const WaitEnd end = wait_for_descriptor(descriptor(socket), timeout_ms);
+  if (end == WaitEnd::failed) {
+    *failure = errno_outcome();
+  }
+  return end;
+}
+
+Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from, KernelStamps* stamps) {
   sockaddr_in native;
   std::memset(&native, 0, sizeof native);
   const int fd = descriptor(socket);
   stamps->receive_ns = 0;
-  const ssize_t received =
-      socket.kind == SocketKind::datagram
-          ? datagram_socket_receive(fd, buffer, length, &native, true, &stamps->transmit_ns,
-                                    &stamps->receive_ns)
-          : raw_socket_receive(fd, buffer, length, &native, &stamps->receive_ns);
+  ssize_t received = -1;
+  if (socket.kind == SocketKind::datagram) {
+    // The error queue too: an ICMP error about a request is an answer, as a
+    // raw socket would receive it.
+    received = datagram_socket_receive(fd, buffer, length, &native, &stamps->transmit_ns,
+                                       &stamps->receive_ns);
+  } else {
+    // A transmit stamp queued on the error queue makes poll report the
+    // socket again and again until it is taken: taken here, where the
+    // round trip wants it.
+    const std::uint64_t transmit_ns = take_transmit_stamp(fd, 0);
+    if (transmit_ns != 0) {
+      stamps->transmit_ns = transmit_ns;
+    }
+    received = raw_socket_receive(fd, buffer, length, &native, &stamps->receive_ns);
+  }
   if (received < 0) {
+    // Nothing queued after all; a signal cannot cut short a call that does
+    // not block, but is no failure either.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      return -kErrorWouldBlock;
+    }
     return errno_outcome();
   }
   *from = from_native_ipv4_address(native);
   return static_cast<Outcome>(received);
-}
-
-Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length) {
-  const int fd = descriptor(socket);
-  ssize_t received = 0;
-  if (socket.kind == SocketKind::datagram) {
-    // The error queue too: an ICMP error that came late is as stale as a
-    // late reply.
-    sockaddr_in ignored;
-    std::uint64_t ignored_transmit = 0;
-    std::uint64_t ignored_receive = 0;
-    received = datagram_socket_receive(fd, buffer, length, &ignored, false, &ignored_transmit,
-                                       &ignored_receive);
-  } else {
-    received = raw_socket_take_queued(fd, buffer, length);
-  }
-  return received < 0 ? 0 : static_cast<Outcome>(received);
 }
 
 std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns) {
@@ -207,21 +219,6 @@ std::uint64_t wall_clock_ns() {
   clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
          static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-std::uint32_t tick_count_ms() {
-  const timespec now = monotonic_now();
-  const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000 +
-                           static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
-  return static_cast<std::uint32_t>(ms);
-}
-
-void sleep_ms(std::uint32_t milliseconds) {
-  timespec remaining;
-  remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);
-  remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
 }
 
 }  // namespace vexmo

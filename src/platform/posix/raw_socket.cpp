@@ -32,13 +32,9 @@ ssize_t raw_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, soc
   message.msg_iovlen = 1;
   message.msg_control = control.bytes;
   message.msg_controllen = sizeof control.bytes;
-  const ssize_t received = recvmsg(fd, &message, 0);
+  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT);
   *receive_ns = received >= 0 ? read_stamp_control(&message).stamp_ns : 0;
   return received;
-}
-
-ssize_t raw_socket_take_queued(int fd, std::uint8_t* buffer, std::size_t length) {
-  return recv(fd, buffer, length, MSG_DONTWAIT);
 }
 
 }  // namespace vexmo
