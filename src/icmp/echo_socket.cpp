@@ -11,10 +11,11 @@
 
 namespace vexmo {
 
-void EchoSocket::open(std::uint16_t wanted_identifier) {
+void EchoSocket::open(AddressFamily family, std::uint16_t wanted_identifier) {
   close();
+  family_ = family;
   identifier_ = wanted_identifier;
-  handle_ = socket_open_icmp(&identifier_);
+  handle_ = socket_open_icmp(family, &identifier_);
   wait_prepared_ = false;
 }
 
@@ -63,11 +64,11 @@ Outcome EchoSocket::send(const SocketAddress& to, std::uint16_t sequence, const 
   if (message == nullptr) {
     return -kErrorNoBuffers;
   }
-  write_echo_request(message, identifier_, sequence, data, size);
+  write_echo_request(message, family_, identifier_, sequence, data, size);
   // The copy of the data above stays outside the measured round trip:
   // only the checksum comes between this stamp and the send.
   *send_stamp = counter_now();
-  seal_echo_request(message, size, *send_stamp);
+  seal_echo_request(message, family_, size, *send_stamp);
   const Outcome sent = socket_send_to(handle_, message, length, to);
   std::free(message);
   return sent;
@@ -86,13 +87,13 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
     if (received <= 0) {
       return received;
     }
-    *view = view_datagram(buffer_);
+    *view = view_datagram(buffer_, family_);
     const std::size_t header_bytes = static_cast<std::size_t>(view->message - buffer_);
     const std::size_t length = static_cast<std::size_t>(received) > header_bytes
                                    ? static_cast<std::size_t>(received) - header_bytes
                                    : 0;
-    const bool answer = is_answer(view->message, length, identifier_, send_stamp);
-    if (answer && view->message[0] == kTypeEchoReply) {
+    const bool answer = is_answer(view->message, length, identifier_, send_stamp, family_);
+    if (answer && is_echo_reply(view->message[0], family_)) {
       write_le64(view->message + kReceiveStampOffset, counter_now());
     }
     // Unsigned difference: a wrap of the tick count is harmless.

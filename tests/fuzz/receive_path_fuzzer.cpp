@@ -42,7 +42,8 @@ std::vector<std::uint8_t> answer_from(const std::uint8_t* data, std::size_t size
   static std::uint8_t scratch[kReceiveBufferBytes];
   std::memset(scratch, 0, 64);
   scratch[0] = datagram[0];
-  const std::size_t at = static_cast<std::size_t>(view_datagram(scratch).message - scratch);
+  const std::size_t at =
+      static_cast<std::size_t>(view_datagram(scratch, AddressFamily::ipv4).message - scratch);
   const std::uint16_t identifier = static_cast<std::uint16_t>(fake::state().process_id);
   const auto patch = [&](std::size_t offset, const std::uint8_t* bytes, std::size_t n) {
     if (datagram.size() < at + offset + n) {

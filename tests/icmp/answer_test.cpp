@@ -24,7 +24,7 @@ TEST(ViewDatagram, FindsTheMessageBehindAnyHeaderLength) {
   for (const auto& c : cases) {
     std::uint8_t datagram[128] = {};
     datagram[0] = c.first;
-    const ReplyView view = view_datagram(datagram);
+    const ReplyView view = view_datagram(datagram, AddressFamily::ipv4);
     EXPECT_EQ(view.ip_header != nullptr, c.has_header) << int{c.first};
     EXPECT_EQ(view.message - datagram, static_cast<std::ptrdiff_t>(c.offset)) << int{c.first};
   }
@@ -58,12 +58,15 @@ TEST(IsAnswer, ErrorTypesQuoteTheRequestRepliesEchoTheStamp) {
       write_le16(message.data() + kIdentifierOffset, 0x2222);
       write_le64(message.data() + kSendStampOffset, kStamp);
     }
-    EXPECT_EQ(carried_identifier(message.data()), 0x2222) << type;
+    EXPECT_EQ(carried_identifier(message.data(), AddressFamily::ipv4), 0x2222) << type;
     // Only echo replies and the error kinds that are reported answer.
-    EXPECT_EQ(is_answer(message.data(), message.size(), 0x2222, kStamp), error || type == 0)
+    EXPECT_EQ(is_answer(message.data(), message.size(), 0x2222, kStamp, AddressFamily::ipv4),
+              error || type == 0)
         << type;
-    EXPECT_FALSE(is_answer(message.data(), message.size(), 0x3333, kStamp)) << type;
-    EXPECT_FALSE(is_answer(message.data(), error ? 33 : 23, 0x2222, kStamp)) << type;
+    EXPECT_FALSE(is_answer(message.data(), message.size(), 0x3333, kStamp, AddressFamily::ipv4))
+        << type;
+    EXPECT_FALSE(is_answer(message.data(), error ? 33 : 23, 0x2222, kStamp, AddressFamily::ipv4))
+        << type;
   }
 }
 
@@ -98,7 +101,9 @@ TEST(IsAnswer, ErrorsMustQuoteThisRequest) {
       {"nothing quoted", error_quoting(kTypeTimeExceeded, 0), false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp), c.answer) << c.name;
+    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp, AddressFamily::ipv4),
+              c.answer)
+        << c.name;
   }
 }
 

@@ -43,9 +43,9 @@ TEST(InternetChecksum, SealedMessageCarriesAValidChecksum) {
   for (std::uint32_t size : {16u, 56u, 1000u, 65536u}) {
     std::vector<std::uint8_t> data(size, 0x5A);
     std::vector<std::uint8_t> message(size + 8);
-    write_echo_request(message.data(), 0xBEEF, 0x1234, data.data(), size);
+    write_echo_request(message.data(), AddressFamily::ipv4, 0xBEEF, 0x1234, data.data(), size);
     // Stamps with every byte set, so the sum must fold carries.
-    seal_echo_request(message.data(), size, 0xFFFFFFFFFFFFFFFFull);
+    seal_echo_request(message.data(), AddressFamily::ipv4, size, 0xFFFFFFFFFFFFFFFFull);
     EXPECT_TRUE(test::checksum_holds(message.data(), message.size())) << size;
   }
 }
@@ -59,8 +59,8 @@ TEST(EchoRequest, LayoutAtEverySize) {
       data[i] = static_cast<std::uint8_t>(i * 7 + 1);
     }
     std::vector<std::uint8_t> message(size + 8 + 4, 0xAA);
-    write_echo_request(message.data(), 0x1234, 0xABCD, data.data(), size);
-    seal_echo_request(message.data(), size, 0x0102030405060708ull);
+    write_echo_request(message.data(), AddressFamily::ipv4, 0x1234, 0xABCD, data.data(), size);
+    seal_echo_request(message.data(), AddressFamily::ipv4, size, 0x0102030405060708ull);
     EXPECT_EQ(message[0], 8);
     EXPECT_EQ(message[1], 0);
     EXPECT_EQ(message[4], 0x34);  // least significant byte first
@@ -97,7 +97,7 @@ TEST(EchoSocketSend, SendsTheStampedMessageOrTheError) {
     fake::state().now_us = 7777;
     fake::state().send_error = c.send_error;
     auto socket = std::make_unique<EchoSocket>();
-    socket->open(0x4321);
+    socket->open(AddressFamily::ipv4, 0x4321);
     std::vector<std::uint8_t> data(c.size, 0);
     std::uint64_t stamp = 0;
     EXPECT_EQ(socket->send(ipv4_socket_address(fake::address(10, 0, 0, 2)), 2, data.data(), c.size,
@@ -127,7 +127,7 @@ TEST(EchoSocketSend, CarriesTheIdentifierTheSocketGot) {
     fake::reset();
     fake::state().kernel_identifier = kernel;
     auto socket = std::make_unique<EchoSocket>();
-    socket->open(0x4321);
+    socket->open(AddressFamily::ipv4, 0x4321);
     const std::uint16_t expected = kernel != 0 ? kernel : 0x4321;
     EXPECT_EQ(fake::state().opened_identifier, 0x4321);
     EXPECT_EQ(socket->identifier(), expected);

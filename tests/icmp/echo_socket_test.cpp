@@ -24,8 +24,8 @@ std::vector<std::uint8_t> echo(std::uint8_t type, std::uint16_t identifier,
                                std::uint16_t sequence = 0) {
   std::vector<std::uint8_t> data(56, 0);
   std::vector<std::uint8_t> message(64);
-  write_echo_request(message.data(), identifier, sequence, data.data(), 56);
-  seal_echo_request(message.data(), 56, kStamp);
+  write_echo_request(message.data(), AddressFamily::ipv4, identifier, sequence, data.data(), 56);
+  seal_echo_request(message.data(), AddressFamily::ipv4, 56, kStamp);
   message[0] = type;
   return message;
 }
@@ -66,7 +66,7 @@ constexpr std::uint64_t kT0 = 1000000;  // the fake clock's start
 EchoSocket& fresh_socket() {
   static std::unique_ptr<EchoSocket> socket;
   socket = std::make_unique<EchoSocket>();
-  socket->open(kOurId);
+  socket->open(AddressFamily::ipv4, kOurId);
   return *socket;
 }
 

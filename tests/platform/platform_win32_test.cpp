@@ -95,7 +95,7 @@ class Win32Socket : public ::testing::Test {
   void SetUp() override {
     net_startup();
     std::uint16_t identifier = 0;
-    socket_ = socket_open_icmp(&identifier);
+    socket_ = socket_open_icmp(AddressFamily::ipv4, &identifier);
     if (socket_.kind == SocketKind::none) {
       GTEST_SKIP() << "cannot open a raw ICMP socket (error " << WSAGetLastError()
                    << "): it needs an elevated prompt on Windows, root under Wine";
@@ -182,7 +182,7 @@ TEST_F(Win32Socket, OptionsReachTheWire) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::uint16_t identifier = 0;
-    const SocketHandle socket = socket_open_icmp(&identifier);
+    const SocketHandle socket = socket_open_icmp(AddressFamily::ipv4, &identifier);
     ASSERT_NE(socket.kind, SocketKind::none);
     ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, 2000), 0);
     if (c.ttl >= 0) {

@@ -32,8 +32,12 @@ int set_int_option(int fd, int level, int name, int value) {
 }
 
 // Datagrams carry the don't-fragment bit only when asked to, as on Windows;
-// Linux would otherwise set it by default (path MTU discovery).
-int set_dont_fragment(int fd, bool on) {
+// Linux would otherwise set it by default (path MTU discovery). IPv6 routers
+// never fragment; IPV6_DONTFRAG keeps the local stack from fragmenting too.
+int set_dont_fragment(int fd, AddressFamily family, bool on) {
+  if (family == AddressFamily::ipv6) {
+    return set_int_option(fd, IPPROTO_IPV6, IPV6_DONTFRAG, on ? 1 : 0);
+  }
 #if defined(IP_MTU_DISCOVER)
   return set_int_option(fd, IPPROTO_IP, IP_MTU_DISCOVER, on ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT);
 #elif defined(IP_DONTFRAG)
@@ -62,17 +66,21 @@ void net_startup() {}
 
 void net_cleanup() {}
 
-SocketHandle socket_open_icmp(std::uint16_t* identifier) {
+SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
   SocketHandle handle;
-  int fd = raw_socket_open();
+  handle.family = family;
+  int fd = raw_socket_open(family);
   SocketKind kind = SocketKind::raw;
   if (fd < 0 && (errno == EPERM || errno == EACCES)) {
     // No CAP_NET_RAW: an ICMP datagram socket, where the system grants one.
-    fd = datagram_socket_open(identifier);
+    fd = datagram_socket_open(family, identifier);
     kind = SocketKind::datagram;
   }
   if (fd >= 0) {
-    set_dont_fragment(fd, false);
+    // IPv6 keeps the system's setting unless -f asks.
+    if (family == AddressFamily::ipv4) {
+      set_dont_fragment(fd, family, false);
+    }
     handle.native = static_cast<std::uintptr_t>(fd);
     handle.kind = kind;
   }
@@ -103,13 +111,17 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
       result = set_int_option(fd, SOL_SOCKET, SO_RCVBUF, static_cast<int>(value));
       break;
     case SocketOption::time_to_live:
-      result = set_int_option(fd, IPPROTO_IP, IP_TTL, static_cast<int>(value));
+      result = socket.family == AddressFamily::ipv6
+                   ? set_int_option(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, static_cast<int>(value))
+                   : set_int_option(fd, IPPROTO_IP, IP_TTL, static_cast<int>(value));
       break;
     case SocketOption::type_of_service:
-      result = set_int_option(fd, IPPROTO_IP, IP_TOS, static_cast<int>(value));
+      result = socket.family == AddressFamily::ipv6
+                   ? set_int_option(fd, IPPROTO_IPV6, IPV6_TCLASS, static_cast<int>(value))
+                   : set_int_option(fd, IPPROTO_IP, IP_TOS, static_cast<int>(value));
       break;
     case SocketOption::dont_fragment:
-      result = set_dont_fragment(fd, value != 0);
+      result = set_dont_fragment(fd, socket.family, value != 0);
       break;
   }
   return result != 0 ? errno_outcome() : 0;
@@ -131,30 +143,35 @@ Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identif
   if (socket.kind == SocketKind::datagram) {
     return 0;
   }
-  return attach_identifier_filter(descriptor(socket), identifier) != 0 ? errno_outcome() : 0;
+  return attach_identifier_filter(descriptor(socket), socket.family, identifier) != 0
+             ? errno_outcome()
+             : 0;
 }
 
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to) {
-  const sockaddr_in native = native_ipv4_address(to);
+  sockaddr_storage native;
+  const socklen_t native_length = static_cast<socklen_t>(native_address(to, &native));
+  const sockaddr* address = reinterpret_cast<const sockaddr*>(&native);
   const int fd = descriptor(socket);
   return count_or_error(socket.kind == SocketKind::datagram
-                            ? datagram_socket_send(fd, data, length, native)
-                            : raw_socket_send(fd, data, length, native));
+                            ? datagram_socket_send(fd, data, length, address, native_length)
+                            : raw_socket_send(fd, data, length, address, native_length));
 }
 
 Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
                             SocketAddress* from) {
-  sockaddr_in native;
+  sockaddr_storage native;
   std::memset(&native, 0, sizeof native);
   const int fd = descriptor(socket);
-  const ssize_t received = socket.kind == SocketKind::datagram
-                               ? datagram_socket_receive(fd, buffer, length, &native, true)
-                               : raw_socket_receive(fd, buffer, length, &native);
+  const ssize_t received =
+      socket.kind == SocketKind::datagram
+          ? datagram_socket_receive(fd, socket.family, buffer, length, &native, true)
+          : raw_socket_receive(fd, socket.family, buffer, length, &native);
   if (received < 0) {
     return errno_outcome();
   }
-  *from = from_native_ipv4_address(native);
+  *from = from_native_address(native);
   return static_cast<Outcome>(received);
 }
 
@@ -164,8 +181,8 @@ Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_
   if (socket.kind == SocketKind::datagram) {
     // The error queue too: an ICMP error that came late is as stale as a
     // late reply.
-    sockaddr_in ignored;
-    received = datagram_socket_receive(fd, buffer, length, &ignored, false);
+    sockaddr_storage ignored;
+    received = datagram_socket_receive(fd, socket.family, buffer, length, &ignored, false);
   } else {
     received = raw_socket_take_queued(fd, buffer, length);
   }
