@@ -81,7 +81,7 @@ class Suite:
 
     def run(self, case):
         if case.driver:
-            return case.driver.run(case, self.lab, self.program)
+            return case.driver.run(case, self)
         if case.unprivileged:
             return self.unprivileged.run(case.unprivileged, case.args, case.limit)
         return self.program.run(case.args, case.limit)
