@@ -6,6 +6,7 @@
 #include "common/byte_order.h"
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
+#include "icmp/round_trip.h"
 #include "platform/platform.h"
 
 namespace vexmo {
@@ -92,17 +93,6 @@ void report_icmp6_message(const ReplyView& view, const char* address_text) {
 
 }  // namespace
 
-std::uint32_t round_trip_us(std::uint64_t send_stamp, std::uint64_t receive_stamp,
-                            std::uint64_t frequency) {
-  if (frequency == 0) {
-    return 0;
-  }
-  // Whole seconds and the rest apart, so ticks x 1,000,000 cannot overflow.
-  const std::uint64_t ticks = receive_stamp - send_stamp;
-  const std::uint64_t us = ticks / frequency * 1000000u + ticks % frequency * 1000000u / frequency;
-  return static_cast<std::uint32_t>(us);
-}
-
 void record_round_trip(RunStats* stats, std::uint32_t rtt_us) {
   stats->rtt_sum_us += rtt_us;
   stats->replies += 1;
@@ -164,8 +154,12 @@ void report_icmp_message(const ReplyView& view, const char* address_text) {
 void report_echo_reply(const ReplyView& view, const char* address_text, std::uint64_t frequency,
                        RunStats* stats) {
   const std::uint8_t* message = view.message;
-  const std::uint32_t rtt_us = round_trip_us(read_le64(message + kSendStampOffset),
-                                             read_le64(message + kReceiveStampOffset), frequency);
+  // The wait's figure where it measured one, else the counter stamps the
+  // message carries.
+  const std::uint32_t rtt_us =
+      view.has_round_trip ? view.round_trip_us
+                          : round_trip_us(read_le64(message + kSendStampOffset),
+                                          read_le64(message + kReceiveStampOffset), frequency);
   record_round_trip(stats, rtt_us);
   const unsigned sequence = read_le16(message + kSequenceOffset);
   if (view.ip_header != nullptr) {

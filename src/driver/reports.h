@@ -8,11 +8,6 @@
 
 namespace vexmo {
 
-// Round-trip time in whole microseconds from two counter readings; the low
-// 32 bits of the exact quotient, whatever the size of the tick difference.
-std::uint32_t round_trip_us(std::uint64_t send_stamp, std::uint64_t receive_stamp,
-                            std::uint64_t frequency);
-
 // Folds one echo reply's round-trip time into the statistics.
 void record_round_trip(RunStats* stats, std::uint32_t rtt_us);
 

@@ -93,12 +93,19 @@ ReplyView view_datagram(std::uint8_t* datagram, AddressFamily family) {
   return view;
 }
 
-std::uint16_t carried_identifier(const std::uint8_t* message, AddressFamily family) {
-  std::size_t offset = kIdentifierOffset;
-  if (is_reported_error(message[0], family)) {
-    offset = family == AddressFamily::ipv6 ? kQuoted6IdentifierOffset : kQuotedIdentifierOffset;
+std::size_t identifier_offset(const std::uint8_t* message, AddressFamily family) {
+  if (!is_reported_error(message[0], family)) {
+    return kIdentifierOffset;
   }
-  return read_le16(message + offset);
+  if (family == AddressFamily::ipv6) {
+    return kQuoted6IdentifierOffset;
+  }
+  const std::size_t quoted_header_bytes = (message[kQuotedHeaderOffset] & 0x0Fu) * 4u;
+  return kQuotedHeaderOffset + quoted_header_bytes + kIdentifierOffset;
+}
+
+std::uint16_t carried_identifier(const std::uint8_t* message, AddressFamily family) {
+  return read_le16(message + identifier_offset(message, family));
 }
 
 bool is_answer(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,

@@ -27,9 +27,13 @@ bool is_echo_reply(std::uint8_t type, AddressFamily family);
 // message.
 ReplyView view_datagram(std::uint8_t* datagram, AddressFamily family);
 
-// The identifier a message carries: for error messages that of the request
-// they quote (behind a quoted header without options, as our requests are
-// sent: offset 32 for IPv4, 52 for IPv6), otherwise the message's own.
+// Where the identifier of a message lies: for error messages in the request
+// they quote, behind the quoted header (IPv4: as long as its first byte says;
+// IPv6: 40 bytes, so at 52), otherwise at the message's own. Reads the
+// message's first bytes.
+std::size_t identifier_offset(const std::uint8_t* message, AddressFamily family);
+
+// The identifier a message carries, read there.
 std::uint16_t carried_identifier(const std::uint8_t* message, AddressFamily family);
 
 // True when the message of length bytes answers the request that carried

@@ -179,8 +179,13 @@ Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_
   return sent == SOCKET_ERROR ? last_error_outcome() : sent;
 }
 
+// The performance counter times both ends here. Windows 10 2004 and later
+// offer software receive stamps (and, with capable drivers, transmit stamps)
+// through SIO_TIMESTAMPING on UDP sockets; raw ICMP sockets and older
+// systems have none, so the stamps stay 0 and the counter's figure stands.
 Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from) {
+                            SocketAddress* from, KernelStamps* stamps) {
+  stamps->receive_ns = 0;
   if (socket.family == AddressFamily::ipv6) {
     return receive_icmp6(native_socket(socket), buffer, length, from);
   }
@@ -211,6 +216,10 @@ Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_
   return received == SOCKET_ERROR ? 0 : received;
 }
 
+std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t) {
+  return 0;
+}
+
 bool drop_elevated_privileges() {
   return true;  // an elevated Windows process has no narrower identity to return to
 }
@@ -229,6 +238,15 @@ std::uint64_t counter_frequency() {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   return static_cast<std::uint64_t>(frequency.QuadPart);
+}
+
+std::uint64_t wall_clock_ns() {
+  // 100 ns units since 1601.
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return (ticks - 116444736000000000ull) * 100u;
 }
 
 std::uint32_t tick_count_ms() {

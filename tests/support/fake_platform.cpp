@@ -125,6 +125,17 @@ void socket_close(SocketHandle socket) {
   state().closed_families.push_back(socket.family);
 }
 
+std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t not_before_ns) {
+  std::uint64_t latest = 0;
+  for (const std::uint64_t stamp : state().transmit_stamps) {
+    if (stamp >= not_before_ns && stamp > latest) {
+      latest = stamp;
+    }
+  }
+  state().transmit_stamps.clear();
+  return latest;
+}
+
 bool drop_elevated_privileges() {
   return !state().privilege_drop_fails;
 }
@@ -168,8 +179,9 @@ Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_
 }
 
 Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from) {
+                            SocketAddress* from, KernelStamps* stamps) {
   fake::State& s = state();
+  stamps->receive_ns = 0;
   s.receives += 1;
   if (socket.kind == SocketKind::none) {
     return -10038;
@@ -189,6 +201,10 @@ Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
   *from = next.ipv6 ? next.from6 : ipv4_socket_address(next.from);
+  stamps->receive_ns = next.kernel_receive_ns;
+  if (next.kernel_transmit_ns != 0) {
+    stamps->transmit_ns = next.kernel_transmit_ns;
+  }
   return static_cast<Outcome>(n);
 }
 
@@ -310,6 +326,10 @@ std::uint64_t counter_now() {
 
 std::uint64_t counter_frequency() {
   return 1000000;
+}
+
+std::uint64_t wall_clock_ns() {
+  return state().wall_offset_ns + state().now_us * 1000;
 }
 
 std::uint32_t tick_count_ms() {

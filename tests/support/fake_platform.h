@@ -23,9 +23,11 @@ struct Datagram {
   std::uint32_t from = 0;  // network order
   bool ipv6 = false;       // from an IPv6 sender: from6, not from
   SocketAddress from6;
-  std::uint64_t arrive_us = 0;  // simulated time it is received at (never earlier than now)
-  bool waiting = false;         // already queued when the next request is about to be sent
-  int error = 0;                // non-zero: this receive fails with that error instead
+  std::uint64_t arrive_us = 0;          // simulated time it is received at (never earlier than now)
+  bool waiting = false;                 // already queued when the next request is about to be sent
+  int error = 0;                        // non-zero: this receive fails with that error instead
+  std::uint64_t kernel_receive_ns = 0;  // the kernel's arrival stamp (0: none)
+  std::uint64_t kernel_transmit_ns = 0;  // a transmit stamp met before it (0: none)
 };
 
 struct Sent {
@@ -62,6 +64,10 @@ struct State {
   std::uint16_t kernel_identifier = 0;  // non-zero: the socket's requests must carry this instead
   bool privilege_drop_fails = false;
   int closed = 0;  // sockets closed
+  // Real-time clock: wall_offset_ns + the simulated time; queued transmit
+  // stamps, taken by socket_take_transmit_stamp.
+  std::uint64_t wall_offset_ns = 1700000000000000000ull;
+  std::vector<std::uint64_t> transmit_stamps;
   int discarded = 0;
   int receives = 0;
   // Called after every send, to script answers to what was sent.

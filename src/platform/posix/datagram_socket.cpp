@@ -15,6 +15,7 @@
 #include "platform/posix/ancillary.h"
 #include "platform/posix/error_queue.h"
 #include "platform/posix/framing.h"
+#include "platform/posix/kernel_stamps.h"
 #include "platform/posix/timeouts.h"
 
 namespace vexmo {
@@ -76,13 +77,19 @@ std::size_t quoted_request_room(AddressFamily family) {
   return is_ipv6(family) ? kQuoted6RequestOffset : kQuotedRequestOffset;
 }
 
+// The reports and hop limits of either family, and the kernel's stamps.
+union DatagramControl {
+  cmsghdr align;
+  char bytes[sizeof(ControlBuffer) + kStampControlBytes];
+};
+
 // One datagram from the receive queue, framed; -1 with errno (EAGAIN when
 // none is waiting, or a pending socket error the kernel reports once).
 ssize_t receive_datagram(int fd, AddressFamily family, std::uint8_t* buffer, std::size_t length,
-                         sockaddr_storage* from) {
+                         sockaddr_storage* from, std::uint64_t* receive_ns) {
   const std::size_t room = header_room(family);
   iovec data = {buffer + room, length - room};
-  ControlBuffer control_buffer;
+  DatagramControl control_buffer;
   msghdr message;
   std::memset(&message, 0, sizeof message);
   message.msg_name = from;
@@ -96,6 +103,7 @@ ssize_t receive_datagram(int fd, AddressFamily family, std::uint8_t* buffer, std
     return -1;
   }
   const Control control = read_control(&message);
+  *receive_ns = read_stamp_control(&message).stamp_ns;
   if (is_ipv6(family)) {
     sockaddr_in6 sender;
     std::memcpy(&sender, from, sizeof sender);
@@ -161,14 +169,15 @@ ssize_t frame_reported_ipv6(std::uint8_t* buffer, std::size_t quoted_length, con
 }
 
 // One report from the error queue: the framed ICMP error, 0 for a report
-// that is none (consumed and skipped), -1 with errno (EAGAIN: queue empty).
+// that is none (consumed: a transmit stamp is kept in *transmit_ns, anything
+// else skipped), -1 with errno (EAGAIN: queue empty).
 ssize_t receive_error(int fd, AddressFamily family, std::uint8_t* buffer, std::size_t length,
-                      sockaddr_storage* from) {
+                      sockaddr_storage* from, std::uint64_t* transmit_ns) {
   sockaddr_storage destination;
   std::memset(&destination, 0, sizeof destination);
   const std::size_t room = quoted_request_room(family);
   iovec data = {buffer + room, length - room};
-  ControlBuffer control_buffer;
+  DatagramControl control_buffer;
   msghdr message;
   std::memset(&message, 0, sizeof message);
   message.msg_name = &destination;
@@ -180,6 +189,11 @@ ssize_t receive_error(int fd, AddressFamily family, std::uint8_t* buffer, std::s
   const ssize_t received = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
   if (received < 0) {
     return -1;
+  }
+  const StampControl stamp = read_stamp_control(&message);
+  if (stamp.transmit_report) {
+    *transmit_ns = stamp.stamp_ns;
+    return 0;
   }
   const Control control = read_control(&message);
   if (!control.has_report) {
@@ -308,7 +322,8 @@ ssize_t datagram_socket_send(int fd, const std::uint8_t* data, std::size_t lengt
 }
 
 ssize_t datagram_socket_receive(int fd, AddressFamily family, std::uint8_t* buffer,
-                                std::size_t length, sockaddr_storage* from, bool wait) {
+                                std::size_t length, sockaddr_storage* from, bool wait,
+                                std::uint64_t* transmit_ns, std::uint64_t* receive_ns) {
   if (length < quoted_request_room(family) + kIcmpHeaderBytes) {
     errno = EINVAL;
     return -1;
@@ -338,7 +353,7 @@ ssize_t datagram_socket_receive(int fd, AddressFamily family, std::uint8_t* buff
       return -1;
     }
     if ((ready.revents & POLLERR) != 0) {
-      const ssize_t received = receive_error(fd, family, buffer, length, from);
+      const ssize_t received = receive_error(fd, family, buffer, length, from, transmit_ns);
       if (received > 0) {
         return received;
       }
@@ -355,7 +370,7 @@ ssize_t datagram_socket_receive(int fd, AddressFamily family, std::uint8_t* buff
       continue;
     }
     if ((ready.revents & POLLIN) != 0) {
-      const ssize_t received = receive_datagram(fd, family, buffer, length, from);
+      const ssize_t received = receive_datagram(fd, family, buffer, length, from, receive_ns);
       if (received >= 0) {
         return received;
       }

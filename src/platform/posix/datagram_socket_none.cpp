@@ -16,7 +16,7 @@ ssize_t datagram_socket_send(int, const std::uint8_t*, std::size_t, const sockad
 }
 
 ssize_t datagram_socket_receive(int, AddressFamily, std::uint8_t*, std::size_t, sockaddr_storage*,
-                                bool) {
+                                bool, std::uint64_t*, std::uint64_t*) {
   errno = EBADF;
   return -1;
 }

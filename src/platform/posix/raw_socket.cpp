@@ -7,6 +7,7 @@
 
 #include "platform/ipv6_framing.h"
 #include "platform/posix/ancillary.h"
+#include "platform/posix/kernel_stamps.h"
 #include "platform/posix/socket_filter.h"
 
 namespace vexmo {
@@ -28,29 +29,11 @@ int open_icmp6() {
   return fd;
 }
 
-ssize_t receive_icmp6(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_storage* from) {
-  iovec data = {buffer + kIpv6HeaderBytes, length - kIpv6HeaderBytes};
-  ControlBuffer control_buffer;
-  msghdr message;
-  std::memset(&message, 0, sizeof message);
-  message.msg_name = from;
-  message.msg_namelen = sizeof *from;
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control_buffer.bytes;
-  message.msg_controllen = sizeof control_buffer.bytes;
-  const ssize_t received = recvmsg(fd, &message, 0);
-  if (received < 0) {
-    return -1;
-  }
-  const Control control = read_control(&message);
-  sockaddr_in6 sender;
-  std::memcpy(&sender, from, sizeof sender);
-  std::uint8_t source[16];
-  std::memcpy(source, &sender.sin6_addr, sizeof source);
-  return static_cast<ssize_t>(frame_icmp6_message(buffer, static_cast<std::size_t>(received),
-                                                  control.time_to_live, source));
-}
+// The hop limit and the kernel's stamps, beside one datagram.
+union RawControl {
+  cmsghdr align;
+  char bytes[sizeof(ControlBuffer) + kStampControlBytes];
+};
 
 }  // namespace
 
@@ -64,12 +47,30 @@ ssize_t raw_socket_send(int fd, const std::uint8_t* data, std::size_t length, co
 }
 
 ssize_t raw_socket_receive(int fd, AddressFamily family, std::uint8_t* buffer, std::size_t length,
-                           sockaddr_storage* from) {
-  if (family == AddressFamily::ipv6) {
-    return receive_icmp6(fd, buffer, length, from);
+                           sockaddr_storage* from, std::uint64_t* receive_ns) {
+  // An ICMPv6 message comes without its header: room is left for it.
+  const std::size_t room = family == AddressFamily::ipv6 ? kIpv6HeaderBytes : 0;
+  RawControl control;
+  iovec part = {buffer + room, length - room};
+  msghdr message;
+  std::memset(&message, 0, sizeof message);
+  message.msg_name = from;
+  message.msg_namelen = sizeof *from;
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control.bytes;
+  message.msg_controllen = sizeof control.bytes;
+  const ssize_t received = recvmsg(fd, &message, 0);
+  *receive_ns = received >= 0 ? read_stamp_control(&message).stamp_ns : 0;
+  if (received < 0 || family != AddressFamily::ipv6) {
+    return received;
   }
-  socklen_t from_length = sizeof *from;
-  return recvfrom(fd, buffer, length, 0, reinterpret_cast<sockaddr*>(from), &from_length);
+  sockaddr_in6 sender;
+  std::memcpy(&sender, from, sizeof sender);
+  std::uint8_t source[16];
+  std::memcpy(source, &sender.sin6_addr, sizeof source);
+  return static_cast<ssize_t>(frame_icmp6_message(buffer, static_cast<std::size_t>(received),
+                                                  read_control(&message).time_to_live, source));
 }
 
 ssize_t raw_socket_take_queued(int fd, std::uint8_t* buffer, std::size_t length) {

@@ -22,8 +22,9 @@ int raw_socket_open(AddressFamily family);
 ssize_t raw_socket_send(int fd, const std::uint8_t* data, std::size_t length, const sockaddr* to,
                         socklen_t to_length);
 // Blocks for at most the socket's receive timeout (EAGAIN when it passes).
+// *receive_ns is the kernel's arrival stamp, or 0.
 ssize_t raw_socket_receive(int fd, AddressFamily family, std::uint8_t* buffer, std::size_t length,
-                           sockaddr_storage* from);
+                           sockaddr_storage* from, std::uint64_t* receive_ns);
 // Fails with EAGAIN at once when nothing is queued.
 ssize_t raw_socket_take_queued(int fd, std::uint8_t* buffer, std::size_t length);
 

@@ -83,6 +83,10 @@ std::vector<std::uint8_t> message(std::uint8_t type, std::uint16_t identifier, s
                                   std::size_t length) {
   std::vector<std::uint8_t> m(length, 0);
   m[0] = type;
+  if (offset >= 12 && length > 8) {
+    // An error: the quoted IPv4 header in front of the identifier's request.
+    m[8] = static_cast<std::uint8_t>(0x40 | (offset - 12) / 4);
+  }
   if (offset + 1 < length) {
     m[offset] = static_cast<std::uint8_t>(identifier);
     m[offset + 1] = static_cast<std::uint8_t>(identifier >> 8);
@@ -95,6 +99,8 @@ TEST(IdentifierFilter, KeepsWhatCouldBeOursAndDropsTheRest) {
   std::vector<std::uint8_t> quoting_ours_at_4 = message(3, 0x9999, 32, 60);
   quoting_ours_at_4[4] = 0x34, quoting_ours_at_4[5] = 0x12;
   std::vector<std::uint8_t> bare_bad_header = message(0x44, kOurs, 4, 24);
+  std::vector<std::uint8_t> ours_past_a_plain_quote = message(11, kOurs, 36, 40);
+  ours_past_a_plain_quote[8] = 0x45;
   const struct {
     const char* name;
     std::vector<std::uint8_t> datagram;
@@ -113,6 +119,10 @@ TEST(IdentifierFilter, KeepsWhatCouldBeOursAndDropsTheRest) {
       {"time exceeded quoting ours", with_header(message(11, kOurs, 32, 36)), true},
       {"parameter problem quoting ours", with_header(message(12, kOurs, 32, 36)), true},
       {"time exceeded quoting ours, options", with_header(message(11, kOurs, 32, 36), 8), true},
+      {"time exceeded quoting ours behind a quoted header with options",
+       with_header(message(11, kOurs, 36, 40)), true},
+      {"quoted header with options: ours where none would put it",
+       with_header(ours_past_a_plain_quote), false},
       {"destination unreachable quoting a foreign request", with_header(message(3, 0x4321, 32, 36)),
        false},
       {"error: ours at offset 4 is not what it quotes", with_header(quoting_ours_at_4), false},
@@ -190,9 +200,16 @@ void expect_agreement_on_random_datagrams(AddressFamily family) {
     }
     if (start < datagram.size()) {
       datagram[start] = types[random() % 10];
-      const std::size_t offsets[] = {4, ipv6 ? kQuoted6IdentifierOffset : kQuotedIdentifierOffset};
-      const std::size_t at = start + offsets[random() % 2];
+      // The identifier at an echo message's place, or in a quoted request:
+      // IPv4 behind a quoted header of 5 or 6 words, IPv6 at 52.
+      const std::size_t offsets4[] = {4, 32, 36};
+      const std::size_t offsets6[] = {4, kQuoted6IdentifierOffset, kQuoted6IdentifierOffset};
+      const std::size_t pick = random() % 3;
+      const std::size_t at = start + (ipv6 ? offsets6 : offsets4)[pick];
       if (random() % 3 != 0 && at + 1 < datagram.size()) {
+        if (pick != 0) {
+          datagram[start + 8] = static_cast<std::uint8_t>(ipv6 ? 0x60 : pick == 1 ? 0x45 : 0x46);
+        }
         datagram[at] = 0x34, datagram[at + 1] = 0x12;
       }
     }
@@ -209,10 +226,8 @@ void expect_agreement_on_random_datagrams(AddressFamily family) {
     const ReplyView view = view_datagram(buffer.data(), family);
     const std::size_t header = static_cast<std::size_t>(view.message - buffer.data());
     const std::size_t length = received > header ? received - header : 0;
-    std::size_t offset = kIdentifierOffset;
-    if (length > 0 && is_reported_error(view.message[0], family)) {
-      offset = ipv6 ? kQuoted6IdentifierOffset : kQuotedIdentifierOffset;
-    }
+    const std::size_t offset =
+        length > 0 ? identifier_offset(view.message, family) : kIdentifierOffset;
     const bool carries_ours =
         length >= offset + 2 && carried_identifier(view.message, family) == kOurs;
     const bool answer =
