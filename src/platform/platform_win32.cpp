@@ -58,7 +58,10 @@ Outcome receive_icmp6(SOCKET socket, std::uint8_t* buffer, std::size_t length,
   }
   sockaddr_in6 native;
   std::memset(&native, 0, sizeof native);
-  char control[WSA_CMSG_SPACE(sizeof(INT)) + WSA_CMSG_SPACE(sizeof(IN6_PKTINFO))];
+  union {
+    WSACMSGHDR align;
+    char bytes[WSA_CMSG_SPACE(sizeof(INT)) + WSA_CMSG_SPACE(sizeof(IN6_PKTINFO))];
+  } control;
   WSABUF data;
   data.buf = reinterpret_cast<char*>(buffer + kIpv6HeaderBytes);
   data.len = static_cast<ULONG>(length - kIpv6HeaderBytes);
@@ -68,14 +71,14 @@ Outcome receive_icmp6(SOCKET socket, std::uint8_t* buffer, std::size_t length,
   message.namelen = sizeof native;
   message.lpBuffers = &data;
   message.dwBufferCount = 1;
-  message.Control.buf = control;
-  message.Control.len = sizeof control;
+  message.Control.buf = control.bytes;
+  message.Control.len = sizeof control.bytes;
   DWORD received = 0;
   if (receive_message(socket, &message, &received, nullptr, nullptr) == SOCKET_ERROR) {
     return last_error_outcome();
   }
   *from = from_native_ipv6_address(native);
-  const int hop_limit = hop_limit_from_control(control, message.Control.len);
+  const int hop_limit = hop_limit_from_control(control.bytes, message.Control.len);
   return static_cast<Outcome>(frame_icmp6_message(buffer, received, hop_limit, from->bytes));
 }
 
