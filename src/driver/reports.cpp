@@ -44,6 +44,21 @@ const char* const kRedirectReasons[] = {
     "Redirect datagrams for the Type of Service and Host",
 };
 
+const char* const kUnreachable6Reasons[] = {
+    "No route to destination",
+    "Communication with destination administratively prohibited",
+    "Beyond scope of source address",
+    "Address unreachable",
+    "Port unreachable",
+    "Source address failed ingress/egress policy",
+    "Reject route to destination",
+};
+
+const char* const kTimeExceeded6Reasons[] = {
+    "Hop limit exceeded in transit",
+    "Fragment reassembly time exceeded",
+};
+
 template <std::size_t N>
 void print_reason(const char* const (&reasons)[N], std::uint8_t code) {
   // Every line ends with its line feed, even for a code without a reason.
@@ -51,6 +66,28 @@ void print_reason(const char* const (&reasons)[N], std::uint8_t code) {
     std::printf("%s\n", reasons[code]);
   } else {
     std::printf("Unknown code %u\n", static_cast<unsigned>(code));
+  }
+}
+
+std::uint32_t read_be32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+void report_icmp6_message(const ReplyView& view, const char* address_text) {
+  const std::uint8_t type = view.message[0];
+  const std::uint8_t code = view.message[1];
+  if (type == kType6DestinationUnreachable) {
+    std::printf("ICMP: Destination Unreachable, Reason: ");
+    print_reason(kUnreachable6Reasons, code);
+  } else if (type == kType6PacketTooBig) {
+    std::printf("ICMP: Packet Too Big, MTU: %u\n",
+                static_cast<unsigned>(read_be32(view.message + 4)));
+  } else if (type == kType6TimeExceeded) {
+    std::printf("%s: ICMP: Time Exceeded, Reason: ", address_text);
+    print_reason(kTimeExceeded6Reasons, code);
+  } else if (type == kType6ParameterProblem) {
+    std::printf("ICMP: Parameter Problem\n");
   }
 }
 
@@ -88,6 +125,10 @@ void report_failure(Outcome outcome) {
 }
 
 void report_icmp_message(const ReplyView& view, const char* address_text) {
+  if (view.family == AddressFamily::ipv6) {
+    report_icmp6_message(view, address_text);
+    return;
+  }
   const std::uint8_t type = view.message[0];
   const std::uint8_t code = view.message[1];
   if (type == kTypeDestinationUnreachable) {
@@ -122,8 +163,10 @@ void report_echo_reply(const ReplyView& view, const char* address_text, std::uin
   record_round_trip(stats, rtt_us);
   const unsigned sequence = read_le16(message + kSequenceOffset);
   if (view.ip_header != nullptr) {
+    // The time to live of IPv4, the hop limit of IPv6.
+    const std::size_t at = view.family == AddressFamily::ipv6 ? kIpv6HopLimitOffset : 8;
     std::printf("%s: Time: %u.%.3u ms, Sequence: %u, Ttl: %u\n", address_text, rtt_us / 1000,
-                rtt_us % 1000, sequence, static_cast<unsigned>(view.ip_header[8]));
+                rtt_us % 1000, sequence, static_cast<unsigned>(view.ip_header[at]));
   } else {
     std::printf("%s: Time: %u.%.3u ms, Sequence: %u\n", address_text, rtt_us / 1000, rtt_us % 1000,
                 sequence);

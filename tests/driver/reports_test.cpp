@@ -118,6 +118,64 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
   EXPECT_EQ(stats.rtt_sum_us, 12352u);
 }
 
+// The hop limit stands at byte 7 of the IPv6 header, where byte 8 already
+// belongs to the source address.
+TEST(ReportEchoReply, HopLimitOfAnIpv6Reply) {
+  std::uint8_t datagram[104] = {};
+  datagram[0] = 0x60;
+  datagram[6] = 58;
+  datagram[7] = 61;
+  datagram[8] = 0x20;
+  std::uint8_t* message = datagram + 40;
+  message[0] = 129;
+  write_le16(message + 6, 3);
+  write_le64(message + 8, 1000);
+  write_le64(message + 16, 2500);
+  ReplyView view;
+  view.message = message;
+  view.ip_header = datagram;
+  view.family = AddressFamily::ipv6;
+  RunStats stats;
+  EXPECT_EQ(captured_stdout([&] { report_echo_reply(view, "2001:db8::5", 1000000, &stats); }),
+            "2001:db8::5: Time: 1.500 ms, Sequence: 3, Ttl: 61\n");
+  view.ip_header = nullptr;
+  EXPECT_EQ(captured_stdout([&] { report_echo_reply(view, "2001:db8::5", 1000000, &stats); }),
+            "2001:db8::5: Time: 1.500 ms, Sequence: 3\n");
+}
+
+// ICMPv6 types are read as ICMPv6: type 3 is Time Exceeded there, not
+// Destination Unreachable, and types IPv4 reports mean nothing.
+TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
+  const struct {
+    std::uint8_t type;
+    std::uint8_t code;
+    std::uint32_t mtu;
+    std::string line;
+  } cases[] = {
+      {3, 0, 0, "2001:db8::1: ICMP: Time Exceeded, Reason: Hop limit exceeded in transit\n"},
+      {1, 3, 0, "ICMP: Destination Unreachable, Reason: Address unreachable\n"},
+      {1, 255, 0, "ICMP: Destination Unreachable, Reason: Unknown code 255\n"},
+      {2, 0, 1280, "ICMP: Packet Too Big, MTU: 1280\n"},
+      {2, 0, 0x80000000u, "ICMP: Packet Too Big, MTU: 2147483648\n"},
+      {4, 1, 0, "ICMP: Parameter Problem\n"},
+      {11, 0, 0, ""},
+      {12, 0, 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::uint8_t message[64] = {};
+    message[0] = c.type;
+    message[1] = c.code;
+    for (int i = 0; i < 4; ++i) {
+      message[4 + i] = static_cast<std::uint8_t>(c.mtu >> (24 - 8 * i));
+    }
+    ReplyView view;
+    view.message = message;
+    view.family = AddressFamily::ipv6;
+    EXPECT_EQ(captured_stdout([&] { report_icmp_message(view, "2001:db8::1"); }), c.line)
+        << int{c.type} << "/" << int{c.code};
+  }
+}
+
 RunStats stats_of(std::uint32_t sent, std::uint32_t received, std::vector<std::uint32_t> rtts) {
   RunStats stats;
   stats.sent = sent;

@@ -73,6 +73,8 @@ USAGE = USAGE_HEAD + [exact(t) for t in [
     "\t\tR (High reliability)",
     "\t\tM (Minimize monetary cost)",
     " -w <timelimit>\tTimeout. (Default is 3000 ms)",
+    " -4\t\tForce using IPv4",
+    " -6\t\tForce using IPv6",
     ""]] + [Line("Example: vexmo -f -t 2:d:t -i 64 <host>",
                  re.compile(r"Example: vexmo -f -t 2:d:t -i 64 \S+\Z")),
             exact(" (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)")]
