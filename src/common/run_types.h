@@ -17,6 +17,8 @@ struct RunSettings {
   std::uint8_t tos = 0;
   bool tos_given = false;
   bool dont_fragment = false;
+  bool json = false;   // --json: JSON Lines instead of the text lines
+  bool stats = false;  // --stats: the fuller round-trip line in the text summary
 };
 
 struct RunStats {

@@ -88,8 +88,14 @@ void run_requests(const RunSettings& settings) {
 int vexmo_main(int argc, const char* const* argv) {
   net_startup();
   RunSettings settings;
-  if (parse_command_line(argc, argv, &settings) == CommandLineResult::usage_shown) {
-    return -1;
+  switch (parse_command_line(argc, argv, &settings)) {
+    case CommandLineResult::usage_shown:
+      return -1;
+    case CommandLineResult::help_shown:
+    case CommandLineResult::version_shown:
+      return 0;
+    case CommandLineResult::run:
+      break;
   }
   run_requests(settings);
   return 0;

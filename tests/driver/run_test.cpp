@@ -248,5 +248,19 @@ TEST(VexmoMain, ExitStatus) {
   EXPECT_EQ(fake::state().sent.size(), 1u);
 }
 
+TEST(VexmoMain, HelpAndVersionEndWithZeroAndSendNothing) {
+  const std::vector<std::vector<const char*>> cases = {
+      {"vexmo", "--help"},
+      {"vexmo", "-h", "10.0.0.2"},
+      {"vexmo", "10.0.0.2", "-?"},
+      {"vexmo", "--version", "10.0.0.2"},
+  };
+  for (const auto& argv : cases) {
+    fake::reset();
+    captured_stdout([&] { EXPECT_EQ(vexmo_main(static_cast<int>(argv.size()), argv.data()), 0); });
+    EXPECT_TRUE(fake::state().sent.empty()) << argv[1];
+  }
+}
+
 }  // namespace
 }  // namespace vexmo

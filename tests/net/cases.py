@@ -346,6 +346,10 @@ USAGE = [Line("<banner>", re.compile(r".+\Z"))] + [exact(t) for t in [
     "\t\tR (High reliability)",
     "\t\tM (Minimize monetary cost)",
     " -w <timelimit>\tTimeout. (Default is 3000 ms)",
+    " --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)",
+    " --json\t\tJSON Lines on standard output. (One object per line)",
+    " -h, -?, --help\tShow this text.",
+    " --version\tShow the version.",
     ""]] + [Line("Example: vexmo -f -t 2:d:t -i 64 <host>",
                  re.compile(r"Example: vexmo -f -t 2:d:t -i 64 \S+\Z")),
             exact(" (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)")]
