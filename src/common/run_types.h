@@ -37,15 +37,9 @@ struct ReplyView {
   const std::uint8_t* ip_header = nullptr;
 };
 
-// Outcome of a send or a wait: a positive byte count, or minus a Windows
-// Sockets error number; 0 carries no message.
+// Outcome of a socket call, a send or a wait: a positive byte count (0 where
+// the call carries no message), or minus a Windows Sockets error number.
 using Outcome = std::int32_t;
-
-constexpr int kErrorTimedOut = 10060;     // WSAETIMEDOUT
-constexpr int kErrorNetworkDown = 10050;  // WSAENETDOWN
-constexpr int kErrorConnAborted = 10053;  // WSAECONNABORTED
-constexpr int kErrorConnReset = 10054;    // WSAECONNRESET
-constexpr int kErrorNoBuffers = 10055;    // WSAENOBUFS
 
 }  // namespace vexmo
 

@@ -4,13 +4,14 @@
 #include <cstring>
 
 #include "common/byte_order.h"
-#include "icmp/echo_message.h"
+#include "common/icmp.h"
+#include "common/winsock_errors.h"
 #include "platform/platform.h"
 
 namespace vexmo {
 namespace {
 
-// Reason texts by code; nullptr where a code has none.
+// Reason texts by code; a code past the end of its table has none.
 const char* const kUnreachableReasons[] = {
     "Network unreachable",
     "Host unreachable",
@@ -99,17 +100,17 @@ void report_failure(Outcome outcome) {
 void report_icmp_message(const ReplyView& view, const char* address_text) {
   const std::uint8_t type = view.message[0];
   const std::uint8_t code = view.message[1];
-  if (type == 3) {
+  if (type == kTypeDestinationUnreachable) {
     std::printf("ICMP: Destination Unreachable, Reason: ");
     print_reason(kUnreachableReasons, code);
-  } else if (type == 11) {
+  } else if (type == kTypeTimeExceeded) {
     std::printf("%s: ICMP: Time Exceeded, Reason: ", address_text);
     print_reason(kTimeExceededReasons, code);
-  } else if (type == 12) {
+  } else if (type == kTypeParameterProblem) {
     std::printf("ICMP: Parameter Problem\n");
-  } else if (type == 4) {
+  } else if (type == kTypeSourceQuench) {
     std::printf("ICMP: Source Quench\n");
-  } else if (type == 5) {
+  } else if (type == kTypeRedirect) {
     std::uint32_t gateway = 0;
     std::memcpy(&gateway, view.message + 4, sizeof gateway);  // already network order
     char gateway_text[16];
@@ -125,7 +126,7 @@ void report_echo_reply(const ReplyView& view, const char* address_text, std::uin
   const std::uint32_t rtt_us = round_trip_us(read_le64(message + kSendStampOffset),
                                              read_le64(message + kReceiveStampOffset), frequency);
   record_round_trip(stats, rtt_us);
-  const unsigned sequence = read_le16(message + 6);
+  const unsigned sequence = read_le16(message + kSequenceOffset);
   if (view.ip_header != nullptr) {
     std::printf("%s: Time: %u.%.3u ms, Sequence: %u, Ttl: %u\n", address_text, rtt_us / 1000,
                 rtt_us % 1000, sequence, static_cast<unsigned>(view.ip_header[8]));

@@ -19,8 +19,8 @@ void record_round_trip(RunStats* stats, std::uint32_t rtt_us);
 // Prints the line of a failed send or wait (outcome < 0).
 void report_failure(Outcome outcome);
 
-// Prints the line of an ICMP error message (types 3, 4, 5, 11, 12) about one
-// of our requests; address_text is its sender.
+// Prints the line of an ICMP error message (is_error_type) about one of our
+// requests; address_text is its sender.
 void report_icmp_message(const ReplyView& view, const char* address_text);
 
 // Prints the time line of an echo reply and folds its round-trip time into

@@ -5,9 +5,10 @@
 #include <cstring>
 
 #include "cli/command_line.h"
+#include "common/icmp.h"
+#include "common/winsock_errors.h"
 #include "driver/reports.h"
-#include "icmp/echo_message.h"
-#include "icmp/icmp_socket.h"
+#include "icmp/echo_socket.h"
 #include "platform/platform.h"
 
 namespace vexmo {
@@ -23,14 +24,21 @@ bool resolve_host(const char* host, std::uint32_t* address) {
   return resolve_name(host, address);
 }
 
-void run_requests(const RunSettings& settings) {
+int run_requests(const RunSettings& settings) {
   auto* data = static_cast<std::uint8_t*>(std::calloc(settings.size, 1));
-  const SocketHandle socket = open_icmp_socket();
-  SocketAddress address = {0, 0, 0};
-  const std::uint16_t identifier = echo_identifier();
+  EchoSocket socket;
+  socket.open(static_cast<std::uint16_t>(current_process_id()));
+  // The right to open the socket was all that elevation was for. Going on
+  // elevated is no option: the run ends here, before it looks up a name or
+  // reads what the network sends, and says why.
+  if (!drop_elevated_privileges()) {
+    std::printf("Can not give up elevated privileges.\n");
+    std::free(data);
+    return 1;
+  }
   RunStats stats;
   const std::uint64_t frequency = counter_frequency();
-  apply_socket_options(socket, settings);
+  socket.apply(settings);
 
   std::printf("Ping to %s, buffer size %u Bytes (IP+ICMP+DATA %u Bytes)\n", settings.host,
               settings.size, settings.size + 28);
@@ -41,26 +49,24 @@ void run_requests(const RunSettings& settings) {
       std::printf("Can not resolve IP address for %s\n", settings.host);
       break;
     }
-    address.family = kFamilyInet;
-    address.address = destination;
+    SocketAddress address = ipv4_socket_address(destination);
 
-    discard_waiting_datagrams(socket);
-    prepare_wait(socket);  // outside the measured round trip
+    socket.discard_waiting();
+    socket.prepare_wait();  // outside the measured round trip
     Outcome outcome = -kErrorNoBuffers;
     std::uint64_t send_stamp = 0;
     if (data != nullptr) {
-      outcome =
-          send_echo_request(socket, address, identifier, static_cast<std::uint16_t>(stats.received),
-                            data, settings.size, &send_stamp);
+      outcome = socket.send(address, static_cast<std::uint16_t>(stats.received), data,
+                            settings.size, &send_stamp);
     }
     ReplyView view;
     if (outcome > 0) {
-      outcome = wait_for_reply(socket, &address, &view, send_stamp);
+      outcome = socket.wait(&address, &view, send_stamp);
     }
     stats.sent += 1;
 
     char address_text[16];
-    format_dotted_address(address.address, address_text);
+    format_dotted_address(ipv4_of(address), address_text);
     if (outcome < 0) {
       report_failure(outcome);
       continue;
@@ -68,21 +74,20 @@ void run_requests(const RunSettings& settings) {
     if (outcome == 0) {
       continue;  // no message: nothing to report and nothing to wait out
     }
-    const std::uint8_t type = view.message[0];
-    if (type == kTypeEchoReply) {
+    // The wait returns only echo replies and the error messages it reports.
+    if (view.message[0] == kTypeEchoReply) {
       report_echo_reply(view, address_text, frequency, &stats);
-      stats.received += 1;
-    } else if (type == 3 || type == 4 || type == 5 || type == 11 || type == 12) {
+    } else {
       report_icmp_message(view, address_text);
-      stats.received += 1;
     }
+    stats.received += 1;
     sleep_ms(kPauseAfterAnswerMs);
   }
 
   std::free(data);
   print_summary(stats);
-  close_icmp_socket(socket);
-  net_cleanup();
+  socket.close();
+  return 0;
 }
 
 int vexmo_main(int argc, const char* const* argv) {
@@ -97,8 +102,9 @@ int vexmo_main(int argc, const char* const* argv) {
     case CommandLineResult::run:
       break;
   }
-  run_requests(settings);
-  return 0;
+  const int status = run_requests(settings);
+  net_cleanup();
+  return status;
 }
 
 }  // namespace vexmo

@@ -16,11 +16,12 @@ constexpr std::uint32_t kPauseAfterAnswerMs = 1000;
 // 3com.example) is looked up by name rather than sent to 255.255.255.255.
 bool resolve_host(const char* host, std::uint32_t* address);
 
-// Runs the whole series of requests and prints every line of it.
-void run_requests(const RunSettings& settings);
+// Runs the whole series of requests and prints every line of it; the exit
+// status (0, or 1 when elevated privileges could not be given up).
+int run_requests(const RunSettings& settings);
 
 // The program: returns the process exit status (0 after a run, -1 after the
-// usage text).
+// usage text, 1 when elevated privileges could not be given up).
 int vexmo_main(int argc, const char* const* argv);
 
 }  // namespace vexmo

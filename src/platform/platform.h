@@ -1,33 +1,34 @@
-// The few operating-system services vexmo needs. One implementation per
-// platform (platform_win32.cpp, platform_posix.cpp); the build links one.
-// Everything above this header is portable and free of system headers.
+// The operating-system services vexmo needs: the one seam between the
+// portable code and the system. One backend per platform (platform_win32.cpp,
+// posix/), the build links one. Everything above this header is portable and
+// free of system headers.
 //
-// Socket errors are reported in Windows Sockets numbering on every platform,
-// so that the reports print the same number for the same failure everywhere.
+// Nothing here prints or ends the process. Every socket call reports its
+// failure as a value: minus a Windows Sockets error number (see
+// common/winsock_errors.h), on every platform, so that the reports print the
+// same number for the same failure everywhere.
 #ifndef VEXMO_PLATFORM_PLATFORM_H
 #define VEXMO_PLATFORM_PLATFORM_H
 
 #include <cstddef>
 #include <cstdint>
 
+#include "common/address.h"
+#include "common/run_types.h"
+
 namespace vexmo {
 
-// A socket as the platform knows it: a SOCKET on Windows, a descriptor on POSIX.
-using SocketHandle = std::uintptr_t;
-constexpr SocketHandle kInvalidSocket = ~static_cast<SocketHandle>(0);
+// How the ICMP socket was opened, decided once: a raw socket, or (POSIX,
+// without the right to a raw one) an ICMP datagram socket the backend makes
+// look like a raw one.
+enum class SocketKind : std::uint8_t { none, raw, datagram };
 
-// Returned by the send and receive calls when they fail (then see
-// socket_last_error), as SOCKET_ERROR is.
-constexpr std::int32_t kSocketError = -1;
-
-// IPv4 socket address in a layout of our own; the platform converts it to and
-// from its sockaddr_in. Address and port are in network byte order.
-struct SocketAddress {
-  std::uint16_t family;
-  std::uint16_t port;
-  std::uint32_t address;
+// A socket as the platform knows it: a SOCKET on Windows, a descriptor on
+// POSIX, with the kind it was opened as.
+struct SocketHandle {
+  std::uintptr_t native = ~static_cast<std::uintptr_t>(0);
+  SocketKind kind = SocketKind::none;
 };
-constexpr std::uint16_t kFamilyInet = 2;
 
 // Socket options the transport sets; values are passed as 32-bit integers.
 enum class SocketOption {
@@ -44,42 +45,47 @@ enum class SocketOption {
 void net_startup();
 void net_cleanup();
 
-// A raw IPv4 ICMP socket whose received datagrams include their IPv4 header,
-// or kInvalidSocket.
-SocketHandle socket_open_icmp();
+// An ICMP socket whose received datagrams start with their IPv4 header.
+// *identifier is the echo identifier the caller wants its requests to carry;
+// on return it is the one they must carry (a datagram socket may have to
+// take another from the kernel). On failure the handle's kind is none, and
+// every call on it fails as on a closed socket (-10038).
+SocketHandle socket_open_icmp(std::uint16_t* identifier);
 void socket_close(SocketHandle socket);
 
-// 0 on success, kSocketError on failure.
-int socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t value);
+// 0 on success, or minus the error.
+Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t value);
 
-// Reads the receive timeout back in milliseconds; 0 on success, kSocketError
-// on failure (then *timeout_ms is left unchanged).
-int socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms);
+// Reads the receive timeout back in milliseconds (0: none); 0 on success, or
+// minus the error (then *timeout_ms is left unchanged).
+Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms);
 
 // Keeps from the socket, where the system can filter in its kernel, every
 // datagram that cannot answer a request carrying identifier (see
 // is_answer): under a flood of other traffic the receive buffer then still
 // has room for the answer. Where it cannot, or where the kernel already
 // hands the socket only its own replies, this does nothing. 0 on success,
-// kSocketError on failure.
-int socket_accept_only_identifier(SocketHandle socket, std::uint16_t identifier);
+// or minus the error.
+Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identifier);
 
-// Sends one datagram; the byte count or kSocketError.
-std::int32_t socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
-                            const SocketAddress& to);
+// Sends one datagram: the byte count, or minus the error.
+Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
+                       const SocketAddress& to);
 
-// Receives one whole datagram, blocking for at most the receive timeout;
-// the byte count or kSocketError. A receive that ends by its timeout fails
-// with 10060.
-std::int32_t socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                                 SocketAddress* from);
+// Receives one whole datagram, blocking for at most the receive timeout: the
+// byte count, or minus the error (-10060 when the timeout passed). *from is
+// the sender.
+Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                            SocketAddress* from);
 
-// Receives one datagram only if one is already waiting; 0 when none is (or on
-// failure), otherwise the byte count.
-std::int32_t socket_receive_waiting(SocketHandle socket, std::uint8_t* buffer, std::size_t length);
+// Takes one datagram only if one is already queued, never blocking: its byte
+// count, or 0 when none is queued or the receive fails.
+Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length);
 
-// The Windows Sockets number of the last failed socket call.
-int socket_last_error();
+// Gives up an elevated identity (set-uid root, file capabilities) once the
+// socket is open. False when that could not be done: the caller must not go
+// on. True where there is nothing to give up.
+bool drop_elevated_privileges();
 
 // Name lookup: the first IPv4 address of a host name (network order).
 bool resolve_name(const char* name, std::uint32_t* address);

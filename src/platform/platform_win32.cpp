@@ -1,10 +1,9 @@
 // Windows backend: Windows Sockets 2 and the Win32 kernel. Socket errors are
 // already Windows Sockets numbers here.
+#include "platform/native_sockets.h"
 #include "platform/platform.h"
 
 #include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <cstring>
 
@@ -12,21 +11,19 @@ namespace vexmo {
 namespace {
 
 SOCKET native_socket(SocketHandle socket) {
-  return static_cast<SOCKET>(socket);
+  return static_cast<SOCKET>(socket.native);
 }
 
-sockaddr_in native_address(const SocketAddress& address) {
-  sockaddr_in native;
-  std::memset(&native, 0, sizeof native);
-  native.sin_family = static_cast<ADDRESS_FAMILY>(address.family);
-  native.sin_port = address.port;
-  native.sin_addr.s_addr = address.address;
-  return native;
+Outcome last_error_outcome() {
+  return -WSAGetLastError();
 }
 
-int set_dword_option(SOCKET socket, int level, int name, std::uint32_t value) {
+Outcome set_dword_option(SOCKET socket, int level, int name, std::uint32_t value) {
   const DWORD native = value;
-  return setsockopt(socket, level, name, reinterpret_cast<const char*>(&native), sizeof native);
+  return setsockopt(socket, level, name, reinterpret_cast<const char*>(&native), sizeof native) ==
+                 SOCKET_ERROR
+             ? last_error_outcome()
+             : 0;
 }
 
 }  // namespace
@@ -40,18 +37,23 @@ void net_cleanup() {
   WSACleanup();
 }
 
-SocketHandle socket_open_icmp() {
+SocketHandle socket_open_icmp(std::uint16_t*) {
+  SocketHandle handle;
   const SOCKET socket = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  return socket == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(socket);
+  if (socket != INVALID_SOCKET) {
+    handle.native = static_cast<std::uintptr_t>(socket);
+    handle.kind = SocketKind::raw;
+  }
+  return handle;
 }
 
 void socket_close(SocketHandle socket) {
-  if (socket != kInvalidSocket) {
+  if (socket.kind != SocketKind::none) {
     closesocket(native_socket(socket));
   }
 }
 
-int socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t value) {
+Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t value) {
   const SOCKET native = native_socket(socket);
   switch (option) {
     case SocketOption::receive_timeout_ms:
@@ -65,53 +67,55 @@ int socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t va
     case SocketOption::time_to_live:
       return set_dword_option(native, IPPROTO_IP, IP_TTL, value);
     case SocketOption::type_of_service:
+      // Stock Windows ignores this unless the DisableUserTOSSetting
+      // registry value is 0; the call still succeeds.
       return set_dword_option(native, IPPROTO_IP, IP_TOS, value);
     case SocketOption::dont_fragment:
       return set_dword_option(native, IPPROTO_IP, IP_DONTFRAGMENT, value);
   }
-  return kSocketError;
+  return -WSAEINVAL;
 }
 
-int socket_accept_only_identifier(SocketHandle, std::uint16_t) {
+Outcome socket_accept_only_identifier(SocketHandle, std::uint16_t) {
   return 0;  // Windows Sockets has no filter for raw sockets
 }
 
-int socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms) {
+Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms) {
   DWORD timeout = 0;
   int length = sizeof timeout;
   if (getsockopt(native_socket(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&timeout),
                  &length) != 0) {
-    return kSocketError;
+    return last_error_outcome();
   }
   *timeout_ms = timeout;
   return 0;
 }
 
-std::int32_t socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
-                            const SocketAddress& to) {
-  const sockaddr_in native = native_address(to);
-  return sendto(native_socket(socket), reinterpret_cast<const char*>(data),
-                static_cast<int>(length), 0, reinterpret_cast<const sockaddr*>(&native),
-                sizeof native);
+Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
+                       const SocketAddress& to) {
+  const sockaddr_in native = native_ipv4_address(to);
+  const int sent =
+      sendto(native_socket(socket), reinterpret_cast<const char*>(data), static_cast<int>(length),
+             0, reinterpret_cast<const sockaddr*>(&native), sizeof native);
+  return sent == SOCKET_ERROR ? last_error_outcome() : sent;
 }
 
-std::int32_t socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                                 SocketAddress* from) {
-  sockaddr_in native = native_address(*from);
+Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                            SocketAddress* from) {
+  sockaddr_in native;
+  std::memset(&native, 0, sizeof native);
   int native_length = sizeof native;
   const int received =
       recvfrom(native_socket(socket), reinterpret_cast<char*>(buffer), static_cast<int>(length), 0,
                reinterpret_cast<sockaddr*>(&native), &native_length);
   if (received == SOCKET_ERROR) {
-    return kSocketError;
+    return last_error_outcome();
   }
-  from->family = kFamilyInet;
-  from->port = native.sin_port;
-  from->address = native.sin_addr.s_addr;
+  *from = from_native_ipv4_address(native);
   return received;
 }
 
-std::int32_t socket_receive_waiting(SocketHandle socket, std::uint8_t* buffer, std::size_t length) {
+Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length) {
   // A zero timeout makes select a poll; the socket itself stays blocking.
   fd_set readable;
   FD_ZERO(&readable);
@@ -125,33 +129,8 @@ std::int32_t socket_receive_waiting(SocketHandle socket, std::uint8_t* buffer, s
   return received == SOCKET_ERROR ? 0 : received;
 }
 
-int socket_last_error() {
-  return WSAGetLastError();
-}
-
-bool resolve_name(const char* name, std::uint32_t* address) {
-  addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_INET;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) {
-    return false;
-  }
-  *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-  freeaddrinfo(found);
-  return true;
-}
-
-std::uint32_t parse_dotted_address(const char* text) {
-  return inet_addr(text);
-}
-
-void format_dotted_address(std::uint32_t address, char (&text)[16]) {
-  in_addr native;
-  native.s_addr = address;
-  if (inet_ntop(AF_INET, &native, text, sizeof text) == nullptr) {
-    text[0] = '\0';
-  }
+bool drop_elevated_privileges() {
+  return true;  // an elevated Windows process has no narrower identity to return to
 }
 
 std::uint32_t current_process_id() {

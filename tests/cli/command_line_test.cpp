@@ -78,6 +78,11 @@ TEST(ParseCommandLine, FillsTheSettings) {
   const ParsedCase cases[] = {
       {{"h"}, with([](RunSettings*) {})},
       {{"-n", "5", "h"}, with([](RunSettings* s) { s->size = 16; })},
+      {{"-n", "15", "h"}, with([](RunSettings* s) { s->size = 16; })},
+      {{"-n", "16", "h"}, with([](RunSettings* s) { s->size = 16; })},
+      {{"-n", "17", "h"}, with([](RunSettings* s) { s->size = 16; })},
+      {{"-n", "65536", "h"}, with([](RunSettings* s) { s->size = 65536; })},
+      {{"-n", "65537", "h"}, with([](RunSettings* s) { s->size = 65536; })},
       {{"-n", "1001", "h"}, with([](RunSettings* s) { s->size = 1000; })},
       {{"-n", "100000", "h"}, with([](RunSettings* s) { s->size = 65536; })},
       {{"-n", "abc", "h"}, with([](RunSettings* s) { s->size = 16; })},

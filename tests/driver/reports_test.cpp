@@ -24,6 +24,7 @@ TEST(ReportFailure, LinesByErrorNumber) {
       {-10054, "Connection reseted.\n"},
       {-10065, "Error 10065.\n"},
       {-10013, "Error 10013.\n"},
+      {-10055, "Error 10055.\n"},  // no buffer space: also a message that cannot be allocated
       {-1, "Error 1.\n"},
   };
   for (const auto& c : cases) {
@@ -159,6 +160,9 @@ TEST(PrintSummary, PacketsAndRoundTripLines) {
       {"one of three, loss rounded up", stats_of(3, 1, {1500}),
        "\nPackets: Sent 3, Received 1 (67% Lost)\n"
        "Rount Trip Time (Min/Avg/Max): 1.500 ms/1.500 ms/1.500 ms\n"},
+      {"two of three: the loss is truncated up, never rounded to nearest", stats_of(3, 2, {1000}),
+       "\nPackets: Sent 3, Received 2 (34% Lost)\n"
+       "Rount Trip Time (Min/Avg/Max): 1.000 ms/1.000 ms/1.000 ms\n"},
       {"average over the replies, not the requests", stats_of(5, 2, {10000, 20000}),
        "\nPackets: Sent 5, Received 2 (60% Lost)\n"
        "Rount Trip Time (Min/Avg/Max): 10.000 ms/15.000 ms/20.000 ms\n"},

@@ -29,7 +29,7 @@ using Answer = std::vector<fake::Datagram> (*)(const fake::Sent& request);
 std::vector<fake::Datagram> reply_after(const fake::Sent& request, std::uint64_t delay_us) {
   fake::Datagram reply;
   reply.bytes = fake::ip_datagram(fake::echo_reply_for(request.bytes), 63);
-  reply.from = request.to.address;
+  reply.from = ipv4_of(request.to);
   reply.arrive_us = request.at_us + delay_us;
   return {reply};
 }
@@ -64,7 +64,7 @@ TEST(RunRequests, FiveRepliesAndTheSummary) {
   EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(5, 1000));
   for (const fake::Sent& sent : fake::state().sent) {
     EXPECT_EQ(read_le16(sent.bytes.data() + 4), 0x1234);
-    EXPECT_EQ(sent.to.address, kPeer);
+    EXPECT_EQ(ipv4_of(sent.to), kPeer);
   }
 }
 
@@ -98,6 +98,42 @@ TEST(RunRequests, TimeoutsArePrintedWithoutPauseAndRepeatTheSequence) {
     EXPECT_EQ(read_le16(fake::state().sent[i].bytes.data() + 6), sequences[i]) << i;
   }
   EXPECT_EQ(fake::state().sleeps.size(), 2u);
+}
+
+// Every reported error kind is an answer: counted as received, one line,
+// then the pause, as after an echo reply.
+TEST(RunRequests, EveryErrorKindCountsAsReceivedAndPauses) {
+  const struct {
+    std::uint8_t type;
+    std::uint8_t code;
+    const char* line;
+  } cases[] = {
+      {3, 1, "ICMP: Destination Unreachable, Reason: Host unreachable\n"},
+      {4, 0, "ICMP: Source Quench\n"},
+      {5, 1, "ICMP: Redirect, Gateway: 10.0.0.1, Reason: Redirect datagrams for the Host\n"},
+      {11, 0, "10.0.0.1: ICMP: Time Exceeded, Reason: Time To Live exceeded in transit\n"},
+      {12, 0, "ICMP: Parameter Problem\n"},
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    fake::state().on_send = [&c](const fake::Sent& r) {
+      fake::Datagram error;
+      error.bytes = fake::ip_datagram(fake::error_about(c.type, c.code, r.bytes, kRouter), 255);
+      error.from = kRouter;
+      error.arrive_us = r.at_us + 1000;
+      fake::state().inbound.push_back(error);
+    };
+    const std::string out = captured_stdout([] { run_requests(settings_for("10.0.0.2", 2)); });
+    EXPECT_EQ(out, std::string("Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n") +
+                       c.line + c.line +
+                       "\nPackets: Sent 2, Received 2 (0% Lost)\n"
+                       "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n")
+        << int{c.type};
+    EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(2, 1000)) << int{c.type};
+    // The sequence is the received count: errors advance it too.
+    ASSERT_EQ(fake::state().sent.size(), 2u);
+    EXPECT_EQ(read_le16(fake::state().sent[1].bytes.data() + 6), 1) << int{c.type};
+  }
 }
 
 TEST(RunRequests, StaleAnswerIsNotTakenForTheNextRequest) {
@@ -210,6 +246,27 @@ TEST(RunRequests, NameIsResolvedForEveryRequest) {
   EXPECT_EQ(fake::state().sent.size(), 3u);
 }
 
+TEST(RunRequests, NameThatStopsResolvingEndsTheRunThere) {
+  fake::reset();
+  fake::state().names["peer.test"] = kPeer;
+  fake::state().on_send = [](const fake::Sent& r) {
+    fake::state().inbound.push_back(reply_after(r, 2000)[0]);
+    if (fake::state().sent.size() == 2) {
+      fake::state().names.clear();
+    }
+  };
+  const std::string out = captured_stdout([] { run_requests(settings_for("peer.test", 5)); });
+  EXPECT_EQ(out,
+            "Ping to peer.test, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
+            "10.0.0.2: Time: 2.000 ms, Sequence: 0, Ttl: 63\n"
+            "10.0.0.2: Time: 2.000 ms, Sequence: 1, Ttl: 63\n"
+            "Can not resolve IP address for peer.test\n"
+            "\nPackets: Sent 2, Received 2 (0% Lost)\n"
+            "Rount Trip Time (Min/Avg/Max): 2.000 ms/2.000 ms/2.000 ms\n");
+  EXPECT_EQ(fake::state().looked_up.size(), 3u);
+  EXPECT_EQ(fake::state().closed, 1);
+}
+
 TEST(ResolveHost, DigitLedTextIsAnAddressOnlyWhenItConverts) {
   const struct {
     const char* host;
@@ -246,6 +303,16 @@ TEST(VexmoMain, ExitStatus) {
   const char* run[] = {"vexmo", "-c", "1", "-w", "10", "10.0.0.2"};
   captured_stdout([&] { EXPECT_EQ(vexmo_main(6, run), 0); });
   EXPECT_EQ(fake::state().sent.size(), 1u);
+
+  // Privileges that cannot be given up end the run before it sends or looks
+  // anything up.
+  fake::reset();
+  fake::state().privilege_drop_fails = true;
+  const char* named[] = {"vexmo", "peer.test"};
+  EXPECT_EQ(captured_stdout([&] { EXPECT_EQ(vexmo_main(2, named), 1); }),
+            "Can not give up elevated privileges.\n");
+  EXPECT_TRUE(fake::state().sent.empty());
+  EXPECT_TRUE(fake::state().looked_up.empty());
 }
 
 TEST(VexmoMain, HelpAndVersionEndWithZeroAndSendNothing) {

@@ -10,7 +10,8 @@
 
 #include "common/byte_order.h"
 #include "driver/run.h"
-#include "icmp/icmp_socket.h"
+#include "icmp/answer.h"
+#include "icmp/echo_socket.h"
 #include "support/fake_platform.h"
 
 using namespace vexmo;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/wire_checksum.h"
+
 namespace vexmo {
 namespace {
 
@@ -34,16 +36,6 @@ std::uint64_t elapsed_ms(std::uint64_t since) {
   return (counter_now() - since) * 1000 / counter_frequency();
 }
 
-std::uint16_t rfc1071(const std::uint8_t* bytes, std::size_t length) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 1 < length; i += 2) {
-    sum += static_cast<std::uint32_t>(bytes[i] | bytes[i + 1] << 8);
-  }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  sum += sum >> 16;
-  return static_cast<std::uint16_t>(~sum);
-}
-
 // An echo request of `length` bytes carrying `tag` at kTagOffset.
 std::vector<std::uint8_t> echo_request(std::uint64_t tag, std::size_t length) {
   std::vector<std::uint8_t> message(length, 0);
@@ -52,9 +44,7 @@ std::vector<std::uint8_t> echo_request(std::uint64_t tag, std::size_t length) {
   message[4] = static_cast<std::uint8_t>(identifier);
   message[5] = static_cast<std::uint8_t>(identifier >> 8);
   std::memcpy(&message[kTagOffset], &tag, sizeof tag);
-  const std::uint16_t checksum = rfc1071(message.data(), message.size());
-  message[2] = static_cast<std::uint8_t>(checksum);
-  message[3] = static_cast<std::uint8_t>(checksum >> 8);
+  test::put_wire_checksum(message.data(), message.size(), &message[2]);
   return message;
 }
 
@@ -77,8 +67,8 @@ Seen receive_tagged(SocketHandle socket, std::uint8_t type, std::uint64_t tag) {
   Seen seen;
   std::vector<std::uint8_t> buffer(65536 + 24);
   for (int i = 0; i < kMaxDatagrams; ++i) {
-    SocketAddress from = {kFamilyInet, 0, 0};
-    const std::int32_t received = socket_receive_from(socket, buffer.data(), buffer.size(), &from);
+    SocketAddress from;
+    const Outcome received = socket_receive_from(socket, buffer.data(), buffer.size(), &from);
     if (received <= 0) {
       return seen;
     }
@@ -98,75 +88,65 @@ Seen receive_tagged(SocketHandle socket, std::uint8_t type, std::uint64_t tag) {
   return seen;
 }
 
-// A raw ICMP socket with a 2 s receive timeout, or kInvalidSocket and the
-// reason in *why. Socket start-up stays in force until close_raw_socket.
-SocketHandle open_raw_socket(std::string* why) {
-  net_startup();
-  const SocketHandle socket = socket_open_icmp();
-  if (socket == kInvalidSocket) {
-    *why = "cannot open a raw ICMP socket (error " + std::to_string(socket_last_error()) +
-           "): it needs an elevated prompt on Windows, root under Wine";
-    net_cleanup();
-    return kInvalidSocket;
+// Each case opens a raw ICMP socket with a 2 s receive timeout, or is
+// skipped with the reason; socket start-up stays in force for the case.
+class Win32Socket : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    net_startup();
+    std::uint16_t identifier = 0;
+    socket_ = socket_open_icmp(&identifier);
+    if (socket_.kind == SocketKind::none) {
+      GTEST_SKIP() << "cannot open a raw ICMP socket (error " << WSAGetLastError()
+                   << "): it needs an elevated prompt on Windows, root under Wine";
+    }
+    socket_set_option(socket_, SocketOption::receive_timeout_ms, 2000);
   }
-  socket_set_option(socket, SocketOption::receive_timeout_ms, 2000);
-  return socket;
-}
+  void TearDown() override {
+    socket_close(socket_);
+    net_cleanup();
+  }
+  SocketHandle socket_;
+};
 
-void close_raw_socket(SocketHandle socket) {
-  socket_close(socket);
-  net_cleanup();
-}
-
-std::int32_t send_to_loopback(SocketHandle socket, const std::vector<std::uint8_t>& message) {
-  const SocketAddress to = {kFamilyInet, 0, kLoopback};
-  return socket_send_to(socket, message.data(), message.size(), to);
+Outcome send_to_loopback(SocketHandle socket, const std::vector<std::uint8_t>& message) {
+  return socket_send_to(socket, message.data(), message.size(), ipv4_socket_address(kLoopback));
 }
 
 // Windows keeps the timeout as the DWORD of milliseconds it was given; a
 // POSIX kernel keeps it in clock ticks, which is why the POSIX backend reads
 // back rounded values and this one must not.
-TEST(Win32Socket, ReceiveTimeoutReadsBackExactly) {
-  std::string why;
-  const SocketHandle socket = open_raw_socket(&why);
-  if (socket == kInvalidSocket) {
-    GTEST_SKIP() << why;
-  }
+TEST_F(Win32Socket, ReceiveTimeoutReadsBackExactly) {
+  const SocketHandle socket = socket_;
   for (const std::uint32_t ms : {0u, 1u, 150u, 3000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
     ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, ms), 0) << ms;
     std::uint32_t read_back = 12345;
     ASSERT_EQ(socket_get_receive_timeout(socket, &read_back), 0) << ms;
     EXPECT_EQ(read_back, ms);
   }
-  close_raw_socket(socket);
 }
 
 // The wait relies on a receive ending by the timeout with 10060, and on the
 // socket serving the next request afterwards. Windows may refuse a receive
 // on a socket not bound yet (10022); its first send binds it, so the case
 // sends first, as vexmo does.
-TEST(Win32Socket, ReceiveEndsAfterTheTimeoutWith10060AndTheSocketLivesOn) {
-  std::string why;
-  const SocketHandle socket = open_raw_socket(&why);
-  if (socket == kInvalidSocket) {
-    GTEST_SKIP() << why;
-  }
+TEST_F(Win32Socket, ReceiveEndsAfterTheTimeoutWith10060AndTheSocketLivesOn) {
+  const SocketHandle socket = socket_;
   const std::uint64_t first = fresh_tag();
   ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
   ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
   ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, 200), 0);
   std::vector<std::uint8_t> buffer(65536 + 24);
-  std::int32_t received = 0;
+  Outcome received = 0;
   std::uint64_t took_ms = 0;
   int calls = 0;
   do {  // datagrams of other programs may arrive first
-    SocketAddress from = {kFamilyInet, 0, 0};
+    SocketAddress from;
     const std::uint64_t start = counter_now();
     received = socket_receive_from(socket, buffer.data(), buffer.size(), &from);
     took_ms = elapsed_ms(start);
   } while (received > 0 && ++calls < kMaxDatagrams);
-  ASSERT_EQ(received, kSocketError);
-  EXPECT_EQ(socket_last_error(), 10060);
+  ASSERT_EQ(received, -10060);
   EXPECT_GE(took_ms, 190u);
   EXPECT_LT(took_ms, 2000u);
 
@@ -175,20 +155,12 @@ TEST(Win32Socket, ReceiveEndsAfterTheTimeoutWith10060AndTheSocketLivesOn) {
   const Seen reply = receive_tagged(socket, 0, tag);
   ASSERT_TRUE(reply.found) << "no echo reply from 127.0.0.1 after a timed-out receive";
   EXPECT_EQ(reply.datagram[0], 0x45) << "received datagrams start with their IPv4 header";
-  EXPECT_EQ(reply.from.address, kLoopback);
-  close_raw_socket(socket);
+  EXPECT_EQ(ipv4_of(reply.from), kLoopback);
 }
 
 // What the options put on the wire, read from our own request as loopback
 // delivers it back to the raw socket.
-TEST(Win32Socket, OptionsReachTheWire) {
-  std::string why;
-  const SocketHandle probe = open_raw_socket(&why);
-  if (probe == kInvalidSocket) {
-    GTEST_SKIP() << why;
-  }
-  close_raw_socket(probe);
-  net_startup();
+TEST_F(Win32Socket, OptionsReachTheWire) {
   const struct {
     const char* name;
     int ttl;       // -1: not set
@@ -209,8 +181,9 @@ TEST(Win32Socket, OptionsReachTheWire) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const SocketHandle socket = socket_open_icmp();
-    ASSERT_NE(socket, kInvalidSocket);
+    std::uint16_t identifier = 0;
+    const SocketHandle socket = socket_open_icmp(&identifier);
+    ASSERT_NE(socket.kind, SocketKind::none);
     ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, 2000), 0);
     if (c.ttl >= 0) {
       EXPECT_EQ(socket_set_option(socket, SocketOption::time_to_live, c.ttl), 0);
@@ -226,8 +199,7 @@ TEST(Win32Socket, OptionsReachTheWire) {
     }
     const std::uint64_t tag = fresh_tag();
     const std::vector<std::uint8_t> message = echo_request(tag, 64);
-    const SocketAddress to = {kFamilyInet, 0, kLoopback};
-    ASSERT_EQ(socket_send_to(socket, message.data(), message.size(), to), 64);
+    ASSERT_EQ(send_to_loopback(socket, message), 64);
     const Seen own = receive_tagged(socket, 8, tag);
     socket_close(socket);
     ASSERT_TRUE(own.found) << "our own request did not come back from loopback";
@@ -248,38 +220,27 @@ TEST(Win32Socket, OptionsReachTheWire) {
       EXPECT_EQ(ip[1], c.want_tos) << "type of service";
     }
   }
-  net_cleanup();
 }
 
 // The largest message (65,536 data bytes) does not fit an IPv4 datagram: the
 // send fails with 10040 rather than sending something else.
-TEST(Win32Socket, OversizedMessageFailsWith10040) {
-  std::string why;
-  const SocketHandle socket = open_raw_socket(&why);
-  if (socket == kInvalidSocket) {
-    GTEST_SKIP() << why;
-  }
-  EXPECT_EQ(send_to_loopback(socket, echo_request(fresh_tag(), 65536 + 8)), kSocketError);
-  EXPECT_EQ(socket_last_error(), 10040);
+TEST_F(Win32Socket, OversizedMessageFailsWith10040) {
+  const SocketHandle socket = socket_;
+  EXPECT_EQ(send_to_loopback(socket, echo_request(fresh_tag(), 65536 + 8)), -10040);
   EXPECT_EQ(send_to_loopback(socket, echo_request(fresh_tag(), 65535 - 20)), 65535 - 20)
       << "the largest that fits";
-  close_raw_socket(socket);
 }
 
 // The drain before each send must never block, and must find what waits.
-TEST(Win32Socket, ReceiveWaitingNeverBlocks) {
-  std::string why;
-  const SocketHandle socket = open_raw_socket(&why);
-  if (socket == kInvalidSocket) {
-    GTEST_SKIP() << why;
-  }
+TEST_F(Win32Socket, TakeQueuedNeverBlocks) {
+  const SocketHandle socket = socket_;
   const std::uint64_t first = fresh_tag();  // bound by its first send, as in vexmo
   ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
   ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
   std::vector<std::uint8_t> buffer(65536 + 24);
   for (int i = 0; i < kMaxDatagrams; ++i) {
     const std::uint64_t start = counter_now();
-    const std::int32_t received = socket_receive_waiting(socket, buffer.data(), buffer.size());
+    const Outcome received = socket_take_queued(socket, buffer.data(), buffer.size());
     EXPECT_LT(elapsed_ms(start), 500u) << "a poll blocked";
     if (received == 0) {
       break;
@@ -287,9 +248,8 @@ TEST(Win32Socket, ReceiveWaitingNeverBlocks) {
   }
   ASSERT_EQ(send_to_loopback(socket, echo_request(fresh_tag(), 64)), 64);
   sleep_ms(100);
-  EXPECT_GT(socket_receive_waiting(socket, buffer.data(), buffer.size()), 0)
+  EXPECT_GT(socket_take_queued(socket, buffer.data(), buffer.size()), 0)
       << "our request and its reply were waiting";
-  close_raw_socket(socket);
 }
 
 }  // namespace

@@ -61,13 +61,26 @@ using fake::state;
 void net_startup() {}
 void net_cleanup() {}
 
-SocketHandle socket_open_icmp() {
-  return 3;
+SocketHandle socket_open_icmp(std::uint16_t* identifier) {
+  state().opened_identifier = *identifier;
+  if (state().kernel_identifier != 0) {
+    *identifier = state().kernel_identifier;
+  }
+  SocketHandle handle;
+  handle.native = 3;
+  handle.kind = SocketKind::raw;
+  return handle;
 }
 
-void socket_close(SocketHandle) {}
+void socket_close(SocketHandle) {
+  state().closed += 1;
+}
 
-int socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
+bool drop_elevated_privileges() {
+  return !state().privilege_drop_fails;
+}
+
+Outcome socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
   state().options.emplace_back(option, value);
   if (option == SocketOption::receive_timeout_ms) {
     state().receive_timeout_ms = value;
@@ -75,26 +88,24 @@ int socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
   return 0;
 }
 
-int socket_accept_only_identifier(SocketHandle, std::uint16_t identifier) {
+Outcome socket_accept_only_identifier(SocketHandle, std::uint16_t identifier) {
   state().identifier_filters.emplace_back(identifier, state().options.size());
   return 0;
 }
 
-int socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
+Outcome socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
   state().timeout_reads.push_back(state().sent.size());
   if (state().timeout_option_fails) {
-    state().last_error = 10042;
-    return kSocketError;
+    return -10042;
   }
   *timeout_ms = state().receive_timeout_ms;
   return 0;
 }
 
-std::int32_t socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t length,
-                            const SocketAddress& to) {
+Outcome socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t length,
+                       const SocketAddress& to) {
   if (state().send_error != 0) {
-    state().last_error = state().send_error;
-    return kSocketError;
+    return -state().send_error;
   }
   fake::Sent sent{std::vector<std::uint8_t>(data, data + length), to, state().now_us};
   state().sent.push_back(sent);
@@ -104,33 +115,29 @@ std::int32_t socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t 
   return static_cast<std::int32_t>(length);
 }
 
-std::int32_t socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t length,
-                                 SocketAddress* from) {
+Outcome socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t length,
+                            SocketAddress* from) {
   fake::State& s = state();
   s.receives += 1;
   if (s.inbound.empty()) {
     // Nothing comes: the receive timeout passes (an unlimited one would
     // block forever, which no test may reach).
     s.now_us += std::uint64_t{s.receive_timeout_ms} * 1000;
-    s.last_error = 10060;
-    return kSocketError;
+    return -10060;
   }
   fake::Datagram next = s.inbound.front();
   s.inbound.pop_front();
   s.now_us = std::max(s.now_us, next.arrive_us);
   if (next.error != 0) {
-    s.last_error = next.error;
-    return kSocketError;
+    return -next.error;
   }
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
-  from->family = kFamilyInet;
-  from->port = 0;
-  from->address = next.from;
-  return static_cast<std::int32_t>(n);
+  *from = ipv4_socket_address(next.from);
+  return static_cast<Outcome>(n);
 }
 
-std::int32_t socket_receive_waiting(SocketHandle, std::uint8_t* buffer, std::size_t length) {
+Outcome socket_take_queued(SocketHandle, std::uint8_t* buffer, std::size_t length) {
   fake::State& s = state();
   if (s.inbound.empty() || !s.inbound.front().waiting) {
     return 0;
@@ -140,11 +147,7 @@ std::int32_t socket_receive_waiting(SocketHandle, std::uint8_t* buffer, std::siz
   s.discarded += 1;
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
-  return static_cast<std::int32_t>(n);
-}
-
-int socket_last_error() {
-  return state().last_error;
+  return static_cast<Outcome>(n);
 }
 
 bool resolve_name(const char* name, std::uint32_t* address) {
@@ -160,18 +163,22 @@ bool resolve_name(const char* name, std::uint32_t* address) {
 std::uint32_t parse_dotted_address(const char* text) {
   // Only the full four-part decimal form; the real backend's wider forms are
   // tested against the real inet_addr.
-  unsigned parts[4];
-  char extra;
-  if (std::sscanf(text, "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &extra) != 4) {
-    return 0xFFFFFFFFu;
-  }
-  for (unsigned part : parts) {
-    if (part > 255) {
+  std::uint8_t parts[4];
+  for (int i = 0; i < 4; ++i) {
+    if (*text < '0' || *text > '9') {
       return 0xFFFFFFFFu;
     }
+    unsigned part = 0;
+    for (; *text >= '0' && *text <= '9' && part <= 255; ++text) {
+      part = part * 10 + static_cast<unsigned>(*text - '0');
+    }
+    if (part > 255 || *text != (i < 3 ? '.' : '\0')) {
+      return 0xFFFFFFFFu;
+    }
+    parts[i] = static_cast<std::uint8_t>(part);
+    text += i < 3 ? 1 : 0;
   }
-  return fake::address(static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
-                       static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(parts[3]));
+  return fake::address(parts[0], parts[1], parts[2], parts[3]);
 }
 
 void format_dotted_address(std::uint32_t address, char (&text)[16]) {

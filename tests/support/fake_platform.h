@@ -49,8 +49,11 @@ struct State {
   // Each read of the receive timeout: how many datagrams had been sent by then.
   std::vector<std::size_t> timeout_reads;
   bool timeout_option_fails = false;
-  int send_error = 0;  // non-zero: every send fails with it
-  int last_error = 0;
+  int send_error = 0;                   // non-zero: every send fails with it
+  std::uint16_t opened_identifier = 0;  // the identifier the socket was opened for
+  std::uint16_t kernel_identifier = 0;  // non-zero: the socket's requests must carry this instead
+  bool privilege_drop_fails = false;
+  int closed = 0;  // sockets closed
   int discarded = 0;
   int receives = 0;
   // Called after every send, to script answers to what was sent.

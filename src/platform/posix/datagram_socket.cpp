@@ -1,6 +1,6 @@
-// ICMP datagram sockets behind the interface of a raw socket; see
-// posix_ping_socket.h for what differs and why.
-#include "platform/posix_ping_socket.h"
+// ICMP datagram sockets behind the interface of a raw socket (Linux); see
+// datagram_socket.h for what differs and why.
+#include "platform/posix/datagram_socket.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,101 +11,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/platform_posix.h"
+#include "platform/posix/error_queue.h"
+#include "platform/posix/framing.h"
+#include "platform/posix/timeouts.h"
 
 namespace vexmo {
-namespace {
-
-constexpr std::uint8_t kProtocolIcmp = 1;
-constexpr std::uint8_t kTypeRedirect = 5;
-constexpr std::uint8_t kTypeParameterProblem = 12;
-constexpr std::uint8_t kTypeUnreachable = 3;
-constexpr std::uint8_t kCodeFragmentationNeeded = 4;
-
-void put_be16(std::uint8_t* p, std::uint32_t value) {
-  p[0] = static_cast<std::uint8_t>(value >> 8);
-  p[1] = static_cast<std::uint8_t>(value);
-}
-
-// RFC 1071 over 16-bit words in network order, stored in network order.
-void put_checksum(std::uint8_t* start, std::size_t length, std::uint8_t* field) {
-  field[0] = 0;
-  field[1] = 0;
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 1 < length; i += 2) {
-    sum += static_cast<std::uint32_t>(start[i] << 8 | start[i + 1]);
-  }
-  if (length % 2 != 0) {
-    sum += static_cast<std::uint32_t>(start[length - 1] << 8);
-  }
-  while (sum >> 16 != 0) {
-    sum = (sum & 0xFFFFu) + (sum >> 16);
-  }
-  put_be16(field, ~sum & 0xFFFFu);
-}
-
-}  // namespace
-
-void write_ipv4_header(std::uint8_t* header, const Ipv4HeaderFields& fields,
-                       std::size_t payload_length) {
-  const std::size_t total = kIpv4HeaderBytes + payload_length;
-  std::memset(header, 0, kIpv4HeaderBytes);
-  header[0] = 0x45;  // version 4, five 32-bit words, no options
-  header[1] = fields.type_of_service;
-  put_be16(header + 2, total > 0xFFFFu ? 0xFFFFu : static_cast<std::uint32_t>(total));
-  header[8] = fields.time_to_live;
-  header[9] = kProtocolIcmp;
-  std::memcpy(header + 12, &fields.source, 4);
-  std::memcpy(header + 16, &fields.destination, 4);
-  put_checksum(header, kIpv4HeaderBytes, header + 10);
-}
-
-std::size_t frame_echo_reply(std::uint8_t* datagram, std::size_t message_length,
-                             const Ipv4HeaderFields& fields) {
-  write_ipv4_header(datagram, fields, message_length);
-  return kIpv4HeaderBytes + message_length;
-}
-
-std::size_t frame_icmp_error(std::uint8_t* datagram, std::size_t quoted_length,
-                             const QueuedIcmpError& error) {
-  std::uint8_t* icmp = datagram + kIpv4HeaderBytes;
-  std::memset(icmp, 0, kIcmpHeaderBytes);
-  icmp[0] = error.type;
-  icmp[1] = error.code;
-  // The second word of the header, as the sender wrote it; the kernel
-  // hands it over in host order.
-  if (error.type == kTypeRedirect) {
-    put_be16(icmp + 4, error.info >> 16);
-    put_be16(icmp + 6, error.info);
-  } else if (error.type == kTypeParameterProblem) {
-    icmp[4] = static_cast<std::uint8_t>(error.info);
-  } else if (error.type == kTypeUnreachable && error.code == kCodeFragmentationNeeded) {
-    put_be16(icmp + 6, error.info);
-  }
-  // The quoted header: only the destination is known (our own source
-  // address and the request's time to live are not reported).
-  Ipv4HeaderFields quoted;
-  quoted.destination = error.destination;
-  write_ipv4_header(icmp + kIcmpHeaderBytes, quoted, quoted_length);
-  const std::size_t message_length = kIcmpHeaderBytes + kIpv4HeaderBytes + quoted_length;
-  put_checksum(icmp, message_length, icmp + 2);
-
-  Ipv4HeaderFields outer;
-  outer.time_to_live = error.time_to_live;
-  outer.source = error.sender;
-  write_ipv4_header(datagram, outer, message_length);
-  return kIpv4HeaderBytes + message_length;
-}
-
-std::uint16_t port_for_identifier(const std::uint8_t* request) {
-  // sin_port is kept in network order and the kernel copies it into the
-  // identifier as it is: the same two bytes in the same order.
-  std::uint16_t port;
-  std::memcpy(&port, request + 4, sizeof port);
-  return port;
-}
-
-#if defined(__linux__)
 
 bool queued_icmp_error(const sock_extended_err& report, const sockaddr_in* offender,
                        const sockaddr_in& original_destination, int time_to_live,
@@ -126,26 +36,7 @@ bool queued_icmp_error(const sock_extended_err& report, const sockaddr_in* offen
 
 namespace {
 
-// The datagram sockets open in this process; one per run in practice.
-struct PingSocketRecord {
-  int fd = -1;
-  bool bound = false;
-};
-PingSocketRecord g_ping_sockets[8];
-
 constexpr int kMaxReceiveRounds = 4096;
-
-PingSocketRecord* find_record(int fd) {
-  if (fd < 0) {
-    return nullptr;
-  }
-  for (PingSocketRecord& record : g_ping_sockets) {
-    if (record.fd == fd) {
-      return &record;
-    }
-  }
-  return nullptr;
-}
 
 int set_flag(int fd, int level, int name) {
   const int on = 1;
@@ -280,71 +171,55 @@ bool error_queued(int fd) {
   return poll(&ready, 1, 0) == 1 && (ready.revents & POLLERR) != 0;
 }
 
+bool bind_to_port(int fd, std::uint16_t port) {
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  local.sin_port = port;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  return bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+}
+
 }  // namespace
 
-int ping_socket_open() {
-  PingSocketRecord* free_record = nullptr;
-  for (PingSocketRecord& record : g_ping_sockets) {
-    if (record.fd < 0) {
-      free_record = &record;
-      break;
-    }
-  }
-  if (free_record == nullptr) {
-    errno = EMFILE;
-    return -1;
-  }
+int datagram_socket_open(std::uint16_t* identifier) {
   const int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
   if (fd < 0) {
     return -1;
   }
   // Errors about our requests are reported only with IP_RECVERR; the time
-  // to live and type of service rebuild the header of every reply.
+  // to live and type of service rebuild the header of every reply. Address
+  // reuse, which the kernel grants ping sockets, would let another socket
+  // share our identifier and take our replies: with it off, a taken
+  // identifier fails the bind instead.
+  const int off = 0;
   if (set_flag(fd, IPPROTO_IP, IP_RECVERR) != 0 || set_flag(fd, IPPROTO_IP, IP_RECVTTL) != 0 ||
-      set_flag(fd, IPPROTO_IP, IP_RECVTOS) != 0) {
+      set_flag(fd, IPPROTO_IP, IP_RECVTOS) != 0 ||
+      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off) != 0) {
     const int error = errno;
     close(fd);
     errno = error;
     return -1;
   }
-  free_record->fd = fd;
-  free_record->bound = false;
+  // Port 0 (an identifier of 0, or one another socket holds) lets the kernel
+  // choose; the requests then carry the identifier it chose.
+  if (*identifier == 0 || !bind_to_port(fd, port_for_identifier(*identifier))) {
+    sockaddr_in local;
+    socklen_t local_length = sizeof local;
+    if (!bind_to_port(fd, 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_length) != 0) {
+      const int error = errno;
+      close(fd);
+      errno = error;
+      return -1;
+    }
+    *identifier = identifier_for_port(local.sin_port);
+  }
   return fd;
 }
 
-bool is_ping_socket(int fd) {
-  return find_record(fd) != nullptr;
-}
-
-void ping_socket_forget(int fd) {
-  PingSocketRecord* record = find_record(fd);
-  if (record != nullptr) {
-    record->fd = -1;
-    record->bound = false;
-  }
-}
-
-ssize_t ping_socket_send(int fd, const std::uint8_t* data, std::size_t length,
-                         const sockaddr_in& to) {
-  PingSocketRecord* record = find_record(fd);
-  if (record == nullptr) {
-    errno = EBADF;
-    return -1;
-  }
-  // Bound on the first send, to the identifier the request carries; a
-  // refused bind fails the send (and the next send tries again), since an
-  // identifier chosen by the kernel would never match.
-  if (!record->bound && length >= kIcmpHeaderBytes) {
-    sockaddr_in local;
-    std::memset(&local, 0, sizeof local);
-    local.sin_family = AF_INET;
-    local.sin_port = port_for_identifier(data);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-      return -1;
-    }
-    record->bound = true;
-  }
+ssize_t datagram_socket_send(int fd, const std::uint8_t* data, std::size_t length,
+                             const sockaddr_in& to) {
   const sockaddr* address = reinterpret_cast<const sockaddr*>(&to);
   ssize_t sent = sendto(fd, data, length, 0, address, sizeof to);
   if (sent < 0 && error_queued(fd)) {
@@ -356,8 +231,8 @@ ssize_t ping_socket_send(int fd, const std::uint8_t* data, std::size_t length,
   return sent;
 }
 
-ssize_t ping_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from,
-                            bool wait) {
+ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length,
+                                sockaddr_in* from, bool wait) {
   if (length < kQuotedRequestOffset + kIcmpHeaderBytes) {
     errno = EINVAL;
     return -1;
@@ -415,30 +290,5 @@ ssize_t ping_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, so
   errno = EAGAIN;
   return -1;
 }
-
-#else  // no ICMP datagram sockets on this system
-
-int ping_socket_open() {
-  errno = EPROTONOSUPPORT;
-  return -1;
-}
-
-bool is_ping_socket(int) {
-  return false;
-}
-
-void ping_socket_forget(int) {}
-
-ssize_t ping_socket_send(int, const std::uint8_t*, std::size_t, const sockaddr_in&) {
-  errno = EBADF;
-  return -1;
-}
-
-ssize_t ping_socket_receive(int, std::uint8_t*, std::size_t, sockaddr_in*, bool) {
-  errno = EBADF;
-  return -1;
-}
-
-#endif
 
 }  // namespace vexmo

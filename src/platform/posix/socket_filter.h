@@ -22,13 +22,16 @@ constexpr std::size_t kIdentifierFilterLength = 18;
 // The program, for a datagram that starts with its IPv4 header (as a raw
 // socket receives it; without a valid header, the datagram is taken as a
 // bare ICMP message, as the wait takes it): keep it whole when the
-// identifier stored least significant byte first, for types 3, 4, 5, 11
-// and 12 at offset 32 of the message (in the quoted request) and for every
-// other type at offset 4, is identifier; drop it otherwise, and when that
-// field lies past its end.
+// identifier stored least significant byte first, for error types (in the
+// quoted request) and for every other type at its own place, is identifier;
+// drop it otherwise, and when that field lies past its end.
 void build_identifier_filter(std::uint16_t identifier,
                              sock_filter (&program)[kIdentifierFilterLength]);
 #endif
+
+// Attaches the program to the raw socket fd: 0, or -1 with errno. Does
+// nothing where the system has no such filter (or in a build without it).
+int attach_identifier_filter(int fd, std::uint16_t identifier);
 
 }  // namespace vexmo
 

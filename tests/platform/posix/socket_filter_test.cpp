@@ -3,7 +3,7 @@
 // other end arrives exactly when the filter keeps it (a unix datagram socket
 // hands its filter the datagram from its first byte, as a raw socket hands
 // it the IPv4 header).
-#include "platform/posix_socket_filter.h"
+#include "platform/posix/socket_filter.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "common/byte_order.h"
-#include "icmp/icmp_socket.h"
-#include "platform/platform.h"
+#include "common/icmp.h"
+#include "icmp/answer.h"
 
 namespace vexmo {
 namespace {
@@ -37,7 +37,7 @@ Pair filtered_pair(std::uint16_t identifier) {
   }
   pair.sender = fds[0];
   pair.receiver = fds[1];
-  EXPECT_EQ(socket_accept_only_identifier(static_cast<SocketHandle>(pair.receiver), identifier), 0);
+  EXPECT_EQ(attach_identifier_filter(pair.receiver, identifier), 0);
   return pair;
 }
 
@@ -64,11 +64,16 @@ bool passes(const Pair& pair, const std::vector<std::uint8_t>& datagram) {
 
 // An IPv4 header of header_words words (options zero) in front of message.
 std::vector<std::uint8_t> with_header(std::vector<std::uint8_t> message, int header_words = 5) {
-  std::vector<std::uint8_t> datagram(static_cast<std::size_t>(header_words) * 4, 0);
+  const std::size_t header = static_cast<std::size_t>(header_words) * 4;
+  std::vector<std::uint8_t> datagram(header + message.size(), 0);
   datagram[0] = static_cast<std::uint8_t>(0x40 | header_words);
   datagram[8] = 64;
   datagram[9] = 1;
-  datagram.insert(datagram.end(), message.begin(), message.end());
+  // Byte by byte: GCC 12's -Warray-bounds misreads an insert of an empty
+  // range at the end of this vector in optimised builds.
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    datagram[header + i] = message[i];
+  }
   return datagram;
 }
 
@@ -162,10 +167,7 @@ TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
     const std::size_t header = static_cast<std::size_t>(view.message - buffer.data());
     const std::size_t length = datagram.size() > header ? datagram.size() - header : 0;
     const std::size_t offset =
-        (length > 0 && (view.message[0] == 3 || view.message[0] == 4 || view.message[0] == 5 ||
-                        view.message[0] == 11 || view.message[0] == 12))
-            ? 32
-            : 4;
+        length > 0 && is_error_type(view.message[0]) ? kQuotedIdentifierOffset : kIdentifierOffset;
     const bool carries_ours = length >= offset + 2 && carried_identifier(view.message) == kOurs;
     const bool answer = length > 0 && is_answer(view.message, length, kOurs,
                                                 length >= 16 ? read_le64(view.message + 8) : 0);
@@ -183,8 +185,8 @@ TEST(IdentifierFilter, ReportsAFailureToAttach) {
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, fds), 0);
   close(fds[0]);
   close(fds[1]);
-  EXPECT_EQ(socket_accept_only_identifier(static_cast<SocketHandle>(fds[1]), kOurs), kSocketError);
-  EXPECT_EQ(socket_last_error(), 10038);  // EBADF
+  EXPECT_EQ(attach_identifier_filter(fds[1], kOurs), -1);
+  EXPECT_EQ(errno, EBADF);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/posix_privileges.h"
+#include "platform/posix/privileges.h"
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -109,7 +109,7 @@ bool nothing_to_drop(const PrivilegeDrop& drop) {
   return !drop.reset_gids && !drop.reset_uids && !drop.clear_capabilities;
 }
 
-bool drop_elevated_privileges() {
+bool give_up_elevated_identity() {
   ProcessIdentity identity;
   if (!read_identity(&identity)) {
     return false;

@@ -1,4 +1,5 @@
-#include "platform/platform_posix.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/timeouts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,9 @@
 // The identifier filter of the raw socket; see posix_socket_filter.h.
-#include "platform/posix_socket_filter.h"
+#include "platform/posix/socket_filter.h"
 
 #include <sys/socket.h>
 
-#include <cerrno>
-
-#include "platform/platform.h"
-#include "platform/platform_posix.h"
-#include "platform/posix_ping_socket.h"
+#include "common/icmp.h"
 
 // Built without it (-DVEXMO_SOCKET_FILTER=OFF), only to measure what it buys.
 #if !defined(VEXMO_SOCKET_FILTER)
@@ -46,14 +42,14 @@ void build_identifier_filter(std::uint16_t identifier,
       /* 5 */ statement(BPF_LDX | BPF_W | BPF_IMM, 0),
       // The type: errors carry the identifier of the request they quote.
       /* 6 */ statement(BPF_LD | BPF_B | BPF_IND, 0),
-      /* 7 */ jump(BPF_JMP | BPF_JEQ | BPF_K, 3, 6, 0),
-      /* 8 */ jump(BPF_JMP | BPF_JEQ | BPF_K, 4, 5, 0),
-      /* 9 */ jump(BPF_JMP | BPF_JEQ | BPF_K, 5, 4, 0),
-      /* 10 */ jump(BPF_JMP | BPF_JEQ | BPF_K, 11, 3, 0),
-      /* 11 */ jump(BPF_JMP | BPF_JEQ | BPF_K, 12, 2, 0),
-      /* 12 */ statement(BPF_LD | BPF_H | BPF_IND, 4),
+      /* 7 */ jump(BPF_JMP | BPF_JEQ | BPF_K, kTypeDestinationUnreachable, 6, 0),
+      /* 8 */ jump(BPF_JMP | BPF_JEQ | BPF_K, kTypeSourceQuench, 5, 0),
+      /* 9 */ jump(BPF_JMP | BPF_JEQ | BPF_K, kTypeRedirect, 4, 0),
+      /* 10 */ jump(BPF_JMP | BPF_JEQ | BPF_K, kTypeTimeExceeded, 3, 0),
+      /* 11 */ jump(BPF_JMP | BPF_JEQ | BPF_K, kTypeParameterProblem, 2, 0),
+      /* 12 */ statement(BPF_LD | BPF_H | BPF_IND, kIdentifierOffset),
       /* 13 */ statement(BPF_JMP | BPF_JA, 1),
-      /* 14 */ statement(BPF_LD | BPF_H | BPF_IND, 32),
+      /* 14 */ statement(BPF_LD | BPF_H | BPF_IND, kQuotedIdentifierOffset),
       // A load past the end has already ended the program with 0 (drop).
       /* 15 */ jump(BPF_JMP | BPF_JEQ | BPF_K, wire, 0, 1),
       /* 16 */ statement(BPF_RET | BPF_K, 0xFFFFFFFFu),
@@ -65,24 +61,14 @@ void build_identifier_filter(std::uint16_t identifier,
 }
 #endif
 
-int socket_accept_only_identifier(SocketHandle socket, std::uint16_t identifier) {
-  const int fd = static_cast<int>(static_cast<std::intptr_t>(socket));
+int attach_identifier_filter(int fd, std::uint16_t identifier) {
 #if defined(__linux__) && VEXMO_SOCKET_FILTER
-  // An ICMP datagram socket is already given only the replies and errors
-  // about its own identifier.
-  if (is_ping_socket(fd)) {
-    return 0;
-  }
   sock_filter program[kIdentifierFilterLength];
   build_identifier_filter(identifier, program);
   sock_fprog attached;
   attached.len = static_cast<unsigned short>(kIdentifierFilterLength);
   attached.filter = program;
-  if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached) != 0) {
-    remember_socket_errno();
-    return kSocketError;
-  }
-  return 0;
+  return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached);
 #else
   (void)fd;
   (void)identifier;

@@ -1,13 +1,15 @@
-#include "icmp/icmp_socket.h"
+#include "icmp/echo_socket.h"
 
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/icmp.h"
 #include "icmp/echo_message.h"
 #include "support/fake_platform.h"
 
@@ -58,6 +60,15 @@ struct WaitCase {
 };
 
 constexpr std::uint64_t kT0 = 1000000;  // the fake clock's start
+
+// The socket under test, opened anew (after fake::reset) as each run opens
+// its own; on the heap, for its 64 KiB receive buffer.
+EchoSocket& fresh_socket() {
+  static std::unique_ptr<EchoSocket> socket;
+  socket = std::make_unique<EchoSocket>();
+  socket->open(kOurId);
+  return *socket;
+}
 
 std::vector<WaitCase> wait_cases() {
   const std::uint64_t t0 = kT0;
@@ -126,15 +137,16 @@ std::vector<WaitCase> wait_cases() {
 
 void expect_wait(const WaitCase& c, bool prepared) {
   fake::reset();
+  EchoSocket& socket = fresh_socket();
   fake::state().receive_timeout_ms = c.timeout_ms;
   fake::state().tick_offset_ms = c.tick_offset_ms;
   fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
   if (prepared) {
-    prepare_wait(3);
+    socket.prepare_wait();
   }
-  SocketAddress from = {0, 0, 0};
+  SocketAddress from;
   ReplyView view;
-  const Outcome outcome = wait_for_reply(3, &from, &view, kStamp);
+  const Outcome outcome = socket.wait(&from, &view, kStamp);
   const std::string name = c.name + (prepared ? " (prepared)" : "");
   EXPECT_EQ(outcome, c.expected) << name;
   EXPECT_EQ(fake::state().receives, c.receives) << name;
@@ -142,7 +154,7 @@ void expect_wait(const WaitCase& c, bool prepared) {
   EXPECT_EQ(fake::state().timeout_reads, std::vector<std::size_t>{0}) << name;
   if (c.expected > 0) {
     EXPECT_EQ(view.message[0], c.expected_type) << name;
-    EXPECT_EQ(from.address, fake::address(10, 0, 0, 2)) << name;
+    EXPECT_EQ(ipv4_of(from), fake::address(10, 0, 0, 2)) << name;
   }
 }
 
@@ -186,24 +198,25 @@ TEST(WaitForReply, BufferIsZeroAtTheStartOfEveryWait) {
   };
   for (const auto& c : cases) {
     fake::reset();
-    SocketAddress from = {0, 0, 0};
+    EchoSocket& socket = fresh_socket();
+    SocketAddress from;
     ReplyView view;
     for (const Step step : c.before) {
       if (step == earlier_wait) {
         fake::state().inbound.push_back(long_foreign_datagram(false));
-        ASSERT_EQ(wait_for_reply(3, &from, &view, kStamp), -10060) << c.name;
+        ASSERT_EQ(socket.wait(&from, &view, kStamp), -10060) << c.name;
       } else if (step == discard) {
         fake::state().inbound.push_back(long_foreign_datagram(true));
-        discard_waiting_datagrams(3);
+        socket.discard_waiting();
         ASSERT_EQ(fake::state().discarded, 1) << c.name;
       } else {
-        prepare_wait(3);
+        socket.prepare_wait();
       }
     }
     // An error message quoting our request: 20 + 36 bytes.
     fake::state().inbound.push_back(arriving(
         fake::ip_datagram(fake::error_about(11, 0, echo(8, kOurId)), 255), fake::state().now_us));
-    ASSERT_EQ(wait_for_reply(3, &from, &view, kStamp), 56) << c.name;
+    ASSERT_EQ(socket.wait(&from, &view, kStamp), 56) << c.name;
     ASSERT_NE(view.ip_header, nullptr) << c.name;
     int dirty = 0;
     for (std::size_t i = 56; i < 220; ++i) {
@@ -213,55 +226,55 @@ TEST(WaitForReply, BufferIsZeroAtTheStartOfEveryWait) {
   }
 }
 
-// What the preparation read is used only by the next wait on the same
-// socket, and only while the socket's options stay as they were.
-TEST(WaitForReply, PreparationHoldsForOneWaitOnItsSocket) {
+// What the preparation read is used only by the next wait, and only while
+// the socket's options stay as they were.
+TEST(WaitForReply, PreparationHoldsForOneWait) {
   const struct {
     const char* name;
     bool unreadable_when_prepared;
-    void (*between)();  // after the preparation, before the wait
-    SocketHandle wait_socket;
+    void (*between)(EchoSocket&);  // after the preparation, before the wait
     std::vector<std::pair<std::uint64_t, Outcome>> replies;  // arriving after ms: outcome
     std::size_t timeout_reads;
   } cases[] = {
-      {"prepared", false, [] {}, 3, {{2999, 84}, {3001, -10060}}, 1},
+      {"prepared", false, [](EchoSocket&) {}, {{2999, 84}, {3001, -10060}}, 1},
       {"new options after the preparation",
        false,
-       [] {
+       [](EchoSocket& socket) {
          RunSettings settings;
          settings.timeout_ms = 1000;
-         apply_socket_options(3, settings);
+         socket.apply(settings);
        },
-       3,
        {{999, 84}, {1001, -10060}},
        2},
-      {"waiting on another socket",
+      {"a discard after the preparation",
        false,
-       [] { fake::state().receive_timeout_ms = 1000; },
-       4,
+       [](EchoSocket& socket) {
+         fake::state().receive_timeout_ms = 1000;
+         socket.discard_waiting();
+       },
        {{999, 84}, {1001, -10060}},
        2},
       {"timeout unreadable when prepared: no deadline",
        true,
-       [] {
+       [](EchoSocket&) {
          fake::state().timeout_option_fails = false;
          fake::state().receive_timeout_ms = 1000;
        },
-       3,
        {{90000, 84}},
        1},
   };
   for (const auto& c : cases) {
     for (const auto& reply : c.replies) {
       fake::reset();
+      EchoSocket& socket = fresh_socket();
       fake::state().timeout_option_fails = c.unreadable_when_prepared;
-      prepare_wait(3);
-      c.between();
+      socket.prepare_wait();
+      c.between(socket);
       fake::state().inbound.push_back(
           arriving(fake::ip_datagram(echo(0, kOurId), 64), kT0 + reply.first * 1000));
-      SocketAddress from = {0, 0, 0};
+      SocketAddress from;
       ReplyView view;
-      EXPECT_EQ(wait_for_reply(c.wait_socket, &from, &view, kStamp), reply.second)
+      EXPECT_EQ(socket.wait(&from, &view, kStamp), reply.second)
           << c.name << ", reply after " << reply.first << " ms";
       EXPECT_EQ(fake::state().timeout_reads.size(), c.timeout_reads) << c.name;
     }
@@ -270,10 +283,11 @@ TEST(WaitForReply, PreparationHoldsForOneWaitOnItsSocket) {
 
 TEST(WaitForReply, StampsOnlyMatchingEchoReplies) {
   fake::reset();
+  EchoSocket& socket = fresh_socket();
   fake::state().inbound.push_back(arriving(fake::ip_datagram(echo(0, kOurId), 64), 1012345));
-  SocketAddress from = {0, 0, 0};
+  SocketAddress from;
   ReplyView view;
-  ASSERT_EQ(wait_for_reply(3, &from, &view, kStamp), 84);
+  ASSERT_EQ(socket.wait(&from, &view, kStamp), 84);
   EXPECT_EQ(read_le64(view.message + kSendStampOffset), 500000u);
   EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), 1012345u);
   ASSERT_NE(view.ip_header, nullptr);
@@ -284,79 +298,47 @@ TEST(WaitForReply, StampsOnlyMatchingEchoReplies) {
   std::vector<std::uint8_t> foreign = echo(0, kOtherId);
   write_le64(foreign.data() + kReceiveStampOffset, 42);
   fake::state().inbound.push_back(arriving(fake::ip_datagram(foreign, 64), 1000100));
-  ASSERT_EQ(wait_for_reply(3, &from, &view, kStamp), -10060);
+  ASSERT_EQ(socket.wait(&from, &view, kStamp), -10060);
   EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), 42u);
 }
 
 TEST(WaitForReply, AddressRecordIsResetWhenNothingArrives) {
   fake::reset();
-  SocketAddress from = {kFamilyInet, 0x1111, fake::address(10, 0, 0, 9)};
+  EchoSocket& socket = fresh_socket();
+  SocketAddress from = ipv4_socket_address(fake::address(10, 0, 0, 9));
+  from.port = 0x1111;
   ReplyView view;
-  EXPECT_EQ(wait_for_reply(3, &from, &view, kStamp), -10060);
-  EXPECT_EQ(from.family, kFamilyInet);
+  EXPECT_EQ(socket.wait(&from, &view, kStamp), -10060);
+  EXPECT_EQ(from.family, AddressFamily::ipv4);
   EXPECT_EQ(from.port, 0);
-  EXPECT_EQ(from.address, 0u);
+  EXPECT_EQ(ipv4_of(from), 0u);
 }
 
 TEST(WaitForReply, UnreadableTimeoutMeansNoDeadline) {
   fake::reset();
+  EchoSocket& socket = fresh_socket();
   fake::state().timeout_option_fails = true;
   fake::state().inbound.push_back(
       arriving(fake::ip_datagram(echo(0, kOurId), 64), 1000000 + 10000000));
-  SocketAddress from = {0, 0, 0};
+  SocketAddress from;
   ReplyView view;
-  EXPECT_EQ(wait_for_reply(3, &from, &view, kStamp), 84);
-}
-
-TEST(ViewDatagram, FindsTheMessageBehindAnyHeaderLength) {
-  const struct {
-    std::uint8_t first;
-    bool has_header;
-    std::size_t offset;
-  } cases[] = {
-      {0x45, true, 20}, {0x46, true, 24}, {0x4F, true, 60}, {0x44, false, 0},
-      {0x40, false, 0}, {0x00, false, 0}, {0x08, false, 0}, {0x55, false, 0},
-  };
-  for (const auto& c : cases) {
-    std::uint8_t datagram[128] = {};
-    datagram[0] = c.first;
-    const ReplyView view = view_datagram(datagram);
-    EXPECT_EQ(view.ip_header != nullptr, c.has_header) << int{c.first};
-    EXPECT_EQ(view.message - datagram, static_cast<std::ptrdiff_t>(c.offset)) << int{c.first};
-  }
-}
-
-TEST(IsAnswer, ErrorTypesQuoteTheRequestRepliesEchoTheStamp) {
-  for (int type = 0; type < 256; ++type) {
-    std::uint8_t message[64] = {};
-    message[0] = static_cast<std::uint8_t>(type);
-    write_le16(message + 4, 0x1111);
-    write_le16(message + 32, 0x2222);
-    write_le64(message + kSendStampOffset, kStamp);
-    const bool error = type == 3 || type == 4 || type == 5 || type == 11 || type == 12;
-    EXPECT_EQ(carried_identifier(message), error ? 0x2222 : 0x1111) << type;
-    // Only echo replies and the error kinds that are reported answer.
-    EXPECT_EQ(is_answer(message, sizeof message, error ? 0x2222 : 0x1111, kStamp),
-              error || type == 0)
-        << type;
-    EXPECT_FALSE(is_answer(message, sizeof message, 0x3333, kStamp)) << type;
-    EXPECT_FALSE(is_answer(message, error ? 33 : 23, error ? 0x2222 : 0x1111, kStamp)) << type;
-  }
+  EXPECT_EQ(socket.wait(&from, &view, kStamp), 84);
 }
 
 TEST(DiscardWaitingDatagrams, DrainsOnlyWhatIsAlreadyQueued) {
   fake::reset();
+  EchoSocket& socket = fresh_socket();
   fake::Datagram stale = arriving(fake::ip_datagram(echo(0, kOurId), 64), 0);
   stale.waiting = true;
   fake::state().inbound = {stale, stale, arriving(fake::ip_datagram(echo(0, kOurId), 64), 1000500)};
-  discard_waiting_datagrams(3);
+  socket.discard_waiting();
   EXPECT_EQ(fake::state().discarded, 2);
   EXPECT_EQ(fake::state().inbound.size(), 1u);
 
   // A flood that never ends cannot hold the next request back.
   fake::reset();
   fake::state().inbound.assign(kMaxDiscardedDatagrams + 10, stale);
-  discard_waiting_datagrams(3);
+  socket.discard_waiting();
   EXPECT_EQ(fake::state().discarded, kMaxDiscardedDatagrams);
 }
 
@@ -397,9 +379,10 @@ TEST(ApplySocketOptions, SetsOnlyWhatWasAskedInOrder) {
   };
   for (const auto& c : cases) {
     fake::reset();
+    EchoSocket& socket = fresh_socket();
     RunSettings settings;
     c.change(&settings);
-    apply_socket_options(3, settings);
+    socket.apply(settings);
     EXPECT_EQ(fake::state().options, c.expected) << c.name;
     // Last, once, with the identifier the requests carry (low 16 bits of
     // the process id 0x00051234).

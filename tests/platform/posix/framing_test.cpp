@@ -1,12 +1,15 @@
 // The framing that makes an ICMP datagram socket look like a raw one: what
 // the wait reads from a framed datagram must be where a raw socket puts it.
-#include "platform/posix_ping_socket.h"
+#include "platform/posix/error_queue.h"
+#include "platform/posix/framing.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
+
+#include "support/wire_checksum.h"
 
 namespace vexmo {
 namespace {
@@ -17,21 +20,6 @@ std::uint32_t address(const char* text) {
 
 std::uint16_t be16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
-}
-
-// RFC 1071 over a stretch that carries its own checksum: 0xFFFF when right.
-std::uint32_t ones_complement_sum(const std::uint8_t* p, std::size_t length) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 1 < length; i += 2) {
-    sum += be16(p + i);
-  }
-  if (length % 2 != 0) {
-    sum += static_cast<std::uint32_t>(p[length - 1] << 8);
-  }
-  while (sum >> 16 != 0) {
-    sum = (sum & 0xFFFFu) + (sum >> 16);
-  }
-  return sum;
 }
 
 // An echo request of 64 bytes as vexmo sends it: identifier 0x1234 and
@@ -45,7 +33,7 @@ std::vector<std::uint8_t> echo_request() {
   return request;
 }
 
-TEST(PingSocketFraming, Ipv4HeaderIsValidAndCarriesTheFields) {
+TEST(DatagramFraming, Ipv4HeaderIsValidAndCarriesTheFields) {
   const struct {
     std::uint8_t tos, ttl;
     std::size_t payload;
@@ -71,11 +59,11 @@ TEST(PingSocketFraming, Ipv4HeaderIsValidAndCarriesTheFields) {
     EXPECT_EQ(header[9], 1);  // ICMP
     EXPECT_EQ(std::memcmp(header + 12, &fields.source, 4), 0);
     EXPECT_EQ(std::memcmp(header + 16, &fields.destination, 4), 0);
-    EXPECT_EQ(ones_complement_sum(header, sizeof header), 0xFFFFu) << c.payload;
+    EXPECT_EQ(test::ones_complement_sum(header, sizeof header), 0xFFFFu) << c.payload;
   }
 }
 
-TEST(PingSocketFraming, EchoReplyKeepsTheMessageBehindTheHeader) {
+TEST(DatagramFraming, EchoReplyKeepsTheMessageBehindTheHeader) {
   std::vector<std::uint8_t> datagram(kIpv4HeaderBytes + 64, 0xAA);
   std::vector<std::uint8_t> reply = echo_request();
   reply[0] = 0;
@@ -109,7 +97,7 @@ sockaddr_in inet(const char* text) {
   return a;
 }
 
-TEST(PingSocketFraming, ErrorQueueReportsBecomeTheDatagramARawSocketReceives) {
+TEST(DatagramFraming, ErrorQueueReportsBecomeTheDatagramARawSocketReceives) {
   const sockaddr_in destination = inet("198.18.1.30");
   const struct {
     const char* what;
@@ -143,13 +131,13 @@ TEST(PingSocketFraming, ErrorQueueReportsBecomeTheDatagramARawSocketReceives) {
     EXPECT_EQ(be16(ip + 2), length);
     EXPECT_EQ(ip[8], 64);
     EXPECT_EQ(std::memcmp(ip + 12, &error.sender, 4), 0);
-    EXPECT_EQ(ones_complement_sum(ip, 20), 0xFFFFu);
+    EXPECT_EQ(test::ones_complement_sum(ip, 20), 0xFFFFu);
 
     const std::uint8_t* icmp = ip + 20;
     EXPECT_EQ(icmp[0], c.type);
     EXPECT_EQ(icmp[1], c.code);
     EXPECT_EQ(std::memcmp(icmp + 4, c.second_word, 4), 0);
-    EXPECT_EQ(ones_complement_sum(icmp, length - 20), 0xFFFFu);
+    EXPECT_EQ(test::ones_complement_sum(icmp, length - 20), 0xFFFFu);
 
     // The quoted request behind its own header, as the wait reads it: the
     // identifier 32 bytes into the message, least significant byte first.
@@ -161,7 +149,7 @@ TEST(PingSocketFraming, ErrorQueueReportsBecomeTheDatagramARawSocketReceives) {
   }
 }
 
-TEST(PingSocketFraming, ReportsThatAreNoIcmpMessageAreSkipped) {
+TEST(DatagramFraming, ReportsThatAreNoIcmpMessageAreSkipped) {
   const sockaddr_in destination = inet("198.18.2.2");
   const sockaddr_in offender = inet("198.18.0.2");
   QueuedIcmpError error;
@@ -172,7 +160,7 @@ TEST(PingSocketFraming, ReportsThatAreNoIcmpMessageAreSkipped) {
       queued_icmp_error(report(SO_EE_ORIGIN_NONE, 0, 0, 0), &offender, destination, -1, &error));
 }
 
-TEST(PingSocketFraming, MissingOffenderAndTimeToLiveLeaveZeros) {
+TEST(DatagramFraming, MissingOffenderAndTimeToLiveLeaveZeros) {
   QueuedIcmpError error;
   ASSERT_TRUE(queued_icmp_error(report(SO_EE_ORIGIN_ICMP, 11, 0, 0), nullptr, inet("198.18.1.30"),
                                 -1, &error));
@@ -186,15 +174,14 @@ TEST(PingSocketFraming, MissingOffenderAndTimeToLiveLeaveZeros) {
   EXPECT_EQ(error.time_to_live, 0);
 }
 
-TEST(PingSocketFraming, BoundPortPutsTheIdentifierOnTheWireUnchanged) {
+TEST(DatagramFraming, BoundPortPutsTheIdentifierOnTheWireUnchanged) {
   const struct {
     std::uint8_t low, high;
   } cases[] = {{0x34, 0x12}, {0x01, 0x00}, {0x00, 0x01}, {0xFF, 0xFF}};
   for (const auto& c : cases) {
-    std::vector<std::uint8_t> request = echo_request();
-    request[4] = c.low;
-    request[5] = c.high;
-    const std::uint16_t port = port_for_identifier(request.data());
+    const std::uint16_t identifier = static_cast<std::uint16_t>(c.high << 8 | c.low);
+    const std::uint16_t port = port_for_identifier(identifier);
+    EXPECT_EQ(identifier_for_port(port), identifier);
     // The kernel writes the port in network order into bytes 4 and 5.
     const std::uint16_t host_order_port = ntohs(port);
     EXPECT_EQ(host_order_port >> 8, c.low);

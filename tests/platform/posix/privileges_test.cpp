@@ -1,5 +1,5 @@
 // Which elevated identities are given up once the socket is open.
-#include "platform/posix_privileges.h"
+#include "platform/posix/privileges.h"
 
 #include <gtest/gtest.h>
 

@@ -35,7 +35,7 @@ bool nothing_to_drop(const PrivilegeDrop& drop);
 // Gives up every elevated uid, gid and capability of the process and checks
 // that none is left. False when that could not be done: the caller must not
 // go on with them.
-bool drop_elevated_privileges();
+bool give_up_elevated_identity();
 
 }  // namespace vexmo
 

@@ -1,0 +1,83 @@
+// The ICMP socket of a run, with what belongs to it: the identifier its
+// requests carry, the receive buffer the answers land in, and the wait
+// prepared before each send.
+#ifndef VEXMO_ICMP_ECHO_SOCKET_H
+#define VEXMO_ICMP_ECHO_SOCKET_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/address.h"
+#include "common/run_types.h"
+#include "platform/platform.h"
+
+namespace vexmo {
+
+// One datagram of the largest message (65,536 data bytes, 8 header bytes)
+// behind a 20-byte IP header, with 4 bytes to spare.
+constexpr std::size_t kReceiveBufferBytes = 65536 + 24;
+
+// Bound on the datagrams discarded before a send, so that a flood cannot
+// keep a request from ever being sent.
+constexpr int kMaxDiscardedDatagrams = 1024;
+
+class EchoSocket {
+ public:
+  EchoSocket() = default;
+  ~EchoSocket() {
+    close();
+  }
+  EchoSocket(const EchoSocket&) = delete;
+  EchoSocket& operator=(const EchoSocket&) = delete;
+
+  // Opens the socket for requests that carry wanted_identifier, or the one
+  // the system gives instead (identifier()). A socket that cannot be opened
+  // fails every later call with its error, as the requests then report.
+  void open(std::uint16_t wanted_identifier);
+  std::uint16_t identifier() const {
+    return identifier_;
+  }
+
+  // Sets the run's options; failures surface later, as failures of the
+  // single requests.
+  void apply(const RunSettings& settings);
+
+  // Discards the datagrams already queued: answers that came after their own
+  // wait ended must not be taken for the next request's.
+  void discard_waiting();
+
+  // Does before the send what the wait would otherwise do first, so that
+  // none of it falls inside the measured round trip: zeroes the receive
+  // buffer and reads the socket's receive timeout back as the deadline.
+  // Good for the next wait only; a discard or new options undo it, and a
+  // wait that finds nothing prepared does it itself.
+  void prepare_wait();
+
+  // Builds, stamps and sends one echo request of size data bytes taken from
+  // data: the bytes sent (size + 8), or minus the error number (-10055 when
+  // the message buffer cannot be allocated). *send_stamp is the stamp the
+  // request carries, which its echo reply must bring back.
+  Outcome send(const SocketAddress& to, std::uint16_t sequence, const std::uint8_t* data,
+               std::uint32_t size, std::uint64_t* send_stamp);
+
+  // Waits for the answer to the request that carried send_stamp (see
+  // is_answer): its byte count with *view set into the receive buffer (valid
+  // until the next wait or discard), or minus the error number: -10060 when
+  // the socket's receive timeout or the wait's own deadline passed. An echo
+  // reply gets the receive time written into its receive stamp slot. *from
+  // is left holding the sender of the last datagram received.
+  Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp);
+
+  void close();
+
+ private:
+  SocketHandle handle_;
+  std::uint16_t identifier_ = 0;
+  bool wait_prepared_ = false;
+  std::uint32_t deadline_ms_ = 0;  // 0: none
+  std::uint8_t buffer_[kReceiveBufferBytes];
+};
+
+}  // namespace vexmo
+
+#endif  // VEXMO_ICMP_ECHO_SOCKET_H

@@ -1,0 +1,28 @@
+// The system's socket headers and the conversions both backends share.
+// Private to src/platform.
+#ifndef VEXMO_PLATFORM_NATIVE_SOCKETS_H
+#define VEXMO_PLATFORM_NATIVE_SOCKETS_H
+
+#if defined(_WIN32)
+// inet_addr is kept on purpose: inet_pton does not take the short forms
+// (a, a.b, a.b.c) or octal and hexadecimal parts.
+#define _WINSOCK_DEPRECATED_NO_WARNINGS
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+#include "common/address.h"
+
+namespace vexmo {
+
+sockaddr_in native_ipv4_address(const SocketAddress& address);
+SocketAddress from_native_ipv4_address(const sockaddr_in& native);
+
+}  // namespace vexmo
+
+#endif  // VEXMO_PLATFORM_NATIVE_SOCKETS_H

@@ -1,0 +1,23 @@
+// Systems without ICMP datagram sockets: the raw socket is the only one.
+#include <cerrno>
+
+#include "platform/posix/datagram_socket.h"
+
+namespace vexmo {
+
+int datagram_socket_open(std::uint16_t*) {
+  errno = EPROTONOSUPPORT;
+  return -1;
+}
+
+ssize_t datagram_socket_send(int, const std::uint8_t*, std::size_t, const sockaddr_in&) {
+  errno = EBADF;
+  return -1;
+}
+
+ssize_t datagram_socket_receive(int, std::uint8_t*, std::size_t, sockaddr_in*, bool) {
+  errno = EBADF;
+  return -1;
+}
+
+}  // namespace vexmo
