@@ -99,6 +99,11 @@ void format_dotted_address(std::uint32_t address, char (&text)[16]);
 
 std::uint32_t current_process_id();
 
+// Wall-clock time: milliseconds since 1970-01-01 00:00 UTC. It may jump
+// (it is set by hand or by a time service), so it stamps events and never
+// measures a time.
+std::int64_t wall_clock_ms();
+
 // Monotonic high-resolution counter and its fixed frequency in ticks per second.
 std::uint64_t counter_now();
 std::uint64_t counter_frequency();

@@ -149,6 +149,16 @@ std::uint64_t counter_frequency() {
   return static_cast<std::uint64_t>(frequency.QuadPart);
 }
 
+std::int64_t wall_clock_ms() {
+  // 100-nanosecond intervals since 1601-01-01 UTC.
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t intervals =
+      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  constexpr std::uint64_t kIntervalsTo1970 = 116444736000000000u;
+  return static_cast<std::int64_t>((intervals - kIntervalsTo1970) / 10000);
+}
+
 std::uint32_t tick_count_ms() {
   return GetTickCount();
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace vexmo {
@@ -54,6 +55,17 @@ TEST(Clocks, CounterIsMonotonicAndSleepIsFelt) {
   EXPECT_LT(elapsed_us, 2000000u);
   // The Windows tick count moves in steps of 10 to 16 ms.
   EXPECT_GE(tick_count_ms() - tick_before, 34u);
+}
+
+// The wall clock is Unix time in milliseconds, as the standard library's
+// system clock reads it (both UTC).
+TEST(Clocks, WallClockIsUnixTimeInMilliseconds) {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  const std::int64_t library_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count();
+  const std::int64_t ms = wall_clock_ms();
+  EXPECT_LT(ms > library_ms ? ms - library_ms : library_ms - ms, 2000);
+  EXPECT_GT(ms, std::int64_t{1577836800000});  // after 2020-01-01
 }
 
 TEST(Socket, OperationsOnAnInvalidSocketFailWithAnErrorNumber) {

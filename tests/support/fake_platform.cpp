@@ -199,6 +199,10 @@ std::uint64_t counter_frequency() {
   return 1000000;
 }
 
+std::int64_t wall_clock_ms() {
+  return state().wall_clock_at_zero_ms + static_cast<std::int64_t>(state().now_us / 1000);
+}
+
 std::uint32_t tick_count_ms() {
   return static_cast<std::uint32_t>(state().now_us / 1000) + state().tick_offset_ms;
 }

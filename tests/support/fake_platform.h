@@ -44,6 +44,8 @@ struct State {
   std::vector<std::string> looked_up;          // every name resolve_name was asked for
   std::uint64_t now_us = 1000000;              // the counter runs at 1 MHz on this clock
   std::uint32_t tick_offset_ms = 0;            // added to the tick count (to test its wrap)
+  // The wall clock follows the same clock: 2024-03-01T12:00:00.000Z at the start.
+  std::int64_t wall_clock_at_zero_ms = 1709294399000;
   std::uint32_t process_id = 0x00051234;
   std::uint32_t receive_timeout_ms = 3000;  // what the socket reads back
   // Each read of the receive timeout: how many datagrams had been sent by then.

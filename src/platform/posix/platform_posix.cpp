@@ -186,6 +186,12 @@ std::uint64_t counter_now() {
          static_cast<std::uint64_t>(now.tv_nsec);
 }
 
+std::int64_t wall_clock_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 std::uint64_t counter_frequency() {
   return 1000000000u;
 }
