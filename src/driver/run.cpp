@@ -8,6 +8,7 @@
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
 #include "driver/reports.h"
+#include "driver/statistics.h"
 #include "icmp/echo_socket.h"
 #include "platform/platform.h"
 
@@ -28,25 +29,25 @@ int run_requests(const RunSettings& settings) {
   auto* data = static_cast<std::uint8_t*>(std::calloc(settings.size, 1));
   EchoSocket socket;
   socket.open(static_cast<std::uint16_t>(current_process_id()));
+  Reporter reporter(settings);
   // The right to open the socket was all that elevation was for. Going on
   // elevated is no option: the run ends here, before it looks up a name or
   // reads what the network sends, and says why.
   if (!drop_elevated_privileges()) {
-    std::printf("Can not give up elevated privileges.\n");
+    reporter.privileges_kept();
     std::free(data);
     return 1;
   }
-  RunStats stats;
+  RunStatistics stats;
   const std::uint64_t frequency = counter_frequency();
   socket.apply(settings);
 
-  std::printf("Ping to %s, buffer size %u Bytes (IP+ICMP+DATA %u Bytes)\n", settings.host,
-              settings.size, settings.size + 28);
+  reporter.start();
 
   for (std::uint32_t i = 0; i < settings.count; ++i) {
     std::uint32_t destination = 0;
     if (!resolve_host(settings.host, &destination)) {
-      std::printf("Can not resolve IP address for %s\n", settings.host);
+      reporter.unresolved(i);
       break;
     }
     SocketAddress address = ipv4_socket_address(destination);
@@ -56,36 +57,39 @@ int run_requests(const RunSettings& settings) {
     Outcome outcome = -kErrorNoBuffers;
     std::uint64_t send_stamp = 0;
     if (data != nullptr) {
-      outcome = socket.send(address, static_cast<std::uint16_t>(stats.received), data,
+      outcome = socket.send(address, static_cast<std::uint16_t>(stats.received()), data,
                             settings.size, &send_stamp);
     }
     ReplyView view;
     if (outcome > 0) {
       outcome = socket.wait(&address, &view, send_stamp);
     }
-    stats.sent += 1;
 
     char address_text[16];
     format_dotted_address(ipv4_of(address), address_text);
     if (outcome < 0) {
-      report_failure(outcome);
+      stats.record_no_answer();
+      reporter.failure(i, 0u - static_cast<std::uint32_t>(outcome));
       continue;
     }
     if (outcome == 0) {
+      stats.record_no_answer();
       continue;  // no message: nothing to report and nothing to wait out
     }
     // The wait returns only echo replies and the error messages it reports.
     if (view.message[0] == kTypeEchoReply) {
-      report_echo_reply(view, address_text, frequency, &stats);
+      const ReplyFacts facts = reply_facts(view, i, address_text, frequency);
+      stats.record_reply(facts.rtt_us);
+      reporter.reply(facts);
     } else {
-      report_icmp_message(view, address_text);
+      stats.record_error_message();
+      reporter.icmp(icmp_facts(view, i, address_text));
     }
-    stats.received += 1;
     sleep_ms(kPauseAfterAnswerMs);
   }
 
   std::free(data);
-  print_summary(stats);
+  reporter.finish(stats, false);
   socket.close();
   return 0;
 }
