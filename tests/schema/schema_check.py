@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks doc/vexmo.schema.json: it is a valid 2020-12 schema, it accepts
-every kind of object vexmo --json prints, and it rejects objects that break
-it. Exit 77 (skipped) without python3-jsonschema."""
+every kind of object vexmo --json prints and the examples the README and the
+manual page show, and it rejects objects that break it. Exit 77 (skipped)
+without python3-jsonschema."""
 import copy
 import json
 import pathlib
@@ -13,7 +14,9 @@ except ImportError:
     print("python3-jsonschema is not installed: skipped")
     sys.exit(77)
 
-SCHEMA = pathlib.Path(__file__).resolve().parents[2] / "doc" / "vexmo.schema.json"
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+SCHEMA = ROOT / "doc" / "vexmo.schema.json"
+DOCUMENTS = [ROOT / "README.md", ROOT / "doc" / "vexmo.1"]
 TIME = "2024-03-01T12:00:00.250Z"
 
 GOOD = {
@@ -28,8 +31,9 @@ GOOD = {
     "redirect": {"event": "icmp", "request": 0, "from": "10.0.0.1", "type": 5, "code": 4,
                  "kind": "Redirect", "reason": "Unknown code 4", "gateway": "192.168.1.1",
                  "time": TIME},
-    "too big": {"event": "icmp", "request": 0, "from": "10.0.0.1", "type": 2, "code": 0,
-                "kind": "Packet Too Big", "reason": None, "mtu": 1280, "time": TIME},
+    "too big": {"event": "icmp", "request": 0, "from": "10.0.0.1", "type": 3, "code": 4,
+                "kind": "Destination Unreachable",
+                "reason": "Fragmentation needed and DF set", "mtu": 1492, "time": TIME},
     "failure": {"event": "failure", "request": 4294967294, "error": 10060,
                 "message": "Request timeout.", "time": TIME},
     "unresolved": {"event": "unresolved", "request": 0, "host": "no\tsuch", "time": TIME},
@@ -73,6 +77,10 @@ CASES = [(name, obj, True) for name, obj in GOOD.items()] + [
     ("gateway on no redirect", changed("icmp", gateway="10.0.0.9"), False),
     ("redirect without gateway", changed("redirect", gateway=KeyError), False),
     ("mtu on no packet too big", changed("icmp", mtu=1500), False),
+    ("mtu on another unreachable", changed("too big", code=1), False),
+    ("packet too big without mtu", changed("too big", mtu=KeyError), False),
+    ("gateway on a quench", changed("icmp", type=4, kind="Source Quench", reason=None,
+                                    gateway="10.0.0.9"), False),
     ("reason missing rather than null", changed("icmp", reason=KeyError), False),
     ("lost over 100", changed("summary", lost_percent=101), False),
     ("a figure missing", no_median, False),
@@ -93,7 +101,17 @@ def main():
             failed += 1
             print(f"FAIL {name}: expected {'valid' if valid else 'invalid'}",
                   errors[0].message if errors else "")
-    print(f"{len(CASES) - failed} of {len(CASES)} schema cases passed")
+    examples = 0
+    for document in DOCUMENTS:
+        for number, line in enumerate(document.read_text(encoding="utf-8").splitlines(), 1):
+            if line.startswith('{"event":'):
+                examples += 1
+                errors = list(validator.iter_errors(json.loads(line)))
+                if errors:
+                    failed += 1
+                    print(f"FAIL {document.name}:{number}:", errors[0].message)
+    print(f"{len(CASES) + examples - failed} of {len(CASES) + examples} schema cases passed"
+          f" ({examples} examples from the documents)")
     return 1 if failed else 0
 
 
