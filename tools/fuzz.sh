@@ -7,9 +7,10 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVEXMO_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target receive_path_fuzzer command_line_fuzzer
+cmake --build build-fuzz -j"$(nproc)" --target receive_path_fuzzer command_line_fuzzer \
+  json_string_fuzzer
 
-for fuzzer in receive_path command_line; do
+for fuzzer in receive_path command_line json_string; do
   echo "== fuzzing $fuzzer for ${seconds}s"
   work=build-fuzz/corpus-$fuzzer
   mkdir -p "$work"
