@@ -22,10 +22,13 @@ struct RunSettings {
 };
 
 // Where the answer lies in the receive buffer. ip_header is nullptr when the
-// datagram did not start with a recognisable IPv4 header.
+// datagram did not start with a recognisable IPv4 header. For an echo reply
+// the wait also gives the round trip it measured (has_round_trip).
 struct ReplyView {
   std::uint8_t* message = nullptr;
   const std::uint8_t* ip_header = nullptr;
+  bool has_round_trip = false;
+  std::uint32_t round_trip_us = 0;
 };
 
 // Outcome of a socket call, a send or a wait: a positive byte count (0 where

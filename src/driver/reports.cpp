@@ -8,6 +8,7 @@
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
 #include "driver/summary_text.h"
+#include "icmp/round_trip.h"
 #include "platform/platform.h"
 
 namespace vexmo {
@@ -53,18 +54,12 @@ std::optional<std::string> reason_of(const char* const (&reasons)[N], std::uint8
   return "Unknown code " + std::to_string(code);
 }
 
-}  // namespace
-
-std::uint32_t round_trip_us(std::uint64_t send_stamp, std::uint64_t receive_stamp,
-                            std::uint64_t frequency) {
-  if (frequency == 0) {
-    return 0;
-  }
-  // Whole seconds and the rest apart, so ticks x 1,000,000 cannot overflow.
-  const std::uint64_t ticks = receive_stamp - send_stamp;
-  const std::uint64_t us = ticks / frequency * 1000000u + ticks % frequency * 1000000u / frequency;
-  return static_cast<std::uint32_t>(us);
+// The time of an event: milliseconds of the real-time clock.
+std::int64_t now_ms() {
+  return static_cast<std::int64_t>(wall_clock_ns() / 1000000);
 }
+
+}  // namespace
 
 std::string failure_message(std::uint32_t error) {
   switch (error) {
@@ -104,8 +99,12 @@ ReplyFacts reply_facts(const ReplyView& view, std::uint32_t request, const char*
   facts.request = request;
   facts.from = from;
   facts.sequence = read_le16(view.message + kSequenceOffset);
-  facts.rtt_us = round_trip_us(read_le64(view.message + kSendStampOffset),
-                               read_le64(view.message + kReceiveStampOffset), frequency);
+  // The wait's figure where it measured one, else the counter stamps the
+  // message carries.
+  facts.rtt_us = view.has_round_trip
+                     ? view.round_trip_us
+                     : round_trip_us(read_le64(view.message + kSendStampOffset),
+                                     read_le64(view.message + kReceiveStampOffset), frequency);
   if (view.ip_header != nullptr) {
     facts.ttl = view.ip_header[8];
   }
@@ -186,15 +185,15 @@ void Reporter::start() {
     facts.tos = settings_.tos;
   }
   facts.dont_fragment = settings_.dont_fragment;
-  emit(json_start(facts, wall_clock_ms()));
+  emit(json_start(facts, now_ms()));
 }
 
 void Reporter::reply(const ReplyFacts& facts) {
-  emit(settings_.json ? json_reply(facts, wall_clock_ms()) : reply_line(facts));
+  emit(settings_.json ? json_reply(facts, now_ms()) : reply_line(facts));
 }
 
 void Reporter::icmp(const IcmpFacts& facts) {
-  emit(settings_.json ? json_icmp(facts, wall_clock_ms()) : icmp_line(facts));
+  emit(settings_.json ? json_icmp(facts, now_ms()) : icmp_line(facts));
 }
 
 void Reporter::failure(std::uint32_t request, std::uint32_t error) {
@@ -207,18 +206,18 @@ void Reporter::failure(std::uint32_t request, std::uint32_t error) {
   facts.request = request;
   facts.error = error;
   facts.message = message.c_str();
-  emit(json_failure(facts, wall_clock_ms()));
+  emit(json_failure(facts, now_ms()));
 }
 
 void Reporter::unresolved(std::uint32_t request) {
-  emit(settings_.json ? json_unresolved(request, settings_.host, wall_clock_ms())
+  emit(settings_.json ? json_unresolved(request, settings_.host, now_ms())
                       : std::string("Can not resolve IP address for ") + settings_.host);
 }
 
 void Reporter::summary(const RunStatistics& stats, SummaryEvent event, bool interrupted) {
   const StatisticsSummary figures = stats.summary();
   if (settings_.json) {
-    emit(json_summary(figures, event, interrupted, wall_clock_ms()));
+    emit(json_summary(figures, event, interrupted, now_ms()));
     return;
   }
   std::string text = summary_text(figures, settings_.stats);

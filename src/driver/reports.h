@@ -13,11 +13,6 @@
 
 namespace vexmo {
 
-// Round-trip time in whole microseconds from two counter readings; the low
-// 32 bits of the exact quotient, whatever the size of the tick difference.
-std::uint32_t round_trip_us(std::uint64_t send_stamp, std::uint64_t receive_stamp,
-                            std::uint64_t frequency);
-
 // The line of a failed send or wait, without its line feed, by Windows
 // Sockets error number: "Request timeout." for 10060.
 std::string failure_message(std::uint32_t error);

@@ -8,6 +8,7 @@
 #include "common/winsock_errors.h"
 #include "icmp/answer.h"
 #include "icmp/echo_message.h"
+#include "icmp/round_trip.h"
 
 namespace vexmo {
 
@@ -39,6 +40,9 @@ void EchoSocket::apply(const RunSettings& settings) {
 
 void EchoSocket::discard_waiting() {
   wait_prepared_ = false;  // the buffer is written
+  // Transmit stamps of requests that got no reply would otherwise pile up
+  // on the error queue and take the room the replies need.
+  socket_take_transmit_stamp(handle_, ~std::uint64_t{0});
   for (int i = 0; i < kMaxDiscardedDatagrams; ++i) {
     if (socket_take_queued(handle_, buffer_, sizeof buffer_) <= 0) {
       return;
@@ -68,6 +72,9 @@ Outcome EchoSocket::send(const SocketAddress& to, std::uint16_t sequence, const 
   // only the checksum comes between this stamp and the send.
   *send_stamp = counter_now();
   seal_echo_request(message, size, *send_stamp);
+  // On the clock the kernel stamps with: the fallback when it gives a
+  // receive stamp but no transmit stamp.
+  wall_sent_ns_ = wall_clock_ns();
   const Outcome sent = socket_send_to(handle_, message, length, to);
   std::free(message);
   return sent;
@@ -80,9 +87,10 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
   wait_prepared_ = false;  // good for one wait
   *from = SocketAddress{};
   const std::uint32_t start_ms = tick_count_ms();
+  KernelStamps stamps;
 
   for (;;) {
-    const Outcome received = socket_receive_from(handle_, buffer_, sizeof buffer_, from);
+    const Outcome received = socket_receive_from(handle_, buffer_, sizeof buffer_, from, &stamps);
     if (received <= 0) {
       return received;
     }
@@ -93,7 +101,19 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
                                    : 0;
     const bool answer = is_answer(view->message, length, identifier_, send_stamp);
     if (answer && view->message[0] == kTypeEchoReply) {
-      write_le64(view->message + kReceiveStampOffset, counter_now());
+      ExchangeClocks clocks;
+      clocks.counter_recognised = counter_now();
+      write_le64(view->message + kReceiveStampOffset, clocks.counter_recognised);
+      clocks.counter_sent = send_stamp;
+      clocks.counter_frequency = counter_frequency();
+      clocks.wall_sent_ns = wall_sent_ns_;
+      clocks.kernel_receive_ns = stamps.receive_ns;
+      clocks.kernel_transmit_ns = stamps.transmit_ns >= wall_sent_ns_
+                                      ? stamps.transmit_ns
+                                      : socket_take_transmit_stamp(handle_, wall_sent_ns_);
+      const RoundTrip round_trip = measure_round_trip(clocks);
+      view->has_round_trip = true;
+      view->round_trip_us = round_trip.us;
     }
     // Unsigned difference: a wrap of the tick count is harmless.
     if (deadline_ms_ != 0 && tick_count_ms() - start_ms > deadline_ms_) {

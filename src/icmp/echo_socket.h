@@ -64,8 +64,10 @@ class EchoSocket {
   // is_answer): its byte count with *view set into the receive buffer (valid
   // until the next wait or discard), or minus the error number: -10060 when
   // the socket's receive timeout or the wait's own deadline passed. An echo
-  // reply gets the receive time written into its receive stamp slot. *from
-  // is left holding the sender of the last datagram received.
+  // reply gets the counter at its recognition written into its receive stamp
+  // slot, and its round trip in the view, timed by the kernel's stamps where
+  // they can be trusted (round_trip.h). *from is left holding the sender of
+  // the last datagram received.
   Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp);
 
   void close();
@@ -74,7 +76,8 @@ class EchoSocket {
   SocketHandle handle_;
   std::uint16_t identifier_ = 0;
   bool wait_prepared_ = false;
-  std::uint32_t deadline_ms_ = 0;  // 0: none
+  std::uint32_t deadline_ms_ = 0;   // 0: none
+  std::uint64_t wall_sent_ns_ = 0;  // real-time clock at the last send
   std::uint8_t buffer_[kReceiveBufferBytes];
 };
 

@@ -72,11 +72,24 @@ Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identif
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to);
 
+// Time stamps the kernel took of the socket's traffic, on the real-time clock
+// (nanoseconds since 1970); 0 where it took none or the system has none.
+struct KernelStamps {
+  std::uint64_t transmit_ns = 0;  // of a request as it left (where a receive met it)
+  std::uint64_t receive_ns = 0;   // of the datagram just received
+};
+
 // Receives one whole datagram, blocking for at most the receive timeout: the
 // byte count, or minus the error (-10060 when the timeout passed). *from is
-// the sender.
+// the sender; stamps->receive_ns the kernel's arrival stamp of the datagram.
+// A transmit stamp the receive comes across on the way is left in
+// stamps->transmit_ns; otherwise that field is left as it was.
 Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from);
+                            SocketAddress* from, KernelStamps* stamps);
+
+// Takes every transmit stamp the kernel has queued on the socket, never
+// blocking: the latest one not older than not_before_ns, or 0.
+std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns);
 
 // Takes one datagram only if one is already queued, never blocking: its byte
 // count, or 0 when none is queued or the receive fails.
@@ -99,14 +112,12 @@ void format_dotted_address(std::uint32_t address, char (&text)[16]);
 
 std::uint32_t current_process_id();
 
-// Wall-clock time: milliseconds since 1970-01-01 00:00 UTC. It may jump
-// (it is set by hand or by a time service), so it stamps events and never
-// measures a time.
-std::int64_t wall_clock_ms();
-
 // Monotonic high-resolution counter and its fixed frequency in ticks per second.
 std::uint64_t counter_now();
 std::uint64_t counter_frequency();
+
+// The real-time clock the kernel stamps with, in nanoseconds since 1970.
+std::uint64_t wall_clock_ns();
 
 // Millisecond tick count that wraps at 2^32.
 std::uint32_t tick_count_ms();

@@ -100,8 +100,13 @@ Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_
   return sent == SOCKET_ERROR ? last_error_outcome() : sent;
 }
 
+// The performance counter times both ends here. Windows 10 2004 and later
+// offer software receive stamps (and, with capable drivers, transmit stamps)
+// through SIO_TIMESTAMPING on UDP sockets; raw ICMP sockets and older
+// systems have none, so the stamps stay 0 and the counter's figure stands.
 Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from) {
+                            SocketAddress* from, KernelStamps* stamps) {
+  stamps->receive_ns = 0;
   sockaddr_in native;
   std::memset(&native, 0, sizeof native);
   int native_length = sizeof native;
@@ -129,6 +134,10 @@ Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_
   return received == SOCKET_ERROR ? 0 : received;
 }
 
+std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t) {
+  return 0;
+}
+
 bool drop_elevated_privileges() {
   return true;  // an elevated Windows process has no narrower identity to return to
 }
@@ -149,14 +158,13 @@ std::uint64_t counter_frequency() {
   return static_cast<std::uint64_t>(frequency.QuadPart);
 }
 
-std::int64_t wall_clock_ms() {
-  // 100-nanosecond intervals since 1601-01-01 UTC.
+std::uint64_t wall_clock_ns() {
+  // 100 ns units since 1601.
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  const std::uint64_t intervals =
+  const std::uint64_t ticks =
       (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  constexpr std::uint64_t kIntervalsTo1970 = 116444736000000000u;
-  return static_cast<std::int64_t>((intervals - kIntervalsTo1970) / 10000);
+  return (ticks - 116444736000000000ull) * 100u;
 }
 
 std::uint32_t tick_count_ms() {

@@ -142,24 +142,6 @@ TEST(IcmpFacts, FieldsByKind) {
   }
 }
 
-TEST(RoundTrip, ExactMicrosecondsWithoutOverflow) {
-  const struct {
-    std::uint64_t send, receive, frequency;
-    std::uint32_t us;
-  } cases[] = {
-      {1000, 13345, 1000000, 12345},
-      {0, 7000, 1000000000, 7},                      // nanosecond counter
-      {5, 5 + 123456789, 10000000, 12345678},        // 10 MHz counter
-      {0xFFFFFFFFFFFFFF00ull, 0x100, 1000000, 512},  // counter wrapped between the stamps
-      // Six hours of nanoseconds: ticks x 1,000,000 would not fit 64 bits.
-      {0, 21600000000000ull, 1000000000, static_cast<std::uint32_t>(21600000000ull)},
-      {10, 20, 0, 0},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(round_trip_us(c.send, c.receive, c.frequency), c.us) << c.receive;
-  }
-}
-
 TEST(ReportEchoReply, TimeLineAndStatistics) {
   std::uint8_t datagram[84] = {};
   datagram[0] = 0x45;
@@ -279,13 +261,13 @@ TEST(Reporter, InterimAndFinishInEachFormat) {
        "\"lost_percent\":34,\"rtt_ms\":{\"min\":10.000,\"avg\":15.000,\"max\":20.000,"
        "\"median\":10.000,\"p90\":20.000,\"p99\":20.000,\"stddev\":7.071,\"jitter\":10.000},"
        "\"longest_loss_streak\":1,\"interrupted\":false,"
-       "\"time\":\"2024-03-01T12:00:00.000Z\"}\n"},
+       "\"time\":\"2023-11-14T22:13:21.000Z\"}\n"},
       {"JSON summary, interrupted", true, true, true, false,
        "{\"event\":\"summary\",\"sent\":3,\"received\":2,\"replies\":2,\"errors\":0,"
        "\"lost_percent\":34,\"rtt_ms\":{\"min\":10.000,\"avg\":15.000,\"max\":20.000,"
        "\"median\":10.000,\"p90\":20.000,\"p99\":20.000,\"stddev\":7.071,\"jitter\":10.000},"
        "\"longest_loss_streak\":1,\"interrupted\":true,"
-       "\"time\":\"2024-03-01T12:00:00.000Z\"}\n"},
+       "\"time\":\"2023-11-14T22:13:21.000Z\"}\n"},
   };
   for (const auto& c : cases) {
     RunSettings settings;

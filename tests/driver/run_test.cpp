@@ -296,24 +296,24 @@ TEST(RunRequests, JsonLinesOfEveryOutcome) {
   EXPECT_EQ(out,
             "{\"event\":\"start\",\"host\":\"10.0.0.2\",\"family\":4,\"size\":56,"
             "\"ip_bytes\":84,\"count\":5,\"timeout_ms\":3000,\"ttl\":64,\"tos\":null,"
-            "\"dont_fragment\":false,\"time\":\"2024-03-01T12:00:00.000Z\"}\n"
+            "\"dont_fragment\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
             "{\"event\":\"reply\",\"request\":0,\"from\":\"10.0.0.2\",\"sequence\":0,"
-            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2024-03-01T12:00:00.010Z\"}\n"
+            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2023-11-14T22:13:21.010Z\"}\n"
             "{\"event\":\"failure\",\"request\":1,\"error\":10060,"
-            "\"message\":\"Request timeout.\",\"time\":\"2024-03-01T12:00:04.010Z\"}\n"
+            "\"message\":\"Request timeout.\",\"time\":\"2023-11-14T22:13:25.010Z\"}\n"
             "{\"event\":\"icmp\",\"request\":2,\"from\":\"10.0.0.1\",\"type\":11,\"code\":0,"
             "\"kind\":\"Time Exceeded\",\"reason\":\"Time To Live exceeded in transit\","
-            "\"time\":\"2024-03-01T12:00:04.011Z\"}\n"
+            "\"time\":\"2023-11-14T22:13:25.011Z\"}\n"
             "{\"event\":\"icmp\",\"request\":3,\"from\":\"10.0.0.1\",\"type\":3,\"code\":4,"
             "\"kind\":\"Destination Unreachable\",\"reason\":\"Fragmentation needed and DF set\","
-            "\"mtu\":1492,\"time\":\"2024-03-01T12:00:05.013Z\"}\n"
+            "\"mtu\":1492,\"time\":\"2023-11-14T22:13:26.013Z\"}\n"
             "{\"event\":\"reply\",\"request\":4,\"from\":\"10.0.0.2\",\"sequence\":3,"
-            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2024-03-01T12:00:06.023Z\"}\n"
+            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2023-11-14T22:13:27.023Z\"}\n"
             "{\"event\":\"summary\",\"sent\":5,\"received\":4,\"replies\":2,\"errors\":2,"
             "\"lost_percent\":20,\"rtt_ms\":{\"min\":10.000,\"avg\":10.000,\"max\":10.000,"
             "\"median\":10.000,\"p90\":10.000,\"p99\":10.000,\"stddev\":0.000,"
             "\"jitter\":0.000},\"longest_loss_streak\":1,\"interrupted\":false,"
-            "\"time\":\"2024-03-01T12:00:07.023Z\"}\n");
+            "\"time\":\"2023-11-14T22:13:28.023Z\"}\n");
 }
 
 TEST(RunRequests, JsonLinesOfAnUnresolvableHost) {
@@ -327,12 +327,12 @@ TEST(RunRequests, JsonLinesOfAnUnresolvableHost) {
   EXPECT_EQ(run_with(settings, {}),
             "{\"event\":\"start\",\"host\":\"no\\\"where\\\".invalid\",\"family\":4,"
             "\"size\":100,\"ip_bytes\":128,\"count\":5,\"timeout_ms\":3000,\"ttl\":null,"
-            "\"tos\":88,\"dont_fragment\":true,\"time\":\"2024-03-01T12:00:00.000Z\"}\n"
+            "\"tos\":88,\"dont_fragment\":true,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
             "{\"event\":\"unresolved\",\"request\":0,\"host\":\"no\\\"where\\\".invalid\","
-            "\"time\":\"2024-03-01T12:00:00.000Z\"}\n"
+            "\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
             "{\"event\":\"summary\",\"sent\":0,\"received\":0,\"replies\":0,\"errors\":0,"
             "\"lost_percent\":null,\"rtt_ms\":null,\"longest_loss_streak\":0,"
-            "\"interrupted\":false,\"time\":\"2024-03-01T12:00:00.000Z\"}\n");
+            "\"interrupted\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n");
 }
 
 // --stats adds its one line after the round-trip line and changes nothing

@@ -302,6 +302,52 @@ TEST(WaitForReply, StampsOnlyMatchingEchoReplies) {
   EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), 42u);
 }
 
+// The wait hands the report the kernel's figure where the stamps are this
+// request's: a transmit stamp met on the way (datagram socket) or taken
+// after the reply (raw socket); one older than the send is not used.
+TEST(WaitForReply, TimesTheReplyWithTheKernelsStampsWhereTheyAreThisRequests) {
+  const struct {
+    const char* name;
+    std::int64_t met_transmit_us;     // relative to the send; 0: none met
+    std::int64_t queued_transmit_us;  // 0: none queued
+    std::uint32_t expected_us;
+  } cases[] = {
+      {"transmit stamp queued", 0, 3, 7},
+      {"transmit stamp met during the wait", 4, 0, 6},
+      {"stale transmit stamp: receive stamp against the send time", 0, -500, 10},
+      {"none: receive stamp against the send time", 0, 0, 10},
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    EchoSocket& socket = fresh_socket();
+    const std::uint64_t wall_at_send = fake::state().wall_offset_ns + kT0 * 1000;
+    const auto at = [&](std::int64_t us) {
+      return static_cast<std::uint64_t>(static_cast<std::int64_t>(wall_at_send) + us * 1000);
+    };
+    fake::Datagram reply = arriving(fake::ip_datagram(echo(0, kOurId), 64), kT0 + 20);
+    reply.kernel_receive_ns = at(10);
+    reply.kernel_transmit_ns = c.met_transmit_us != 0 ? at(c.met_transmit_us) : 0;
+    if (c.queued_transmit_us != 0) {
+      fake::state().transmit_stamps.push_back(at(c.queued_transmit_us));
+    }
+    socket.prepare_wait();
+    std::vector<std::uint8_t> data(56, 0);
+    std::uint64_t stamp = 0;
+    ASSERT_EQ(
+        socket.send(ipv4_socket_address(fake::address(10, 0, 0, 2)), 0, data.data(), 56, &stamp),
+        64);
+    reply.bytes = fake::ip_datagram(stamped(echo(0, kOurId), stamp), 64);
+    fake::state().inbound.push_back(reply);
+    SocketAddress from;
+    ReplyView view;
+    ASSERT_EQ(socket.wait(&from, &view, stamp), 84) << c.name;
+    EXPECT_TRUE(view.has_round_trip) << c.name;
+    EXPECT_EQ(view.round_trip_us, c.expected_us) << c.name;
+    // The counter's own stamps stay in the message as they were.
+    EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), kT0 + 20) << c.name;
+  }
+}
+
 TEST(WaitForReply, AddressRecordIsResetWhenNothingArrives) {
   fake::reset();
   EchoSocket& socket = fresh_socket();

@@ -25,6 +25,9 @@ import struct
 import sys
 import time
 
+from icmp_wire import (ECHO_REPLY, ECHO_REQUEST, echo_identifier, echo_rest, echo_sequence,
+                       icmp_message, send_stamp, view_ipv4)
+
 # Identifiers of the flood, stored low byte first as vexmo stores its own.
 FLOOD_IDENTIFIERS = [0x5A01 + 0x0111 * k for k in range(8)]
 
@@ -37,28 +40,15 @@ ETH_P_ALL = 0x0003
 PACKET_OUTGOING = 4
 
 
-def checksum(data):
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(w for (w,) in struct.iter_unpack("!H", data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return (~total) & 0xFFFF
-
-
-def message(icmp_type, ident, seq, size=64):
-    body = struct.pack("<HH", ident, seq) + bytes(max(0, size - 8))
-    head = struct.pack("!BBH", icmp_type, 0, 0)
-    msg = bytearray(head + body)
-    msg[2:4] = struct.pack("!H", checksum(bytes(msg)))
-    return bytes(msg)
+def message(icmp_type, identifier, seq, size=64):
+    return icmp_message(icmp_type, 0, echo_rest(identifier, seq), bytes(max(0, size - 8)))
 
 
 def flood(dst, rate, seconds, count, size):
     sock = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
     packets = [message(t, ident, k, size) for k, ident in enumerate(FLOOD_IDENTIFIERS)
-               for t in (0, 8)]
+               for t in (ECHO_REPLY, ECHO_REQUEST)]
     start = time.monotonic()
     sent = 0
     while sent < count:
@@ -114,13 +104,11 @@ def capture(iface, address):
                 if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS:
                     sec, nsec = struct.unpack("qq", value[:16])
                     stamp = sec + nsec / 1e9
-            ihl = (data[0] & 0x0F) * 4
-            icmp = data[ihl:]
+            icmp = view_ipv4(data).payload
             if len(icmp) >= 16:
                 records.append({"t": stamp, "out": addr[2] == PACKET_OUTGOING,
-                                "type": icmp[0], "id": icmp[4] | icmp[5] << 8,
-                                "seq": icmp[6] | icmp[7] << 8,
-                                "stamp": struct.unpack("<Q", icmp[8:16])[0]})
+                                "type": icmp[0], "id": echo_identifier(icmp),
+                                "seq": echo_sequence(icmp), "stamp": send_stamp(icmp)})
         if sys.stdin in readable and not sys.stdin.buffer.read1(100):
             break
     stats = sock.getsockopt(SOL_PACKET, PACKET_STATISTICS, 8)

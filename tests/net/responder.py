@@ -4,8 +4,8 @@
 Runs inside the responder namespace, whose kernel does not answer echo
 requests itself. Every echo request to a configured address is logged (one
 JSON line per request in LOGDIR/<address>.jsonl) and answered by the actions
-configured for that address. The packet layout and checksum here are written
-from RFC 791/792 on purpose and share nothing with the program under test.
+configured for that address. Its bytes are built by icmp_wire.py, which
+shares nothing with the program under test.
 
 Usage: responder.py CONFIG.json LOGDIR
 CONFIG maps an address to {"actions": [...], "answer_every": N, "answer_from": K};
@@ -40,51 +40,10 @@ import struct
 import sys
 import time
 
+from icmp_wire import ECHO_REPLY, ECHO_REQUEST, icmp_message, ipv4_packet, send_stamp, view_ipv4
+
 IP_PKTINFO = getattr(socket, "IP_PKTINFO", 8)
 IP_MTU_DISCOVER, IP_PMTUDISC_DONT = 10, 0
-
-
-def ones_complement_sum16(data):
-    if len(data) % 2:
-        data += b"\0"
-    total = 0
-    for (word,) in struct.iter_unpack("!H", data):
-        total += word
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return (~total) & 0xFFFF
-
-
-def icmp_message(icmp_type, code, rest, body, spoil=False):
-    msg = bytearray(struct.pack("!BBH", icmp_type, code, 0) + rest + body)
-    csum = ones_complement_sum16(bytes(msg))
-    if spoil:
-        csum ^= 0x5A5A
-    msg[2:4] = struct.pack("!H", csum)
-    return bytes(msg)
-
-
-def ip_packet(src, dst, payload, ttl=64, option_bytes=0):
-    options = b"\x01" * (option_bytes - 1) + b"\x00" if option_bytes else b""
-    ihl = 5 + len(options) // 4
-    header = bytearray(
-        struct.pack(
-            "!BBHHHBBH4s4s",
-            0x40 | ihl,
-            0,
-            ihl * 4 + len(payload),
-            0x1234,
-            0,
-            ttl,
-            socket.IPPROTO_ICMP,
-            0,
-            socket.inet_aton(src),
-            socket.inet_aton(dst),
-        )
-        + options
-    )
-    header[10:12] = struct.pack("!H", ones_complement_sum16(bytes(header)))
-    return bytes(header) + payload
 
 
 class Sender:
@@ -119,10 +78,10 @@ class Sender:
         if lan:
             if self.lan is None:
                 raise OSError("no LAN namespace configured")
-            self.lan.sendto(ip_packet(src, dst, payload, ttl, option_bytes), (dst, 0))
+            self.lan.sendto(ipv4_packet(src, dst, payload, ttl, option_bytes), (dst, 0))
             return
         if option_bytes or ttl != 64 or len(payload) < 8 or len(payload) + 20 <= 1400:
-            self.hdrincl.sendto(ip_packet(src, dst, payload, ttl, option_bytes), (dst, 0))
+            self.hdrincl.sendto(ipv4_packet(src, dst, payload, ttl, option_bytes), (dst, 0))
             return
         pktinfo = struct.pack("@i4s4s", 0, socket.inet_aton(src), b"\0" * 4)
         ancillary = [(socket.IPPROTO_IP, IP_PKTINFO, pktinfo)]
@@ -130,7 +89,7 @@ class Sender:
 
 
 def forged_stamp(kind, icmp):
-    genuine = struct.unpack("<Q", icmp[8:16])[0] if len(icmp) >= 16 else 0
+    genuine = send_stamp(icmp)
     value = {"zero": 0, "ones": (1 << 64) - 1, "past": genuine - 1,
              "future": time.monotonic_ns() + 10**9}[kind]
     return struct.pack("<Q", value & ((1 << 64) - 1))
@@ -147,7 +106,7 @@ def build(action, request_ip, icmp):
         body = icmp[8:]
         if "stamp" in action:
             body = forged_stamp(action["stamp"], icmp) + body[8:]
-        return icmp_message(0, action.get("code", 0), ident + seq, body,
+        return icmp_message(ECHO_REPLY, action.get("code", 0), ident + seq, body,
                             action.get("bad_checksum", False)), opts
     if kind == "error":
         if "gateway" in action:
@@ -187,25 +146,22 @@ def main():
         if recv in readable:
             data, _ = recv.recvfrom(70000)
             now = time.monotonic()
-            ihl = (data[0] & 0x0F) * 4
-            src = socket.inet_ntoa(data[12:16])
-            dst = socket.inet_ntoa(data[16:20])
-            icmp = data[ihl:]
-            if dst in config and len(icmp) >= 8 and icmp[0] == 8:
+            request = view_ipv4(data)
+            src, dst, icmp = request.source, request.destination, request.payload
+            if dst in config and len(icmp) >= 8 and icmp[0] == ECHO_REQUEST:
                 number = counts.get(dst, 0)
                 counts[dst] = number + 1
                 if dst not in logs:
                     logs[dst] = open(os.path.join(logdir, dst + ".jsonl"), "a")
-                frag = struct.unpack("!H", data[6:8])[0]
                 entry = {
                     "t": now,
                     "n": number,
                     "src": src,
-                    "ip_len": struct.unpack("!H", data[2:4])[0],
-                    "tos": data[1],
-                    "ttl": data[8],
-                    "df": bool(frag & 0x4000),
-                    "ip_header": data[:ihl].hex(),
+                    "ip_len": request.total_length,
+                    "tos": request.tos,
+                    "ttl": request.ttl,
+                    "df": request.dont_fragment,
+                    "ip_header": request.header.hex(),
                     "icmp": icmp.hex(),
                 }
                 logs[dst].write(json.dumps(entry) + "\n")

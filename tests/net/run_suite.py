@@ -5,14 +5,10 @@ its whole output, exit status, timing and what it put on the wire.
     sudo tests/net/run_suite.py --vexmo build/vexmo
     sudo tests/net/run_suite.py --vexmo "wine build-windows/vexmo.exe" --wine
 
-The network (made here, torn down on every exit):
-
-    host 198.18.0.2 --+-- br (LAN 198.18.0.0/24) -- R1 198.18.0.1 --+-- peer 198.18.1.2 (+ .10-.39)
-                      |                                            +-- small 198.18.2.2/.3, MTU 576
-    R2 198.18.0.3 ----+  (198.18.5.1 behind it)                    +-- responder 198.19.0.0/24
-                                                                   +-- 198.18.7/24 unreachable,
-                                                                       198.18.8/24 prohibit,
-                                                                       198.18.99/24 no route
+The lab (lab.py) is built before the first case and torn down on every exit:
+the main network (network.py), the unprivileged host (privilege.py), the
+fault networks (faults.py) and the flood host (load.py). The case tables are
+cases.py, privilege_cases.py and stress_cases.py.
 
 Needs root. Without it the suite is skipped (status 77), or fails when CI
 is set to true. Exit status: 0 all passed, 1 a failure.
@@ -28,11 +24,19 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-import netlab  # noqa: E402
 import cases  # noqa: E402
-import privilege_cases  # noqa: E402  (adds the unprivileged cases)
-import stress_cases  # noqa: E402  (adds hostile peers, faults and load)
+import faults  # noqa: E402
+import load  # noqa: E402
+import network  # noqa: E402
+import privilege  # noqa: E402
+import privilege_cases  # noqa: E402
+import stress_cases  # noqa: E402
 import wine  # noqa: E402
+import wire_checks  # noqa: E402
+from expect import check_output  # noqa: E402
+from lab import Lab, LabError  # noqa: E402
+from runners import NativeRunner, is_native, skip_reason  # noqa: E402
+from table import CaseTable  # noqa: E402
 
 SKIP = 77
 
@@ -46,94 +50,151 @@ def give_up(reason):
     sys.exit(SKIP)
 
 
-def estimate(case):
+def all_cases():
+    table = CaseTable()
+    cases.add_cases(table)
+    privilege_cases.add_cases(table)
+    stress_cases.add_cases(table)
+    return table
+
+
+def request_count(case):
+    """-c of the case (5 when absent): longer runs start first."""
     args = case.args
-    count = 5
     if "-c" in args and args.index("-c") + 1 < len(args):
         try:
-            count = max(1, int(args[args.index("-c") + 1], 0))
+            return max(1, int(args[args.index("-c") + 1], 0))
         except ValueError:
             pass
-    return count
+    return 5
 
 
-def default_wire_checks(case, reqs, result):
-    """What every logged request must show, whatever the case."""
-    problems = []
-    ident = netlab.expected_identifier(result, reqs)
-    for i, r in enumerate(reqs):
-        where = "request %d: " % i
-        if r.icmp[0] != 8 or r.icmp[1] != 0:
-            problems.append(where + "type %d code %d, expected 8 0" % (r.icmp[0], r.icmp[1]))
-        if netlab.rfc1071(r.icmp) != 0xFFFF:
-            problems.append(where + "bad ICMP checksum")
-        if r.ident != ident:
-            problems.append(where + "identifier bytes %02x %02x, expected %02x %02x (low byte first)"
-                            % (r.icmp[4], r.icmp[5], ident & 0xFF, ident >> 8))
-        if any(r.icmp[24:]):
-            problems.append(where + "data after offset 24 is not zero")
-        if r.df != ("-f" in case.args):
-            problems.append(where + "DF bit %s" % ("set" if r.df else "clear"))
-        if "-i" not in case.args and r.ttl != 63:
-            problems.append(where + "TTL after the router %d, expected 63" % r.ttl)
-        if r.src != (case.runner.source if case.runner else netlab.H_ADDR):
-            problems.append(where + "source %s" % r.src)
-        if i and r.stamp <= reqs[i - 1].stamp:
-            problems.append(where + "send stamp %d not above the one before (%d)"
-                            % (r.stamp, reqs[i - 1].stamp))
-    return problems
+class Suite:
+    """The lab, the runners and the checks of one run of the suite."""
 
+    def __init__(self, lab, program, unprivileged, wire_logs, opts):
+        self.lab = lab
+        self.program = program
+        self.unprivileged = unprivileged
+        self.wire_logs = wire_logs
+        self.opts = opts
 
-def check_case(case, result, topo, opts):
-    problems = []
-    if result.killed:
-        problems.append("killed after %.0f s" % case.limit)
-    if result.status != case.status:
-        problems.append("exit status %s, expected %d" % (result.status, case.status))
-    if result.stderr and not opts.allow_stderr:
-        problems.append("wrote to standard error")
-    problems += netlab.check_output(case.expect, result.stdout)
-    for check in case.checks:
-        problems += check(result)
-    took = result.end - result.start
-    if case.elapsed:
-        lo, hi = case.elapsed
-        if not (lo <= took <= hi + opts.slack):
-            problems.append("took %.2f s, expected %.2f to %.2f s" % (took, lo, hi + opts.slack))
-    if case.wire:
-        reqs = netlab.wire_log(topo, case.wire)
-        problems += default_wire_checks(case, reqs, result)
+    def run(self, case):
+        if case.driver:
+            return case.driver.run(case, self.lab, self.program)
+        if case.unprivileged:
+            return self.unprivileged.run(case.unprivileged, case.args, case.limit)
+        return self.program.run(case.args, case.limit)
+
+    def problems(self, case, result):
+        problems = list(result.problems)
+        if result.killed:
+            problems.append("killed after %.0f s" % case.limit)
+        if result.status != case.status:
+            problems.append("exit status %s, expected %d" % (result.status, case.status))
+        if result.stderr and not self.opts.allow_stderr:
+            problems.append("wrote to standard error")
+        problems += check_output(result.expect or case.expect, result.stdout)
+        for check in case.checks:
+            problems += check(result)
+        took = result.end - result.start
+        if case.elapsed:
+            lo, hi = case.elapsed
+            if not lo <= took <= hi + self.opts.slack:
+                problems.append("took %.2f s, expected %.2f to %.2f s"
+                                % (took, lo, hi + self.opts.slack))
+        if case.wire:
+            problems += self.wire_problems(case, result)
+        return problems
+
+    def wire_problems(self, case, result):
+        requests = wire_checks.read_log(self.wire_logs, case.wire)
+        source = case.unprivileged.source if case.unprivileged else network.HOST
+        problems = wire_checks.every_request(
+            requests, self.program.identifier(result, requests), source,
+            dont_fragment="-f" in case.args, ttl=None if "-i" in case.args else 63)
         for check in case.wire_checks:
-            problems += check(reqs, result)
+            problems += check(requests, result)
         if case.gaps is not None:
-            gaps = [b.t - a.t for a, b in zip(reqs, reqs[1:])]
-            if len(gaps) != len(case.gaps):
-                problems.append("%d requests on the wire, expected %d" % (len(reqs), len(case.gaps) + 1))
-            for k, (gap, (lo, hi)) in enumerate(zip(gaps, case.gaps)):
-                if not lo <= gap <= hi:
-                    problems.append("requests %d and %d %.3f s apart, expected %.2f to %.2f s"
-                                    % (k, k + 1, gap, lo, hi))
-        if case.tail is not None and reqs and result.end - reqs[-1].t < case.tail:
+            problems += wire_checks.request_gaps(requests, case.gaps)
+        if case.tail is not None and requests and result.end - requests[-1].t < case.tail:
             problems.append("ended %.3f s after the last request, expected at least %.1f s"
-                            % (result.end - reqs[-1].t, case.tail))
-    return problems
+                            % (result.end - requests[-1].t, case.tail))
+        return problems
 
 
-def report(case, result, problems, topo):
-    runs = privilege_cases.command(topo, case.runner) if case.runner else netlab.nsx(topo, "host")
-    cmd = " ".join(shlex.quote(a) for a in runs + result.argv)
+def report(case, result, problems):
     out = ["FAIL: " + case.name,
-           "  command: " + cmd,
+           "  command: " + " ".join(shlex.quote(a) for a in result.command),
            "  exit status %s after %.2f s" % (result.status, result.end - result.start)]
     out += ["  problem: " + p for p in problems]
     out.append("  --- expected output")
-    out += ["  | " + line.text.replace("\t", "\\t") for line in case.expect]
+    out += ["  | " + line.text.replace("\t", "\\t") for line in result.expect or case.expect]
     out.append("  --- actual output")
     out += ["  | " + line.replace("\t", "\\t") for line in result.stdout.split("\n")]
     if result.stderr:
         out.append("  --- standard error")
         out += ["  | " + line for line in result.stderr.rstrip("\n").split("\n")]
     return "\n".join(out)
+
+
+def build_lab(lab, table, selected, prefix, opts):
+    """Everything the selected cases need; raises LabError."""
+    network.build_main(lab, table.own_sources)
+    wire_logs = network.start_responder(lab, table.responder_behaviours)
+    unprivileged = None
+    if any(c.unprivileged for c in selected):
+        unprivileged = privilege.UnprivilegedRunner(lab, prefix[0])
+    fault_list = [c.fault for c in selected if c.fault]
+    if fault_list:
+        faults.build_networks(lab, fault_list)
+    if any(isinstance(c.driver, load.LoadDriver) for c in selected):
+        load.add_flood_host(lab)
+    if fault_list or unprivileged:
+        lab.wait_until_up()
+    if opts.wine:
+        program = wine.WineRunner(lab, prefix, opts.identifier == "wire")
+    else:
+        program = NativeRunner(lab, prefix, opts.identifier == "wire")
+    roles = ["host"] + [c.program_role for c in selected
+                        if c.program_role != "host" and not c.unprivileged]
+    try:
+        program.start(list(dict.fromkeys(roles)))
+    except BaseException:
+        program.stop()
+        raise
+    return Suite(lab, program, unprivileged, wire_logs, opts)
+
+
+def run_cases(suite, selected, jobs):
+    """Runs the cases, the solo ones alone after the others; returns the
+    failure reports."""
+    failed = []
+
+    def one(case):
+        result = suite.run(case)
+        return case, result, suite.problems(case, result)
+
+    def note(case, result, problems):
+        took = result.end - result.start
+        if problems:
+            failed.append(report(case, result, problems))
+            print("FAIL %-70s %5.2f s" % (case.name, took), flush=True)
+        else:
+            print("ok   %-70s %5.2f s" % (case.name, took), flush=True)
+
+    pool = concurrent.futures.ThreadPoolExecutor(max_workers=jobs)
+    try:
+        order = sorted((c for c in selected if not c.solo), key=request_count, reverse=True)
+        futures = [pool.submit(one, c) for c in order]
+        for future in concurrent.futures.as_completed(futures):
+            note(*future.result())
+        for case in selected:
+            if case.solo:
+                note(*one(case))
+    finally:
+        pool.shutdown(wait=False, cancel_futures=True)
+    return failed
 
 
 def main():
@@ -148,13 +209,15 @@ def main():
     parser.add_argument("--allow-stderr", action="store_true",
                         help="do not fail a run that wrote to standard error")
     parser.add_argument("--wine", action="store_true",
-                        help="the program is vexmo.exe, run under Wine with a server inside H")
+                        help="the program is vexmo.exe, run under Wine with a server inside "
+                             "the host")
     parser.add_argument("--jobs", type=int, default=8, help="cases run at once")
     parser.add_argument("-k", dest="pattern", help="run only cases whose name contains this text")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
     opts = parser.parse_args()
 
-    selected = [c for c in cases.CASES if not opts.pattern or opts.pattern in c.name]
+    table = all_cases()
+    selected = [c for c in table.cases if not opts.pattern or opts.pattern in c.name]
     if opts.list:
         for c in selected:
             print(c.name)
@@ -164,15 +227,10 @@ def main():
         print("net suite: FAILED, program not found: %s" % opts.vexmo, flush=True)
         return 1
     prefix[0] = os.path.abspath(prefix[0]) if os.path.exists(prefix[0]) else prefix[0]
-    netlab.IDENTIFIER_MODE[0] = opts.identifier
-    native = privilege_cases.applies(prefix)
+    native = is_native(prefix)
     skipped, kept = [], []
     for c in selected:
-        why = None
-        if c.runner and not native:
-            why = "the unprivileged modes are the POSIX backend's; this program is not a native one"
-        elif c.driver:
-            why = stress_cases.skip_reason(c, prefix, opts.wine)
+        why = skip_reason(c, native, opts.wine)
         if why:
             skipped.append((c, why))
         else:
@@ -184,61 +242,23 @@ def main():
         give_up("ip or iptables is not installed")
 
     started = time.monotonic()
-    topo = netlab.new_topology()
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(1))
     signal.signal(signal.SIGHUP, lambda *a: sys.exit(1))
-    pool = None
+    lab = Lab()
+    suite = None
     try:
-        err = netlab.make_namespaces(topo)
-        if err:
-            give_up(err)
-        err = netlab.setup_topology(topo, cases.ROUTED)
-        if not err:
-            stress_cases.prepare(topo)
-            err = netlab.start_responder(topo, cases.RESPONDER)
-        if not err and any(c.runner for c in selected):
-            err = privilege_cases.setup(topo, prefix[0])
-        if not err and any(c.driver for c in selected):
-            err = stress_cases.setup(topo, selected)
-        if not err and opts.wine:
-            err = wine.start(topo, prefix, ["host"] + stress_cases.wine_roles(selected))
-        run_program = wine.run_program if opts.wine else netlab.run_program
-        stress_cases.RUN_PROGRAM[0] = run_program
-        if err:
+        try:
+            suite = build_lab(lab, table, selected, prefix, opts)
+        except LabError as err:
+            if err.environment:
+                give_up(err)
             print("net suite: FAILED, setting up the network: %s" % err, flush=True)
             return 1
         print("net suite: network %s ready in %.1f s, %d cases"
-              % (topo.rid, time.monotonic() - started, len(selected)), flush=True)
+              % (lab.tag, time.monotonic() - started, len(selected)), flush=True)
         for case, why in skipped:
             print("skip %s: %s" % (case.name, why), flush=True)
-
-        def one(case):
-            if case.driver:
-                result = case.driver(topo, prefix, case)
-            elif case.runner:
-                result = privilege_cases.run(topo, case.runner, case.args, case.limit)
-            else:
-                result = run_program(topo, prefix, case.args, case.limit)
-            return case, result, check_case(case, result, topo, opts)
-
-        failed = []
-
-        def note(case, result, problems):
-            took = result.end - result.start
-            if problems:
-                failed.append(report(case, result, problems, topo))
-                print("FAIL %-70s %5.2f s" % (case.name, took), flush=True)
-            else:
-                print("ok   %-70s %5.2f s" % (case.name, took), flush=True)
-
-        pool = concurrent.futures.ThreadPoolExecutor(max_workers=opts.jobs)
-        order = sorted((c for c in selected if not c.solo), key=estimate, reverse=True)
-        futures = [pool.submit(one, c) for c in order]
-        for fut in concurrent.futures.as_completed(futures):
-            note(*fut.result())
-        for case in selected:
-            if case.solo:
-                note(*one(case))
+        failed = run_cases(suite, selected, opts.jobs)
         for text in failed:
             print("\n" + text, flush=True)
         print("\nnet suite: %.1f s" % (time.monotonic() - started))
@@ -246,11 +266,9 @@ def main():
                                                    len(skipped)), flush=True)
         return 1 if failed else 0
     finally:
-        if pool:
-            pool.shutdown(wait=False, cancel_futures=True)
-        if opts.wine:
-            wine.stop(topo)
-        netlab.teardown(topo)
+        if suite:
+            suite.program.stop()
+        lab.close()
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@ What differs from a native run, and why:
 
 - Wine's server (wineserver) creates the sockets of every Windows program it
   serves, so a raw socket lives in the network namespace of the server, not
-  of the program. Each namespace that runs vexmo.exe (H, and the host of each
+  of the program. Each namespace that runs vexmo.exe (the host, and the host of each
   fault case) gets a Wine prefix of its own, and its wineserver is started
   inside that namespace before the first case. The prefixes are copies of a
   prepared one (WINEPREFIX, when it names one) whose large files are hard
@@ -42,29 +42,19 @@ import subprocess
 import threading
 import time
 
-import netlab
+from lab import LabError, Result, log
+from runners import IdentifierRule
 
 LAUNCHER = "vexmo_wine_launch.exe"
-# Files at least this large are hard-linked into H's prefix: Wine's DLLs,
-# which it never writes. Registry and configuration files are copied.
+# Files at least this large are hard-linked into a namespace's prefix: Wine's
+# DLLs, which it never writes. Registry and configuration files are copied.
 LINK_BYTES = 64 * 1024
-
-
-class State:
-    prefixes = {}  # role -> the Wine prefix of that namespace
-    exe = None  # vexmo.exe, absolute
-    launcher = None
-    runs = 0
-    lock = threading.Lock()
+QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def windows_path(path):
     """The path as Wine's drive Z: (the Linux root) names it."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def env_argv(role, *cmd):
-    return ["env", "WINEPREFIX=" + State.prefixes[role], "WINEDEBUG=-all"] + list(cmd)
 
 
 def copy_prefix(template, dest):
@@ -98,100 +88,110 @@ def prepared_template():
     return None
 
 
-def start(topo, program, roles=("host",)):
-    """Prepares the namespaces of roles (H first) for Windows programs.
-    program: the suite's --vexmo command, 'wine PATH.exe' or just 'PATH.exe'.
-    Returns an error text or None."""
-    exe = [p for p in program if p.lower().endswith(".exe")]
-    if len(exe) != 1 or not os.path.exists(exe[0]):
-        return "--wine needs the path of vexmo.exe in --vexmo, got %s" % " ".join(program)
-    State.exe = os.path.abspath(exe[0])
-    State.launcher = os.path.join(os.path.dirname(State.exe), LAUNCHER)
-    if not os.path.exists(State.launcher):
-        return "%s is missing: build it with the Windows build (cmake --build build-windows)" % State.launcher
-    if not shutil.which("wine") or not shutil.which("wineserver"):
-        return "wine is not installed"
-    template = prepared_template()
-    started = time.monotonic()
-    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for role in roles:
-        State.prefixes[role] = os.path.join(topo.workdir, "wine-prefix-" + role)
-        if template:
-            copy_prefix(template, State.prefixes[role])
-        else:
-            # The first is made from scratch, once its server has written
-            # everything down it is the template of the others.
-            os.makedirs(State.prefixes[role])
-            subprocess.run(netlab.nsx(topo, role, *env_argv(role, "wineboot", "--init")), **quiet)
-            subprocess.run(env_argv(role, "wineserver", "-w"), timeout=60, **quiet)
-            template = State.prefixes[role]
-    for role in roles:
-        # The server, inside the namespace, kept until stop(). Its helpers
-        # (services.exe and the like) start with the first program and
-        # inherit its standard handles: that first program gets none, or a
-        # case's output pipe would stay open until the server ends.
-        subprocess.run(netlab.nsx(topo, role, *env_argv(role, "wineserver", "-p")), **quiet)
-        subprocess.run(netlab.nsx(topo, role, *env_argv(role, "wine", State.exe)), timeout=120,
-                       **quiet)
-        result = run_program(topo, program, [], 60, role)
-        if result.status != 255 or "Syntax: vexmo" not in result.stdout or result.pid < 0:
-            return "vexmo.exe does not run under Wine in %s (status %s): %s%s" % (
-                role, result.status, result.stdout[:200], result.stderr[:400])
-    netlab.log("wine: %d prefixes ready in %.1f s" % (len(roles), time.monotonic() - started))
-    return None
+class WineRunner(IdentifierRule):
+    """vexmo.exe under Wine. program: the suite's --vexmo command, 'wine
+    PATH.exe' or just 'PATH.exe'. The result's pid is the Windows process
+    id of vexmo.exe (-1 if the launcher reported none)."""
 
+    def __init__(self, lab, program, identifier_from_wire=False):
+        super().__init__(identifier_from_wire)
+        self.lab = lab
+        self.program = list(program)
+        exe = [p for p in program if p.lower().endswith(".exe")]
+        if len(exe) != 1 or not os.path.exists(exe[0]):
+            raise LabError("--wine needs the path of vexmo.exe in --vexmo, got %s"
+                           % " ".join(program))
+        self.exe = os.path.abspath(exe[0])
+        self.launcher = os.path.join(os.path.dirname(self.exe), LAUNCHER)
+        if not os.path.exists(self.launcher):
+            raise LabError("%s is missing: build it with the Windows build "
+                           "(cmake --build build-windows)" % self.launcher)
+        if not shutil.which("wine") or not shutil.which("wineserver"):
+            raise LabError("wine is not installed")
+        self.prefixes = {}  # role -> the Wine prefix of that namespace
+        self.runs = 0
+        self.lock = threading.Lock()
 
-def run_program(topo, program, args, limit_s, role="host", started=None):
-    """As netlab.run_program, for vexmo.exe under Wine in the namespace of
-    role; started(proc) is called once it runs. The result's pid is the
-    Windows process id of vexmo.exe (-1 if the launcher reported none)."""
-    with State.lock:
-        State.runs += 1
-        pidfile = os.path.join(topo.workdir, "wine-pid-%d" % State.runs)
-    argv = netlab.nsx(topo, role, *env_argv(role, "wine", State.launcher, windows_path(pidfile),
-                                            windows_path(State.exe), *args))
-    # A kill ends vexmo.exe too: the launcher holds it in a job object.
-    # Under load Wine now and then fails to create the process at all
-    # (CreateProcess error 1359); nothing ran then, so it is tried again.
-    for _ in range(3):
-        proc, out, err, start, end, killed = netlab.run_bounded(topo, argv, limit_s, started)
-        if proc.returncode != 2 or b"vexmo_wine_launch: cannot start" not in err:
-            break
-    pid = -1
-    try:
-        with open(pidfile) as f:
-            lines = f.read().split()
-        os.unlink(pidfile)
-        pid = int(lines[0])
-        if len(lines) > 1:
-            # the program's own time, without the start of the launcher
-            start = end - int(lines[1]) / 1e6
-    except (OSError, ValueError, IndexError):
-        err += b"wine.py: the launcher reported no process id\n"
-    stdout = out.decode("latin-1")
-    bare = stdout.replace("\r\n", "").count("\n")
-    if bare:
-        err += b"wine.py: %d line feeds without a carriage return\n" % bare
-    return netlab.Result(list(program) + list(args), proc.returncode, stdout.replace("\r\n", "\n"),
-                         err.decode("latin-1"), pid, start, end, killed)
+    def env_argv(self, role, *cmd):
+        return ["env", "WINEPREFIX=" + self.prefixes[role], "WINEDEBUG=-all"] + list(cmd)
 
+    def start(self, roles):
+        """Prepares the namespaces of roles (the host first) for Windows programs."""
+        template = prepared_template()
+        started = time.monotonic()
+        for role in roles:
+            self.prefixes[role] = os.path.join(self.lab.workdir, "wine-prefix-" + role)
+            if template:
+                copy_prefix(template, self.prefixes[role])
+            else:
+                # The first is made from scratch, once its server has written
+                # everything down it is the template of the others.
+                os.makedirs(self.prefixes[role])
+                subprocess.run(self.lab.in_namespace(role, *self.env_argv(role, "wineboot",
+                                                                          "--init")), **QUIET)
+                subprocess.run(self.env_argv(role, "wineserver", "-w"), timeout=60, **QUIET)
+                template = self.prefixes[role]
+        for role in roles:
+            # The server, inside the namespace, kept until stop(). Its helpers
+            # (services.exe and the like) start with the first program and
+            # inherit its standard handles: that first program gets none, or a
+            # case's output pipe would stay open until the server ends.
+            subprocess.run(self.lab.in_namespace(role, *self.env_argv(role, "wineserver", "-p")),
+                           **QUIET)
+            subprocess.run(self.lab.in_namespace(role, *self.env_argv(role, "wine", self.exe)),
+                           timeout=120, **QUIET)
+            result = self.run([], 60, role)
+            if result.status != 255 or "Syntax: vexmo" not in result.stdout or result.pid < 0:
+                raise LabError("vexmo.exe does not run under Wine in %s (status %s): %s%s" % (
+                    role, result.status, result.stdout[:200], result.stderr[:400]))
+        log("wine: %d prefixes ready in %.1f s" % (len(roles), time.monotonic() - started))
 
-def stop(topo):
-    """Ends every namespace's wineserver and the Windows programs it still serves."""
-    for role, prefix in list(State.prefixes.items()):
-        if not os.path.isdir(prefix):
-            continue
-        server_dir = None
+    def run(self, args, limit_s, role="host", started=None):
+        with self.lock:
+            self.runs += 1
+            pidfile = os.path.join(self.lab.workdir, "wine-pid-%d" % self.runs)
+        cmd = self.lab.in_namespace(role, *self.env_argv(
+            role, "wine", self.launcher, windows_path(pidfile), windows_path(self.exe), *args))
+        # A kill ends vexmo.exe too: the launcher holds it in a job object.
+        # Under load Wine now and then fails to create the process at all
+        # (CreateProcess error 1359); nothing ran then, so it is tried again.
+        for _ in range(3):
+            run = self.lab.run_bounded(cmd, limit_s, started)
+            if run.returncode != 2 or b"vexmo_wine_launch: cannot start" not in run.stderr:
+                break
+        start, err = run.start, run.stderr
+        pid = -1
         try:
-            with open(os.path.join(prefix, "wineserver")) as f:
-                server_dir = os.path.join("/tmp", f.read().strip())
-        except OSError:
-            pass
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
-        subprocess.run(env_argv(role, "wineserver", "-k"), **quiet)
-        subprocess.run(env_argv(role, "wineserver", "-w"), timeout=30, **quiet)
-        if server_dir and os.path.basename(server_dir).startswith("wine-"):
-            shutil.rmtree(server_dir, ignore_errors=True)
-        shutil.rmtree(prefix, ignore_errors=True)
-    State.prefixes.clear()
+            with open(pidfile) as f:
+                lines = f.read().split()
+            os.unlink(pidfile)
+            pid = int(lines[0])
+            if len(lines) > 1:
+                # the program's own time, without the start of the launcher
+                start = run.end - int(lines[1]) / 1e6
+        except (OSError, ValueError, IndexError):
+            err += b"wine.py: the launcher reported no process id\n"
+        stdout = run.stdout.decode("latin-1")
+        bare = stdout.replace("\r\n", "").count("\n")
+        if bare:
+            err += b"wine.py: %d line feeds without a carriage return\n" % bare
+        return Result(cmd, run.returncode, stdout.replace("\r\n", "\n"), err.decode("latin-1"),
+                      pid, start, run.end, run.killed)
+
+    def stop(self):
+        """Ends every namespace's wineserver and the Windows programs it still serves."""
+        for role, prefix in list(self.prefixes.items()):
+            if not os.path.isdir(prefix):
+                continue
+            server_dir = None
+            try:
+                with open(os.path.join(prefix, "wineserver")) as f:
+                    server_dir = os.path.join("/tmp", f.read().strip())
+            except OSError:
+                pass
+            subprocess.run(self.env_argv(role, "wineserver", "-k"), **QUIET)
+            subprocess.run(self.env_argv(role, "wineserver", "-w"), timeout=30, **QUIET)
+            if server_dir and os.path.basename(server_dir).startswith("wine-"):
+                shutil.rmtree(server_dir, ignore_errors=True)
+            shutil.rmtree(prefix, ignore_errors=True)
+        self.prefixes.clear()

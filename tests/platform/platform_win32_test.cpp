@@ -68,7 +68,9 @@ Seen receive_tagged(SocketHandle socket, std::uint8_t type, std::uint64_t tag) {
   std::vector<std::uint8_t> buffer(65536 + 24);
   for (int i = 0; i < kMaxDatagrams; ++i) {
     SocketAddress from;
-    const Outcome received = socket_receive_from(socket, buffer.data(), buffer.size(), &from);
+    KernelStamps stamps;
+    const Outcome received =
+        socket_receive_from(socket, buffer.data(), buffer.size(), &from, &stamps);
     if (received <= 0) {
       return seen;
     }
@@ -142,8 +144,9 @@ TEST_F(Win32Socket, ReceiveEndsAfterTheTimeoutWith10060AndTheSocketLivesOn) {
   int calls = 0;
   do {  // datagrams of other programs may arrive first
     SocketAddress from;
+    KernelStamps stamps;
     const std::uint64_t start = counter_now();
-    received = socket_receive_from(socket, buffer.data(), buffer.size(), &from);
+    received = socket_receive_from(socket, buffer.data(), buffer.size(), &from, &stamps);
     took_ms = elapsed_ms(start);
   } while (received > 0 && ++calls < kMaxDatagrams);
   ASSERT_EQ(received, -10060);

@@ -76,6 +76,17 @@ void socket_close(SocketHandle) {
   state().closed += 1;
 }
 
+std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t not_before_ns) {
+  std::uint64_t latest = 0;
+  for (const std::uint64_t stamp : state().transmit_stamps) {
+    if (stamp >= not_before_ns && stamp > latest) {
+      latest = stamp;
+    }
+  }
+  state().transmit_stamps.clear();
+  return latest;
+}
+
 bool drop_elevated_privileges() {
   return !state().privilege_drop_fails;
 }
@@ -116,8 +127,9 @@ Outcome socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t lengt
 }
 
 Outcome socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from) {
+                            SocketAddress* from, KernelStamps* stamps) {
   fake::State& s = state();
+  stamps->receive_ns = 0;
   s.receives += 1;
   if (s.inbound.empty()) {
     // Nothing comes: the receive timeout passes (an unlimited one would
@@ -134,6 +146,10 @@ Outcome socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t leng
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
   *from = ipv4_socket_address(next.from);
+  stamps->receive_ns = next.kernel_receive_ns;
+  if (next.kernel_transmit_ns != 0) {
+    stamps->transmit_ns = next.kernel_transmit_ns;
+  }
   return static_cast<Outcome>(n);
 }
 
@@ -199,8 +215,8 @@ std::uint64_t counter_frequency() {
   return 1000000;
 }
 
-std::int64_t wall_clock_ms() {
-  return state().wall_clock_at_zero_ms + static_cast<std::int64_t>(state().now_us / 1000);
+std::uint64_t wall_clock_ns() {
+  return state().wall_offset_ns + state().now_us * 1000;
 }
 
 std::uint32_t tick_count_ms() {

@@ -20,10 +20,12 @@ namespace fake {
 
 struct Datagram {
   std::vector<std::uint8_t> bytes;
-  std::uint32_t from = 0;       // network order
-  std::uint64_t arrive_us = 0;  // simulated time it is received at (never earlier than now)
-  bool waiting = false;         // already queued when the next request is about to be sent
-  int error = 0;                // non-zero: this receive fails with that error instead
+  std::uint32_t from = 0;               // network order
+  std::uint64_t arrive_us = 0;          // simulated time it is received at (never earlier than now)
+  bool waiting = false;                 // already queued when the next request is about to be sent
+  int error = 0;                        // non-zero: this receive fails with that error instead
+  std::uint64_t kernel_receive_ns = 0;  // the kernel's arrival stamp (0: none)
+  std::uint64_t kernel_transmit_ns = 0;  // a transmit stamp met before it (0: none)
 };
 
 struct Sent {
@@ -44,8 +46,6 @@ struct State {
   std::vector<std::string> looked_up;          // every name resolve_name was asked for
   std::uint64_t now_us = 1000000;              // the counter runs at 1 MHz on this clock
   std::uint32_t tick_offset_ms = 0;            // added to the tick count (to test its wrap)
-  // The wall clock follows the same clock: 2024-03-01T12:00:00.000Z at the start.
-  std::int64_t wall_clock_at_zero_ms = 1709294399000;
   std::uint32_t process_id = 0x00051234;
   std::uint32_t receive_timeout_ms = 3000;  // what the socket reads back
   // Each read of the receive timeout: how many datagrams had been sent by then.
@@ -56,6 +56,10 @@ struct State {
   std::uint16_t kernel_identifier = 0;  // non-zero: the socket's requests must carry this instead
   bool privilege_drop_fails = false;
   int closed = 0;  // sockets closed
+  // Real-time clock: wall_offset_ns + the simulated time; queued transmit
+  // stamps, taken by socket_take_transmit_stamp.
+  std::uint64_t wall_offset_ns = 1700000000000000000ull;
+  std::vector<std::uint64_t> transmit_stamps;
   int discarded = 0;
   int receives = 0;
   // Called after every send, to script answers to what was sent.

@@ -13,6 +13,7 @@
 
 #include "platform/posix/error_queue.h"
 #include "platform/posix/framing.h"
+#include "platform/posix/kernel_stamps.h"
 #include "platform/posix/timeouts.h"
 
 namespace vexmo {
@@ -48,7 +49,7 @@ int set_flag(int fd, int level, int name) {
 union ControlBuffer {
   cmsghdr align;
   char bytes[CMSG_SPACE(sizeof(int)) + CMSG_SPACE(sizeof(int)) +
-             CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in))];
+             CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in)) + kStampControlBytes];
 };
 
 struct Control {
@@ -87,7 +88,8 @@ Control read_control(msghdr* message) {
 
 // One datagram from the receive queue, framed; -1 with errno (EAGAIN when
 // none is waiting, or a pending socket error the kernel reports once).
-ssize_t receive_datagram(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from) {
+ssize_t receive_datagram(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from,
+                         std::uint64_t* receive_ns) {
   iovec data = {buffer + kIpv4HeaderBytes, length - kIpv4HeaderBytes};
   ControlBuffer control_buffer;
   msghdr message;
@@ -103,6 +105,7 @@ ssize_t receive_datagram(int fd, std::uint8_t* buffer, std::size_t length, socka
     return -1;
   }
   const Control control = read_control(&message);
+  *receive_ns = read_stamp_control(&message).stamp_ns;
   if (control.time_to_live < 0) {
     // No header to rebuild: the message goes up bare, as one without a
     // recognisable header does (its line then shows no Ttl).
@@ -117,8 +120,10 @@ ssize_t receive_datagram(int fd, std::uint8_t* buffer, std::size_t length, socka
 }
 
 // One report from the error queue: the framed ICMP error, 0 for a report
-// that is none (consumed and skipped), -1 with errno (EAGAIN: queue empty).
-ssize_t receive_error(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from) {
+// that is none (consumed: a transmit stamp is kept in *transmit_ns, anything
+// else skipped), -1 with errno (EAGAIN: queue empty).
+ssize_t receive_error(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from,
+                      std::uint64_t* transmit_ns) {
   sockaddr_in destination;
   std::memset(&destination, 0, sizeof destination);
   iovec data = {buffer + kQuotedRequestOffset, length - kQuotedRequestOffset};
@@ -134,6 +139,11 @@ ssize_t receive_error(int fd, std::uint8_t* buffer, std::size_t length, sockaddr
   const ssize_t received = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
   if (received < 0) {
     return -1;
+  }
+  const StampControl stamp = read_stamp_control(&message);
+  if (stamp.transmit_report) {
+    *transmit_ns = stamp.stamp_ns;
+    return 0;
   }
   const Control control = read_control(&message);
   QueuedIcmpError error;
@@ -231,8 +241,8 @@ ssize_t datagram_socket_send(int fd, const std::uint8_t* data, std::size_t lengt
   return sent;
 }
 
-ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length,
-                                sockaddr_in* from, bool wait) {
+ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from,
+                                bool wait, std::uint64_t* transmit_ns, std::uint64_t* receive_ns) {
   if (length < kQuotedRequestOffset + kIcmpHeaderBytes) {
     errno = EINVAL;
     return -1;
@@ -262,7 +272,7 @@ ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length
       return -1;
     }
     if ((ready.revents & POLLERR) != 0) {
-      const ssize_t received = receive_error(fd, buffer, length, from);
+      const ssize_t received = receive_error(fd, buffer, length, from, transmit_ns);
       if (received > 0) {
         return received;
       }
@@ -279,7 +289,7 @@ ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length
       continue;
     }
     if ((ready.revents & POLLIN) != 0) {
-      const ssize_t received = receive_datagram(fd, buffer, length, from);
+      const ssize_t received = receive_datagram(fd, buffer, length, from, receive_ns);
       if (received >= 0) {
         return received;
       }

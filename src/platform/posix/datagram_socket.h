@@ -33,8 +33,10 @@ ssize_t datagram_socket_send(int fd, const std::uint8_t* data, std::size_t lengt
 // Receives one datagram, from the error queue or the receive queue. With
 // wait, blocks for at most the socket's receive timeout (EAGAIN when it
 // passes); without, fails with EAGAIN at once when nothing is waiting.
+// *receive_ns is the datagram's kernel arrival stamp (0: none); a transmit
+// stamp met in the error queue on the way is left in *transmit_ns.
 ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from,
-                                bool wait);
+                                bool wait, std::uint64_t* transmit_ns, std::uint64_t* receive_ns);
 
 }  // namespace vexmo
 

@@ -15,7 +15,8 @@ ssize_t datagram_socket_send(int, const std::uint8_t*, std::size_t, const sockad
   return -1;
 }
 
-ssize_t datagram_socket_receive(int, std::uint8_t*, std::size_t, sockaddr_in*, bool) {
+ssize_t datagram_socket_receive(int, std::uint8_t*, std::size_t, sockaddr_in*, bool, std::uint64_t*,
+                                std::uint64_t*) {
   errno = EBADF;
   return -1;
 }

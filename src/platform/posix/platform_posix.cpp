@@ -15,6 +15,7 @@
 #include "platform/native_sockets.h"
 #include "platform/posix/datagram_socket.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/kernel_stamps.h"
 #include "platform/posix/privileges.h"
 #include "platform/posix/raw_socket.h"
 #include "platform/posix/socket_filter.h"
@@ -73,6 +74,7 @@ SocketHandle socket_open_icmp(std::uint16_t* identifier) {
   }
   if (fd >= 0) {
     set_dont_fragment(fd, false);
+    enable_kernel_stamps(fd);
     handle.native = static_cast<std::uintptr_t>(fd);
     handle.kind = kind;
   }
@@ -144,13 +146,16 @@ Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_
 }
 
 Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from) {
+                            SocketAddress* from, KernelStamps* stamps) {
   sockaddr_in native;
   std::memset(&native, 0, sizeof native);
   const int fd = descriptor(socket);
-  const ssize_t received = socket.kind == SocketKind::datagram
-                               ? datagram_socket_receive(fd, buffer, length, &native, true)
-                               : raw_socket_receive(fd, buffer, length, &native);
+  stamps->receive_ns = 0;
+  const ssize_t received =
+      socket.kind == SocketKind::datagram
+          ? datagram_socket_receive(fd, buffer, length, &native, true, &stamps->transmit_ns,
+                                    &stamps->receive_ns)
+          : raw_socket_receive(fd, buffer, length, &native, &stamps->receive_ns);
   if (received < 0) {
     return errno_outcome();
   }
@@ -165,11 +170,18 @@ Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_
     // The error queue too: an ICMP error that came late is as stale as a
     // late reply.
     sockaddr_in ignored;
-    received = datagram_socket_receive(fd, buffer, length, &ignored, false);
+    std::uint64_t ignored_transmit = 0;
+    std::uint64_t ignored_receive = 0;
+    received = datagram_socket_receive(fd, buffer, length, &ignored, false, &ignored_transmit,
+                                       &ignored_receive);
   } else {
     received = raw_socket_take_queued(fd, buffer, length);
   }
   return received < 0 ? 0 : static_cast<Outcome>(received);
+}
+
+std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns) {
+  return take_transmit_stamp(descriptor(socket), not_before_ns);
 }
 
 bool drop_elevated_privileges() {
@@ -186,14 +198,15 @@ std::uint64_t counter_now() {
          static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-std::int64_t wall_clock_ms() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 std::uint64_t counter_frequency() {
   return 1000000000u;
+}
+
+std::uint64_t wall_clock_ns() {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+         static_cast<std::uint64_t>(now.tv_nsec);
 }
 
 std::uint32_t tick_count_ms() {

@@ -15,7 +15,9 @@ int raw_socket_open();
 ssize_t raw_socket_send(int fd, const std::uint8_t* data, std::size_t length,
                         const sockaddr_in& to);
 // Blocks for at most the socket's receive timeout (EAGAIN when it passes).
-ssize_t raw_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from);
+// *receive_ns is the kernel's arrival stamp, or 0.
+ssize_t raw_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, sockaddr_in* from,
+                           std::uint64_t* receive_ns);
 // Fails with EAGAIN at once when nothing is queued.
 ssize_t raw_socket_take_queued(int fd, std::uint8_t* buffer, std::size_t length);
 

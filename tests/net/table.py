@@ -1,0 +1,79 @@
+"""What a case of the namespace suite is, and the table that collects them.
+
+Each case names its arguments, the whole expected output, and optionally
+the time it may take and what the responder must have seen on the wire.
+Cases that talk to the crafted responder get an address of their own
+(responder()), and cases that draw route errors from the router get a
+source address of their own (routed()), so that every case can run in
+parallel with every other.
+"""
+import enum
+from dataclasses import dataclass, field
+
+from network import RESPONDER_NET, SOURCE_NET
+
+
+class Need(enum.Enum):
+    """What a case needs of the program beyond running it in the lab."""
+    POSIX_BACKEND = ("the unprivileged modes are the POSIX backend's; "
+                     "this program is not a native one")
+    OTHER_NAMESPACE = "runs a native program only, not one started by a loader"
+    LINUX_SOCKET = ("watches the program's socket through its Linux process id, which Wine does "
+                    "not give, and expects the kernel filter of the POSIX backend, which Windows "
+                    "has not")
+
+
+@dataclass
+class Case:
+    name: str
+    args: list
+    expect: list
+    status: int = 0
+    elapsed: tuple = None  # (lo, hi) seconds of the whole run; hi gets the slack
+    wire: str = None  # responder address whose log is checked
+    wire_checks: list = field(default_factory=list)
+    gaps: list = None  # [(lo, hi)] between consecutive requests on the wire
+    tail: float = None  # at least this long from the last request to the end
+    limit: float = 20.0  # the run is killed after this many seconds
+    solo: bool = False  # runs alone: other cases' ICMP traffic would end its waits
+    unprivileged: object = None  # how nobody runs it (privilege.Way); None: root on the host
+    checks: list = field(default_factory=list)  # checks of the result alone
+    driver: object = None  # runs the case itself: driver.run(case, lab, program) -> Result
+    fault: object = None  # the fault network it needs (faults.Fault)
+    program_role: str = "host"  # the namespace the program runs in
+    needs: tuple = ()  # of Need
+
+
+def echo(at=0, **kw):
+    """A responder action: an echo reply, at milliseconds after the request."""
+    return dict(at=at, do="reply", **kw)
+
+
+def error(icmp_type, code, at=0, **kw):
+    """A responder action: an ICMP error quoting the request."""
+    return dict(at=at, do="error", type=icmp_type, code=code, **kw)
+
+
+class CaseTable:
+    def __init__(self):
+        self.cases = []
+        self.responder_behaviours = {}  # address -> behaviour, handed to responder.py
+        self.own_sources = []  # (destination, own source address) routed by the host
+
+    def add(self, *args, **kw):
+        case = Case(*args, **kw)
+        self.cases.append(case)
+        return case
+
+    def responder(self, *actions, **behaviour):
+        """An address of the responder's own that answers each request with
+        actions."""
+        address = "%s.%d" % (RESPONDER_NET, 10 + len(self.responder_behaviours))
+        self.responder_behaviours[address] = dict(actions=list(actions), **behaviour)
+        return address
+
+    def routed(self, destination):
+        """destination, reached from a source address of its own."""
+        self.own_sources.append((destination,
+                                 "%s.%d" % (SOURCE_NET, 20 + len(self.own_sources))))
+        return destination

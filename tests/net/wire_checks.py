@@ -1,0 +1,119 @@
+"""What the responder saw on the wire, and the checks of it.
+
+Each check takes the logged requests of one run and the run's result and
+returns the problems it found.
+"""
+import json
+import os
+from dataclasses import dataclass
+
+import icmp_wire
+
+
+@dataclass(frozen=True)
+class LoggedRequest:
+    t: float
+    source: str
+    ip_length: int
+    tos: int
+    ttl: int
+    dont_fragment: bool
+    icmp: bytes
+
+    @property
+    def identifier(self):
+        return icmp_wire.echo_identifier(self.icmp)
+
+    @property
+    def seq(self):
+        return icmp_wire.echo_sequence(self.icmp)
+
+    @property
+    def stamp(self):
+        return icmp_wire.send_stamp(self.icmp)
+
+
+def read_log(logdir, address):
+    path = os.path.join(logdir, address + ".jsonl")
+    if not os.path.exists(path):
+        return []
+    with open(path) as f:
+        entries = [json.loads(line) for line in f]
+    return [LoggedRequest(e["t"], e["src"], e["ip_len"], e["tos"], e["ttl"], e["df"],
+                          bytes.fromhex(e["icmp"])) for e in entries]
+
+
+def every_request(requests, identifier, source, dont_fragment, ttl):
+    """What every logged request must show, whatever the case. ttl: as it
+    arrives behind the router, or None when the case sets its own."""
+    problems = []
+    for i, r in enumerate(requests):
+        where = "request %d: " % i
+        if r.icmp[0] != icmp_wire.ECHO_REQUEST or r.icmp[1] != 0:
+            problems.append(where + "type %d code %d, expected 8 0" % (r.icmp[0], r.icmp[1]))
+        if not icmp_wire.checksum_holds(r.icmp):
+            problems.append(where + "bad ICMP checksum")
+        if r.identifier != identifier:
+            problems.append(where + "identifier bytes %02x %02x, expected %02x %02x "
+                            "(low byte first)"
+                            % (r.icmp[4], r.icmp[5], identifier & 0xFF, identifier >> 8))
+        if any(r.icmp[24:]):
+            problems.append(where + "data after offset 24 is not zero")
+        if r.dont_fragment != dont_fragment:
+            problems.append(where + "DF bit %s" % ("set" if r.dont_fragment else "clear"))
+        if ttl is not None and r.ttl != ttl:
+            problems.append(where + "TTL after the router %d, expected %d" % (r.ttl, ttl))
+        if r.source != source:
+            problems.append(where + "source %s" % r.source)
+        if i and r.stamp <= requests[i - 1].stamp:
+            problems.append(where + "send stamp %d not above the one before (%d)"
+                            % (r.stamp, requests[i - 1].stamp))
+    return problems
+
+
+def request_gaps(requests, bounds):
+    """bounds: [(lo, hi)] seconds between consecutive requests."""
+    problems = []
+    gaps = [b.t - a.t for a, b in zip(requests, requests[1:])]
+    if len(gaps) != len(bounds):
+        problems.append("%d requests on the wire, expected %d" % (len(requests), len(bounds) + 1))
+    for k, (gap, (lo, hi)) in enumerate(zip(gaps, bounds)):
+        if not lo <= gap <= hi:
+            problems.append("requests %d and %d %.3f s apart, expected %.2f to %.2f s"
+                            % (k, k + 1, gap, lo, hi))
+    return problems
+
+
+def seqs(*want):
+    def check(requests, result):
+        got = [r.seq for r in requests]
+        return [] if got == list(want) else ["sequence numbers %s, expected %s" % (got, list(want))]
+    return check
+
+
+def icmp_length(n):
+    def check(requests, result):
+        bad = [len(r.icmp) for r in requests if len(r.icmp) != n or r.ip_length != n + 20]
+        return ["ICMP length %s, expected %d (IP %d)" % (bad, n, n + 20)] if bad else []
+    return check
+
+
+def tos(byte):
+    def check(requests, result):
+        bad = [hex(r.tos) for r in requests if r.tos != byte]
+        return ["TOS %s, expected %s" % (bad, hex(byte))] if bad else []
+    return check
+
+
+def ttl_seen(n):
+    def check(requests, result):
+        bad = [r.ttl for r in requests if r.ttl != n]
+        return ["TTL after the router %s, expected %d" % (bad, n)] if bad else []
+    return check
+
+
+def count(n):
+    def check(requests, result):
+        return [] if len(requests) == n else ["%d requests on the wire, expected %d"
+                                              % (len(requests), n)]
+    return check
