@@ -400,6 +400,15 @@ TEST(VexmoMain, ExitStatus) {
             "Can not give up elevated privileges.\n");
   EXPECT_TRUE(fake::state().sent.empty());
   EXPECT_TRUE(fake::state().looked_up.empty());
+
+  // With --json the message goes to standard error: standard output holds
+  // JSON alone, and here nothing at all.
+  fake::reset();
+  fake::state().privilege_drop_fails = true;
+  const char* named_json[] = {"vexmo", "--json", "peer.test"};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(captured_stdout([&] { EXPECT_EQ(vexmo_main(3, named_json), 1); }), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can not give up elevated privileges.\n");
 }
 
 TEST(VexmoMain, HelpAndVersionEndWithZeroAndSendNothing) {
