@@ -4,11 +4,16 @@
 //
 // Sends COUNT echo requests (56 data bytes) to the dotted address TARGET, one
 // every INTERVAL_MS, and prints one line per request: the round trip in
-// microseconds from a clock reading taken just before the checksum and the
-// send to the kernel's receive timestamp of the reply (SO_TIMESTAMPNS), or
-// "-" when no reply came within a second. A tool that stamps the send in user
-// space cannot report less than this. Linux only; needs a raw socket (root).
+// microseconds from the kernel's software stamp of the request as it left to
+// its stamp of the reply as it arrived (SO_TIMESTAMPING), or "-" when no
+// reply (or no stamp) came within a second. No tool that times the exchange
+// from outside the kernel can report less than this. Linux only; needs a raw
+// socket (root).
 #include <arpa/inet.h>
+#include <linux/net_tstamp.h>
+#include <time.h>  // before errqueue.h, which uses timespec
+
+#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -47,16 +52,37 @@ std::uint16_t checksum(const std::uint8_t* bytes, std::size_t length) {
   return static_cast<std::uint16_t>(~sum);
 }
 
-// The kernel's receive stamp (CLOCK_REALTIME) carried by a received message, or -1.
+// The kernel's software stamp (CLOCK_REALTIME) carried by a received message, or -1.
 std::int64_t kernel_stamp_ns(msghdr* header) {
   for (cmsghdr* c = CMSG_FIRSTHDR(header); c != nullptr; c = CMSG_NXTHDR(header, c)) {
-    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-      timespec stamp;
-      std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-      return ns_of(stamp);
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPING) {
+      scm_timestamping stamps;
+      std::memcpy(&stamps, CMSG_DATA(c), sizeof stamps);
+      return ns_of(stamps.ts[0]);
     }
   }
   return -1;
+}
+
+// The transmit stamp of the request just sent, from the error queue (the
+// only thing on it: the socket asks for no ICMP errors), or -1.
+std::int64_t transmit_stamp_ns(int fd) {
+  std::int64_t latest = -1;
+  for (int i = 0; i < kMaxDatagramsPerWait; ++i) {
+    alignas(cmsghdr) char control[256];
+    std::uint8_t data[64];
+    iovec part = {data, sizeof data};
+    msghdr header = {};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    if (recvmsg(fd, &header, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+      break;
+    }
+    latest = kernel_stamp_ns(&header);
+  }
+  return latest;
 }
 
 // One request; the round trip in nanoseconds, or -1 when it got no reply.
@@ -68,7 +94,7 @@ std::int64_t round_trip_ns(int fd, const sockaddr_in& target, std::uint16_t iden
   message[5] = static_cast<std::uint8_t>(identifier);
   message[6] = static_cast<std::uint8_t>(sequence >> 8);
   message[7] = static_cast<std::uint8_t>(sequence);
-  const std::int64_t sent_ns = now_ns(CLOCK_REALTIME);  // the clock the kernel stamps with
+  transmit_stamp_ns(fd);  // drops the stamps of requests that got no reply
   const std::uint16_t sum = checksum(message, sizeof message);
   message[2] = static_cast<std::uint8_t>(sum >> 8);
   message[3] = static_cast<std::uint8_t>(sum);
@@ -102,8 +128,9 @@ std::int64_t round_trip_ns(int fd, const sockaddr_in& target, std::uint16_t iden
     const bool ours = icmp[0] == 0 && (icmp[4] << 8 | icmp[5]) == identifier &&
                       (icmp[6] << 8 | icmp[7]) == sequence;
     if (ours) {
-      const std::int64_t stamp = kernel_stamp_ns(&header);
-      return stamp < 0 ? -1 : stamp - sent_ns;
+      const std::int64_t received_ns = kernel_stamp_ns(&header);
+      const std::int64_t sent_ns = transmit_stamp_ns(fd);
+      return received_ns < 0 || sent_ns < 0 || received_ns < sent_ns ? -1 : received_ns - sent_ns;
     }
   }
   return -1;
@@ -125,8 +152,9 @@ int main(int argc, char** argv) {
   const int count = std::atoi(argv[2]);
   const std::int64_t interval_ns = static_cast<std::int64_t>(std::atoi(argv[3])) * 1000000;
   const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  const int on = 1;
-  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0) {
+  const int flags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_RX_SOFTWARE |
+                    SOF_TIMESTAMPING_SOFTWARE | SOF_TIMESTAMPING_OPT_TSONLY;
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) != 0) {
     std::perror("floor_probe");
     return 1;
   }

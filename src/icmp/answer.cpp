@@ -18,9 +18,16 @@ ReplyView view_datagram(std::uint8_t* datagram) {
   return view;
 }
 
+std::size_t identifier_offset(const std::uint8_t* message) {
+  if (!is_error_type(message[0])) {
+    return kIdentifierOffset;
+  }
+  const std::size_t quoted_header_bytes = (message[kQuotedHeaderOffset] & 0x0Fu) * 4u;
+  return kQuotedHeaderOffset + quoted_header_bytes + kIdentifierOffset;
+}
+
 std::uint16_t carried_identifier(const std::uint8_t* message) {
-  return read_le16(message +
-                   (is_error_type(message[0]) ? kQuotedIdentifierOffset : kIdentifierOffset));
+  return read_le16(message + identifier_offset(message));
 }
 
 namespace {

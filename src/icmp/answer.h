@@ -15,9 +15,12 @@ namespace vexmo {
 // start with an IPv4 header is taken as a bare ICMP message.
 ReplyView view_datagram(std::uint8_t* datagram);
 
-// The identifier a message carries: for error messages that of the request
-// they quote (behind a quoted header without options, as our requests are
-// sent), otherwise the message's own.
+// Where the identifier of a message lies: for error messages in the request
+// they quote, behind the quoted header (as long as its first byte says),
+// otherwise at the message's own. Reads the message's first bytes.
+std::size_t identifier_offset(const std::uint8_t* message);
+
+// The identifier a message carries, read there.
 std::uint16_t carried_identifier(const std::uint8_t* message);
 
 // True when the message of length bytes answers the request that carried

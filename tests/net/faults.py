@@ -132,7 +132,8 @@ class FaultDriver:
     def __init__(self, fault):
         self.fault = fault
 
-    def run(self, case, lab, program):
+    def run(self, case, suite):
+        lab, program = suite.lab, suite.program
         make, lift = actions(lab, self.fault)
         problems = []
 

@@ -56,18 +56,23 @@ def echo_rest(identifier, sequence):
     return struct.pack("<HH", identifier, sequence)
 
 
-def ipv4_packet(source, destination, payload, ttl=64, option_bytes=0):
-    """An IPv4 datagram carrying ICMP; option_bytes of NOP options ended by
-    an end-of-list byte (a multiple of 4)."""
+def ipv4_header(source, destination, payload_length, ttl=64, option_bytes=0,
+                protocol=socket.IPPROTO_ICMP):
+    """An IPv4 header; option_bytes of NOP options ended by an end-of-list
+    byte (a multiple of 4)."""
     options = b"\x01" * (option_bytes - 1) + b"\x00" if option_bytes else b""
     words = (IPV4_HEADER_BYTES + len(options)) // 4
     header = bytearray(
-        struct.pack("!BBHHHBBH4s4s", 0x40 | words, 0, words * 4 + len(payload), 0x1234, 0, ttl,
-                    socket.IPPROTO_ICMP, 0, socket.inet_aton(source),
-                    socket.inet_aton(destination))
+        struct.pack("!BBHHHBBH4s4s", 0x40 | words, 0, words * 4 + payload_length, 0x1234, 0, ttl,
+                    protocol, 0, socket.inet_aton(source), socket.inet_aton(destination))
         + options)
     header[10:12] = struct.pack("!H", internet_checksum(bytes(header)))
-    return bytes(header) + bytes(payload)
+    return bytes(header)
+
+
+def ipv4_packet(source, destination, payload, ttl=64, option_bytes=0):
+    """An IPv4 datagram carrying ICMP."""
+    return ipv4_header(source, destination, len(payload), ttl, option_bytes) + bytes(payload)
 
 
 @dataclass(frozen=True)

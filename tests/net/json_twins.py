@@ -63,6 +63,9 @@ class Twins:
     def add(self, name, args, expect, *rest, **kw):
         if (rest[0] if rest else kw.get("status", 0)) != 0 or set(args) & NO_RUN:
             return None
+        if getattr(kw.get("unprivileged"), "pid", None):
+            # The pid the text case chooses, so its identifier: not at the same time.
+            kw["solo"] = True
         return self.table.add(name + " [--json]", ["--json"] + list(args), expect, *rest,
                               json=True, **kw)
 

@@ -92,7 +92,8 @@ class LoadDriver:
     def __init__(self, base, target):
         self.base, self.target = base, target
 
-    def run(self, case, lab, program):
+    def run(self, case, suite):
+        lab, program = suite.lab, suite.program
         problems = []
         args = case.args
         base = program.run(args[:-1] + [self.base], case.limit)

@@ -14,11 +14,12 @@ Linux lets it ping:
 import os
 import pwd
 import shutil
+import sys
 import threading
 import time
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
-from lab import LabError, Result
+from lab import HERE, LabError, Result
 from network import ROUTER_LAN, HOST, add_lan_host
 
 UNPRIVILEGED_HOST = "198.18.0.4"
@@ -33,12 +34,18 @@ class Way:
     copy: str  # "plain", "cap" or "suid": which copy of the program
     source: str  # source address of its requests on the wire
     probe: bool = False  # read /proc/PID/status while it runs
+    pid: int = None  # the process id it gets, in a pid namespace of its own
 
 
 PING_SOCKET = Way("ping socket", "unprivileged", "plain", UNPRIVILEGED_HOST)
 CAPABILITY = Way("cap_net_raw+ep", "host", "cap", HOST, probe=True)
 SET_UID_ROOT = Way("set-uid root", "host", "suid", HOST, probe=True)
 NO_SOCKET = Way("no socket", "host", "plain", HOST)
+
+
+def ping_socket_with_pid(pid):
+    """The ping socket way, the program getting pid."""
+    return replace(PING_SOCKET, name="ping socket, pid %d" % pid, pid=pid)
 
 
 def nobody_ids():
@@ -72,7 +79,8 @@ class UnprivilegedRunner:
 
     def __init__(self, lab, program):
         self.lab = lab
-        for tool, package in (("setcap", "libcap2-bin"), ("setpriv", "util-linux")):
+        for tool, package in (("setcap", "libcap2-bin"), ("setpriv", "util-linux"),
+                              ("unshare", "util-linux")):
             if not shutil.which(tool):
                 raise LabError("%s is not installed (Debian package %s)" % (tool, package))
         self.uid, self.gid = nobody_ids()
@@ -114,7 +122,13 @@ class UnprivilegedRunner:
         """Runs the program as nobody, the way way says (and reads its status
         while it runs, when the way asks for it)."""
         program = os.path.join(self.bindir, "vexmo-" + way.copy)
-        cmd = self.lab.in_namespace(way.role, "setpriv", "--reuid=%d" % self.uid,
+        launcher = []
+        if way.pid:
+            # /proc of the new pid namespace: the program's own pid must be
+            # found there (a sanitizer reads /proc/PID/task at exit)
+            launcher = ["unshare", "--pid", "--fork", "--kill-child", "--mount-proc",
+                        sys.executable, os.path.join(HERE, "pid_launcher.py"), str(way.pid)]
+        cmd = self.lab.in_namespace(way.role, *launcher, "setpriv", "--reuid=%d" % self.uid,
                                     "--regid=%d" % self.gid, "--clear-groups", "--",
                                     program, *args)
         seen = []
@@ -158,3 +172,26 @@ def status_while_running(pid, program, started):
     except OSError as e:
         return "could not read its status while it ran: %s" % e
     return dict(line.split(":\t", 1) for line in lines if ":\t" in line)
+
+
+class HeldIdentifierDriver:
+    """Runs the program the way way says (a pid of its choosing) while
+    another ICMP datagram socket of the namespace holds the program's
+    identifier: taken first with address reuse as given, or taken (with
+    reuse) as soon as the program has bound it."""
+
+    def __init__(self, way, reuse, when):
+        self.way, self.reuse, self.when = way, reuse, when
+
+    def run(self, case, suite):
+        holder = suite.lab.start_helper(self.way.role, "identifier_holder.py",
+                                        str(self.way.pid & 0xFFFF), str(int(self.reuse)),
+                                        self.when)
+        first = holder.stdout.readline().strip()
+        result = suite.unprivileged.run(self.way, case.args, case.limit)
+        after = suite.lab.finish_helper(holder).split("\n")
+        if self.when == "first" and first != "held":
+            result.problems.append("the holder could not take the identifier first: " + first)
+        if self.when == "after" and after[0] == "unseen":
+            result.problems.append("the holder never saw the program's socket bound")
+        return result

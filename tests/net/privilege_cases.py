@@ -7,9 +7,10 @@ from expect import (UNREACHABLE, exact, redirect, replies, reply, run_lines, tim
                     timeouts)
 from network import PEER, PEER_NET, ROUTER2_FAR, ROUTER2_LAN, ROUTER_LAN, SMALL_NET
 from json_twins import icmp_told
-from privilege import CAPABILITY, NO_SOCKET, PING_SOCKET, SET_UID_ROOT, holds_nothing
-from table import Need, echo
-from wire_checks import icmp_length, seqs, tos, ttl_seen
+from privilege import (CAPABILITY, NO_SOCKET, PING_SOCKET, SET_UID_ROOT, HeldIdentifierDriver,
+                       holds_nothing, ping_socket_with_pid)
+from table import Need, echo, error
+from wire_checks import count, icmp_length, seqs, tos, ttl_seen
 
 # Of the crafted errors, those the kernel hands to a datagram socket; not
 # unreachable codes above 15, fragment reassembly time exceeded (11/1), nor
@@ -105,6 +106,42 @@ def add_cases(table):
         add("crafted type %d code %d, a late reply behind it" % (icmp_type, code),
             ["-c", "2", address], run_lines(address, [line, line], 2, 2), PING_SOCKET,
             wire=address, wire_checks=[seqs(0, 1)])
+
+    # An error is the answer only when it quotes this request: the kernel
+    # hands over those quoting an echo request with the socket's identifier,
+    # and the send stamp is vexmo's to compare once the quote reaches it.
+    address = responder(error(3, 1, quote=64, quoted_stamp="past"), echo(at=80))
+    add("destination unreachable quoting our identifier with a forged send stamp: skipped",
+        ["-c", "1", address],
+        run_lines(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), PING_SOCKET,
+        wire=address)
+    address = responder(error(3, 1, quote=64), echo(at=80))
+    add("destination unreachable quoting the whole request: the answer", ["-c", "2", address],
+        run_lines(address, [exact(UNREACHABLE + "Host unreachable")] * 2, 2, 2), PING_SOCKET,
+        wire=address, wire_checks=[seqs(0, 1)])
+
+    # The kernel checks the ICMP checksum before a datagram socket gets a
+    # reply, while a raw socket has its copy first (the hostile peers'
+    # table): a spoiled reply never ends this wait.
+    address = responder(echo(bad_checksum=True), echo(at=150))
+    add("reply with a spoiled ICMP checksum never arrives: the genuine one behind it answers",
+        ["-c", "1", address], run_lines(address, [reply(address, 0, rtt_range=(150, 700))], 1, 1),
+        PING_SOCKET, wire=address, wire_checks=[count(1)])
+
+    # The identifier is the low 16 bits of the process id. When they are 0,
+    # or another ping socket of the namespace holds them, the program must
+    # use the identifier the kernel gives it. The pid is chosen in a pid
+    # namespace of the program's own.
+    add("identifier 0 (pid 65536): replies", ["-c", "2", "-w", "500", PEER],
+        run_lines(PEER, replies(PEER, 2), 2, 2), ping_socket_with_pid(65536))
+    way = ping_socket_with_pid(40001)
+    add("identifier held by another socket without address reuse: replies",
+        ["-c", "2", "-w", "500", PEER], run_lines(PEER, replies(PEER, 2), 2, 2), way,
+        driver=HeldIdentifierDriver(way, reuse=False, when="first"))
+    way = ping_socket_with_pid(40002)
+    add("identifier taken with address reuse once the program holds it: replies",
+        ["-c", "3", "-w", "500", PEER], run_lines(PEER, replies(PEER, 3), 3, 3), way,
+        driver=HeldIdentifierDriver(way, reuse=True, when="after"))
 
     # cap_net_raw+ep and set-uid root: a raw socket, then nothing elevated
 

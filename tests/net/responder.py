@@ -22,7 +22,11 @@ Each action is {"at": milliseconds after the request, "do": KIND, ...}:
             request's destination), lan: sent from the LAN namespace
   error     ICMP error quoting the request; type, code, rest (4 bytes, hex),
             gateway (dotted, for redirects), options, quote (bytes of the
-            request quoted after its IP header, default 8)
+            request quoted after its IP header, default 8); what it quotes
+            may be changed: quoted_stamp (bytes 8 to 15 forged, as stamp
+            of reply), quoted_type, quoted_options (option bytes in the
+            quoted IP header), quoted_udp: a UDP datagram in place of the
+            request, whose length field holds the request's identifier
   carrying  a message of another type with the request's identifier and
             sequence at offsets 4 and 6; type, code
   flood     count messages like carrying, one after another, their types
@@ -40,7 +44,8 @@ import struct
 import sys
 import time
 
-from icmp_wire import ECHO_REPLY, ECHO_REQUEST, icmp_message, ipv4_packet, send_stamp, view_ipv4
+from icmp_wire import (ECHO_REPLY, ECHO_REQUEST, icmp_message, ipv4_header, ipv4_packet, send_stamp,
+                       view_ipv4)
 
 IP_PKTINFO = getattr(socket, "IP_PKTINFO", 8)
 IP_MTU_DISCOVER, IP_PMTUDISC_DONT = 10, 0
@@ -95,6 +100,29 @@ def forged_stamp(kind, icmp):
     return struct.pack("<Q", value & ((1 << 64) - 1))
 
 
+def quoted(action, request_ip, icmp):
+    """What an error quotes of the request: its IP header and the first
+    bytes of its ICMP message, or what the action puts in their place."""
+    message = bytearray(icmp[: action.get("quote", 8)])
+    if "quoted_stamp" in action:
+        message[8:16] = forged_stamp(action["quoted_stamp"], icmp)
+    if "quoted_type" in action:
+        message[0] = action["quoted_type"]
+    request = view_ipv4(request_ip)
+    protocol = socket.IPPROTO_ICMP
+    if action.get("quoted_udp"):
+        # a UDP datagram whose length field holds the request's identifier bytes
+        protocol = socket.IPPROTO_UDP
+        message = struct.pack("!HH", 40000, 33434) + icmp[4:6] + b"\0\0" + bytes(message[8:])
+    if "quoted_options" in action or protocol != socket.IPPROTO_ICMP:
+        header = ipv4_header(request.source, request.destination,
+                             request.total_length - len(request.header), request.ttl,
+                             action.get("quoted_options", 0), protocol)
+    else:
+        header = request_ip
+    return bytes(header) + bytes(message)
+
+
 def build(action, request_ip, icmp):
     """Returns the ICMP bytes (IP payload) and the option length for one action."""
     kind = action["do"]
@@ -113,8 +141,8 @@ def build(action, request_ip, icmp):
             rest = socket.inet_aton(action["gateway"])
         else:
             rest = bytes.fromhex(action.get("rest", "00000000"))
-        quote = request_ip + icmp[: action.get("quote", 8)]
-        return icmp_message(action["type"], action.get("code", 0), rest, quote), opts
+        return icmp_message(action["type"], action.get("code", 0), rest,
+                            quoted(action, request_ip, icmp)), opts
     if kind == "carrying":
         return icmp_message(action["type"], action.get("code", 0), ident + seq, bytes(12)), opts
     if kind == "junk":

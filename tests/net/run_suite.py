@@ -86,7 +86,7 @@ class Suite:
 
     def run(self, case):
         if case.driver:
-            return case.driver.run(case, self.lab, self.program)
+            return case.driver.run(case, self)
         if case.unprivileged:
             return self.unprivileged.run(case.unprivileged, case.args, case.limit)
         return self.program.run(case.args, case.limit)
@@ -120,6 +120,7 @@ class Suite:
         problems = wire_checks.every_request(
             requests, self.program.identifier(result, requests), source,
             dont_fragment="-f" in case.args, ttl=None if "-i" in case.args else 63)
+        problems += wire_checks.round_trips_within_windows(requests, result.stdout)
         for check in case.wire_checks:
             problems += check(requests, result)
         if case.gaps is not None:

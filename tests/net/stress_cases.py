@@ -71,6 +71,27 @@ def add_cases(table):
         run_lines(address, [exact(UNREACHABLE + "Host unreachable")] * 2, 2, 2), wire=address,
         wire_checks=[seqs(0, 1)])
 
+    # An error is the answer only when it quotes this request: an ICMP echo
+    # request with our identifier behind a quoted IP header of whatever
+    # length, and our send stamp once the quote reaches it. Anyone who knows
+    # the process id could forge the rest.
+    for what, action in [
+            ("a UDP datagram whose length field holds our identifier",
+             error(3, 3, quoted_udp=True)),
+            ("our identifier with a forged send stamp", error(3, 1, quote=64, quoted_stamp="past")),
+            ("an echo reply carrying our identifier", error(3, 1, quoted_type=0))]:
+        address = responder(action, echo(at=80))
+        add("destination unreachable quoting %s: skipped" % what, ["-c", "1", address],
+            run_lines(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address)
+    for what, action in [
+            ("the whole request, its send stamp included", error(3, 1, quote=64)),
+            ("a request whose IP header carries options",
+             error(3, 1, quote=64, quoted_options=4))]:
+        address = responder(action, echo(at=80))
+        add("destination unreachable quoting %s: the answer" % what, ["-c", "2", address],
+            run_lines(address, [exact(UNREACHABLE + "Host unreachable")] * 2, 2, 2),
+            wire=address, wire_checks=[seqs(0, 1)])
+
     # They reach the wait (the kernel filter keeps them: their identifier is
     # ours), which must read through all of them. Alone: the burst holds the
     # responder up for a moment.
@@ -99,6 +120,10 @@ def add_cases(table):
     address = responder(echo(bad_checksum=True))
     add("reply with a spoiled ICMP checksum is still the answer", ["-c", "1", address],
         run_lines(address, [reply(address, 0)], 1, 1), wire=address, wire_checks=[count(1)])
+    address = responder(echo(bad_checksum=True), echo(at=150))
+    add("reply with a spoiled ICMP checksum, the genuine one behind it: the spoiled one answers",
+        ["-c", "1", address], run_lines(address, [reply(address, 0, rtt_range=(0, 140))], 1, 1),
+        wire=address, wire_checks=[count(1)])
 
     # -------------------------------------------------------- faults
 

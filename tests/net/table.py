@@ -38,7 +38,7 @@ class Case:
     solo: bool = False  # runs alone: other cases' ICMP traffic would end its waits
     unprivileged: object = None  # how nobody runs it (privilege.Way); None: root on the host
     checks: list = field(default_factory=list)  # checks of the result alone
-    driver: object = None  # runs the case itself: driver.run(case, lab, program) -> Result
+    driver: object = None  # runs the case itself: driver.run(case, suite) -> Result
     fault: object = None  # the fault network it needs (faults.Fault)
     program_role: str = "host"  # the namespace the program runs in
     needs: tuple = ()  # of Need

@@ -5,6 +5,7 @@ returns the problems it found.
 """
 import json
 import os
+import re
 from dataclasses import dataclass
 
 import icmp_wire
@@ -68,6 +69,23 @@ def every_request(requests, identifier, source, dont_fragment, ttl):
         if i and r.stamp <= requests[i - 1].stamp:
             problems.append(where + "send stamp %d not above the one before (%d)"
                             % (r.stamp, requests[i - 1].stamp))
+    return problems
+
+
+def round_trips_within_windows(requests, stdout):
+    """No printed round trip is longer than its request's window: from the
+    request on the wire to the next one (when every request printed one line
+    in order). The times are unsigned by their form, so never negative."""
+    body = stdout.replace("\r\n", "\n").split("\n\n")[0].split("\n")[1:]
+    lines = [line for line in body if line]
+    if len(lines) != len(requests):
+        return []
+    problems = []
+    for k, (line, a, b) in enumerate(zip(lines, requests, requests[1:])):
+        found = re.search(r"Time: (\d+\.\d{3}) ms", line)
+        if found and float(found.group(1)) / 1000.0 > b.t - a.t + 0.001:
+            problems.append("request %d: %s ms, longer than the %.3f s until the next request"
+                            % (k, found.group(1), b.t - a.t))
     return problems
 
 

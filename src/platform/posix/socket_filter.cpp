@@ -48,12 +48,18 @@ void build_identifier_filter(std::uint16_t identifier,
       /* 10 */ jump(BPF_JMP | BPF_JEQ | BPF_K, kTypeTimeExceeded, 3, 0),
       /* 11 */ jump(BPF_JMP | BPF_JEQ | BPF_K, kTypeParameterProblem, 2, 0),
       /* 12 */ statement(BPF_LD | BPF_H | BPF_IND, kIdentifierOffset),
-      /* 13 */ statement(BPF_JMP | BPF_JA, 1),
-      /* 14 */ statement(BPF_LD | BPF_H | BPF_IND, kQuotedIdentifierOffset),
+      /* 13 */ statement(BPF_JMP | BPF_JA, 6),
+      // X += the quoted header's length, read from its first byte.
+      /* 14 */ statement(BPF_LD | BPF_B | BPF_IND, kQuotedHeaderOffset),
+      /* 15 */ statement(BPF_ALU | BPF_AND | BPF_K, 0x0F),
+      /* 16 */ statement(BPF_ALU | BPF_LSH | BPF_K, 2),
+      /* 17 */ statement(BPF_ALU | BPF_ADD | BPF_X, 0),
+      /* 18 */ statement(BPF_MISC | BPF_TAX, 0),
+      /* 19 */ statement(BPF_LD | BPF_H | BPF_IND, kQuotedHeaderOffset + kIdentifierOffset),
       // A load past the end has already ended the program with 0 (drop).
-      /* 15 */ jump(BPF_JMP | BPF_JEQ | BPF_K, wire, 0, 1),
-      /* 16 */ statement(BPF_RET | BPF_K, 0xFFFFFFFFu),
-      /* 17 */ statement(BPF_RET | BPF_K, 0),
+      /* 20 */ jump(BPF_JMP | BPF_JEQ | BPF_K, wire, 0, 1),
+      /* 21 */ statement(BPF_RET | BPF_K, 0xFFFFFFFFu),
+      /* 22 */ statement(BPF_RET | BPF_K, 0),
   };
   for (std::size_t i = 0; i < kIdentifierFilterLength; ++i) {
     program[i] = code[i];

@@ -17,14 +17,15 @@
 namespace vexmo {
 
 #if defined(__linux__)
-constexpr std::size_t kIdentifierFilterLength = 18;
+constexpr std::size_t kIdentifierFilterLength = 23;
 
 // The program, for a datagram that starts with its IPv4 header (as a raw
 // socket receives it; without a valid header, the datagram is taken as a
 // bare ICMP message, as the wait takes it): keep it whole when the
-// identifier stored least significant byte first, for error types (in the
-// quoted request) and for every other type at its own place, is identifier;
-// drop it otherwise, and when that field lies past its end.
+// identifier stored least significant byte first, for error types in the
+// quoted request (behind a quoted header of the length its first byte
+// gives) and for every other type at its own place, is identifier; drop it
+// otherwise, and when that field lies past its end.
 void build_identifier_filter(std::uint16_t identifier,
                              sock_filter (&program)[kIdentifierFilterLength]);
 #endif

@@ -83,6 +83,10 @@ std::vector<std::uint8_t> message(std::uint8_t type, std::uint16_t identifier, s
                                   std::size_t length) {
   std::vector<std::uint8_t> m(length, 0);
   m[0] = type;
+  if (offset >= 12 && length > 8) {
+    // An error: the quoted IPv4 header in front of the identifier's request.
+    m[8] = static_cast<std::uint8_t>(0x40 | (offset - 12) / 4);
+  }
   if (offset + 1 < length) {
     m[offset] = static_cast<std::uint8_t>(identifier);
     m[offset + 1] = static_cast<std::uint8_t>(identifier >> 8);
@@ -95,6 +99,8 @@ TEST(IdentifierFilter, KeepsWhatCouldBeOursAndDropsTheRest) {
   std::vector<std::uint8_t> quoting_ours_at_4 = message(3, 0x9999, 32, 60);
   quoting_ours_at_4[4] = 0x34, quoting_ours_at_4[5] = 0x12;
   std::vector<std::uint8_t> bare_bad_header = message(0x44, kOurs, 4, 24);
+  std::vector<std::uint8_t> ours_past_a_plain_quote = message(11, kOurs, 36, 40);
+  ours_past_a_plain_quote[8] = 0x45;
   const struct {
     const char* name;
     std::vector<std::uint8_t> datagram;
@@ -113,6 +119,10 @@ TEST(IdentifierFilter, KeepsWhatCouldBeOursAndDropsTheRest) {
       {"time exceeded quoting ours", with_header(message(11, kOurs, 32, 36)), true},
       {"parameter problem quoting ours", with_header(message(12, kOurs, 32, 36)), true},
       {"time exceeded quoting ours, options", with_header(message(11, kOurs, 32, 36), 8), true},
+      {"time exceeded quoting ours behind a quoted header with options",
+       with_header(message(11, kOurs, 36, 40)), true},
+      {"quoted header with options: ours where none would put it",
+       with_header(ours_past_a_plain_quote), false},
       {"destination unreachable quoting a foreign request", with_header(message(3, 0x4321, 32, 36)),
        false},
       {"error: ours at offset 4 is not what it quotes", with_header(quoting_ours_at_4), false},
@@ -153,9 +163,15 @@ TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
     }
     if (start < datagram.size()) {
       datagram[start] = types[random() % sizeof types];
-      const std::size_t offsets[] = {4, 32};
-      const std::size_t at = start + offsets[random() % 2];
+      // The identifier at an echo message's place, or in a quoted request
+      // behind a quoted header of 5 or 6 words.
+      const std::size_t offsets[] = {4, 32, 36};
+      const std::size_t pick = random() % 3;
+      const std::size_t at = start + offsets[pick];
       if (random() % 3 != 0 && at + 1 < datagram.size()) {
+        if (pick != 0) {
+          datagram[start + 8] = static_cast<std::uint8_t>(pick == 1 ? 0x45 : 0x46);
+        }
         datagram[at] = 0x34, datagram[at + 1] = 0x12;
       }
     }
@@ -166,8 +182,7 @@ TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
     const ReplyView view = view_datagram(buffer.data());
     const std::size_t header = static_cast<std::size_t>(view.message - buffer.data());
     const std::size_t length = datagram.size() > header ? datagram.size() - header : 0;
-    const std::size_t offset =
-        length > 0 && is_error_type(view.message[0]) ? kQuotedIdentifierOffset : kIdentifierOffset;
+    const std::size_t offset = length > 0 ? identifier_offset(view.message) : kIdentifierOffset;
     const bool carries_ours = length >= offset + 2 && carried_identifier(view.message) == kOurs;
     const bool answer = length > 0 && is_answer(view.message, length, kOurs,
                                                 length >= 16 ? read_le64(view.message + 8) : 0);
