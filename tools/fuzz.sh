@@ -11,7 +11,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)"
 ctest --preset fuzz
 
-for fuzzer in receive_path command_line; do
+for fuzzer in receive_path command_line json_string; do
   echo "== fuzzing $fuzzer for ${seconds}s"
   work=build-fuzz/corpus-$fuzzer
   mkdir -p "$work"

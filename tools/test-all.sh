@@ -13,7 +13,8 @@ cd "$(dirname "$0")/.."
 
 tools/install-missing.sh cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64 iproute2 \
   iptables python3 clang libclang-rt-14-dev valgrind debootstrap \
-  libcap2-bin groff-base  # setcap for the unprivileged runs; the manual page lint
+  libcap2-bin groff-base \
+  python3-jsonschema  # setcap for the unprivileged runs; the manual page lint; the --json schema
 
 jobs=$(nproc)
 echo "== building for Linux (build/)"

@@ -123,9 +123,17 @@ void print_usage() {
   std::printf(" -w <timelimit>\tTimeout. (Default is 3000 ms)\n");
   std::printf(" -4\t\tForce using IPv4\n");
   std::printf(" -6\t\tForce using IPv6\n");
+  std::printf(" --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n");
+  std::printf(" --json\t\tJSON Lines on standard output. (One object per line)\n");
+  std::printf(" -h, -?, --help\tShow this text.\n");
+  std::printf(" --version\tShow the version.\n");
   std::printf("\n");
   std::printf("Example: vexmo -f -t 2:d:t -i 64 gateway.example.net\n");
   std::printf(" (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)\n");
+}
+
+void print_version() {
+  std::printf("vexmo %s\n", VEXMO_VERSION);
 }
 
 CommandLineResult parse_command_line(int argc, const char* const* argv, RunSettings* settings) {
@@ -149,6 +157,17 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
       settings->family = FamilyChoice::ipv4;
     } else if (std::strcmp(arg, "-6") == 0) {
       settings->family = FamilyChoice::ipv6;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      settings->json = true;
+    } else if (std::strcmp(arg, "--stats") == 0) {
+      settings->stats = true;
+    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "-?") == 0 ||
+               std::strcmp(arg, "--help") == 0) {
+      print_usage();
+      return CommandLineResult::help_shown;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      print_version();
+      return CommandLineResult::version_shown;
     } else {
       switch (pending) {
         case Pending::size:

@@ -24,15 +24,8 @@ struct RunSettings {
   bool tos_given = false;
   bool dont_fragment = false;
   FamilyChoice family = FamilyChoice::any;
-};
-
-struct RunStats {
-  std::uint32_t sent = 0;
-  std::uint32_t received = 0;    // echo replies and ICMP error messages
-  std::uint32_t replies = 0;     // echo replies only: the samples behind the round-trip times
-  std::uint64_t rtt_sum_us = 0;  // 64 bits, so a long run cannot wrap it
-  std::uint32_t rtt_min_us = 0xFFFFFFFFu;  // no sample yet
-  std::uint32_t rtt_max_us = 0;
+  bool json = false;   // --json: JSON Lines instead of the text lines
+  bool stats = false;  // --stats: the fuller round-trip line in the text summary
 };
 
 // Where the answer lies in the receive buffer. ip_header is nullptr when the

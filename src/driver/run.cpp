@@ -8,6 +8,7 @@
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
 #include "driver/reports.h"
+#include "driver/statistics.h"
 #include "icmp/answer.h"
 #include "icmp/echo_socket.h"
 #include "icmp/interruption.h"
@@ -65,14 +66,17 @@ namespace {
 // The statistics so far, on the user's request in the middle of the run.
 class RunInterims : public InterimReport {
  public:
-  explicit RunInterims(const RunStats* stats) : stats_(stats) {}
+  RunInterims(Reporter* reporter, const RunStatistics* stats)
+      : reporter_(reporter), stats_(stats) {}
   void print_interim() override {
-    print_summary(*stats_);
+    reporter_->interim(*stats_);
   }
 
  private:
-  const RunStats* stats_;
+  Reporter* reporter_;
+  const RunStatistics* stats_;
 };
+
 FamilyChoice choice_of(AddressFamily family) {
   return family == AddressFamily::ipv6 ? FamilyChoice::ipv6 : FamilyChoice::ipv4;
 }
@@ -85,6 +89,10 @@ FamilyChoice unresolved_family(const RunSettings& settings) {
   }
   return literal_family(settings.host) == FamilyChoice::ipv6 ? FamilyChoice::ipv6
                                                              : FamilyChoice::ipv4;
+}
+
+AddressFamily address_family(FamilyChoice family) {
+  return family == FamilyChoice::ipv6 ? AddressFamily::ipv6 : AddressFamily::ipv4;
 }
 
 }  // namespace
@@ -106,16 +114,17 @@ int run_requests(const RunSettings& settings) {
   if (needed.ipv6) {
     ipv6_socket.open(AddressFamily::ipv6, identifier);
   }
+  Reporter reporter(settings);
   // The right to open the sockets was all that elevation was for. Going on
   // elevated is no option: the run ends here, before it looks up a name or
   // reads what the network sends, and says why.
   if (!drop_elevated_privileges()) {
-    std::printf("Can not give up elevated privileges.\n");
+    reporter.privileges_kept();
     std::free(data);
     return 1;
   }
-  RunStats stats;
-  RunInterims interims(&stats);
+  RunStatistics stats;
+  RunInterims interims(&reporter, &stats);
   const std::uint64_t frequency = counter_frequency();
   if (needed.ipv4) {
     ipv4_socket.apply(settings);
@@ -125,6 +134,7 @@ int run_requests(const RunSettings& settings) {
   }
 
   FamilyChoice family = settings.family;
+  bool interrupted = false;
   for (std::uint32_t i = 0; i < settings.count; ++i) {
     SocketAddress address;
     const bool resolved = resolve_host(settings.host, family, &address);
@@ -135,17 +145,16 @@ int run_requests(const RunSettings& settings) {
         family = choice_of(address.family);
         (family == FamilyChoice::ipv6 ? ipv4_socket : ipv6_socket).close();
       }
-      std::printf("Ping to %s, buffer size %u Bytes (IP+ICMP+DATA %u Bytes)\n", settings.host,
-                  settings.size,
-                  settings.size + header_bytes(resolved ? family : unresolved_family(settings)));
+      reporter.start(address_family(resolved ? family : unresolved_family(settings)));
     }
     if (!resolved) {
-      std::printf("Can not resolve IP address for %s\n", settings.host);
+      reporter.unresolved(i);
       break;
     }
     // Where nothing waits (sends that fail, a resolution), a stop must
     // still end the run.
     if (!carry_on_after_interruption(&interims)) {
+      interrupted = true;
       break;
     }
     EchoSocket& socket = family == FamilyChoice::ipv6 ? ipv6_socket : ipv4_socket;
@@ -155,41 +164,48 @@ int run_requests(const RunSettings& settings) {
     Outcome outcome = -kErrorNoBuffers;
     std::uint64_t send_stamp = 0;
     if (data != nullptr) {
-      outcome = socket.send(address, static_cast<std::uint16_t>(stats.received), data,
+      outcome = socket.send(address, static_cast<std::uint16_t>(stats.received()), data,
                             settings.size, &send_stamp);
     }
     ReplyView view;
     if (outcome > 0) {
       outcome = socket.wait(&address, &view, send_stamp, &interims);
     }
-    stats.sent += 1;
     if (outcome == kOutcomeStopped) {
-      break;  // sent and not answered; it gets no line
+      // Sent and not answered; it gets no line.
+      stats.record_no_answer();
+      interrupted = true;
+      break;
     }
 
     char address_text[kAddressTextBytes];
     format_address(address, address_text);
     if (outcome < 0) {
-      report_failure(outcome);
+      stats.record_no_answer();
+      reporter.failure(i, 0u - static_cast<std::uint32_t>(outcome));
       continue;
     }
     if (outcome == 0) {
+      stats.record_no_answer();
       continue;  // no message: nothing to report and nothing to wait out
     }
     // The wait returns only echo replies and the error messages it reports.
     if (is_echo_reply(view.message[0], view.family)) {
-      report_echo_reply(view, address_text, frequency, &stats);
+      const ReplyFacts facts = reply_facts(view, i, address_text, frequency);
+      stats.record_reply(facts.rtt_us);
+      reporter.reply(facts);
     } else {
-      report_icmp_message(view, address_text);
+      stats.record_error_message();
+      reporter.icmp(icmp_facts(view, i, address_text));
     }
-    stats.received += 1;
     if (!pause_unless_stopped(kPauseAfterAnswerMs, &interims)) {
+      interrupted = true;
       break;
     }
   }
 
   std::free(data);
-  print_summary(stats);
+  reporter.finish(stats, interrupted);
   ipv4_socket.close();
   ipv6_socket.close();
   return 0;
@@ -198,8 +214,14 @@ int run_requests(const RunSettings& settings) {
 int vexmo_main(int argc, const char* const* argv) {
   net_startup();
   RunSettings settings;
-  if (parse_command_line(argc, argv, &settings) == CommandLineResult::usage_shown) {
-    return -1;
+  switch (parse_command_line(argc, argv, &settings)) {
+    case CommandLineResult::usage_shown:
+      return -1;
+    case CommandLineResult::help_shown:
+    case CommandLineResult::version_shown:
+      return 0;
+    case CommandLineResult::run:
+      break;
   }
   const int status = run_requests(settings);
   net_cleanup();

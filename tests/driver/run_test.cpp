@@ -452,11 +452,99 @@ bool same_address(const SocketAddress& a, const SocketAddress& b) {
          std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
 }
 
+// --json: the same run as objects, one per line, each request by its index
+// (the sequence number repeats), stamped with the fake wall clock.
+TEST(RunRequests, JsonLinesOfEveryOutcome) {
+  fake::reset();
+  const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
+  const Answer exceeded = [](const fake::Sent& r) {
+    fake::Datagram error;
+    error.bytes = fake::ip_datagram(fake::error_about(11, 0, r.bytes), 255);
+    error.from = kRouter;
+    error.arrive_us = r.at_us + 1000;
+    return std::vector<fake::Datagram>{error};
+  };
+  const Answer too_big = [](const fake::Sent& r) {
+    fake::Datagram error;
+    // Next-hop MTU 1492 in bytes 6 and 7.
+    error.bytes =
+        fake::ip_datagram(fake::error_about(3, 4, r.bytes, fake::address(0, 0, 0x05, 0xD4)), 255);
+    error.from = kRouter;
+    error.arrive_us = r.at_us + 2000;
+    return std::vector<fake::Datagram>{error};
+  };
+  RunSettings settings = settings_for("10.0.0.2", 5);
+  settings.json = true;
+  settings.ttl = 64;
+  settings.ttl_given = true;
+  const std::string out = run_with(settings, {ten_ms, nullptr, exceeded, too_big, ten_ms});
+  EXPECT_EQ(out,
+            "{\"event\":\"start\",\"host\":\"10.0.0.2\",\"family\":4,\"size\":56,"
+            "\"ip_bytes\":84,\"count\":5,\"timeout_ms\":3000,\"ttl\":64,\"tos\":null,"
+            "\"dont_fragment\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
+            "{\"event\":\"reply\",\"request\":0,\"from\":\"10.0.0.2\",\"sequence\":0,"
+            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2023-11-14T22:13:21.010Z\"}\n"
+            "{\"event\":\"failure\",\"request\":1,\"error\":10060,"
+            "\"message\":\"Request timeout.\",\"time\":\"2023-11-14T22:13:25.010Z\"}\n"
+            "{\"event\":\"icmp\",\"request\":2,\"from\":\"10.0.0.1\",\"type\":11,\"code\":0,"
+            "\"kind\":\"Time Exceeded\",\"reason\":\"Time To Live exceeded in transit\","
+            "\"time\":\"2023-11-14T22:13:25.011Z\"}\n"
+            "{\"event\":\"icmp\",\"request\":3,\"from\":\"10.0.0.1\",\"type\":3,\"code\":4,"
+            "\"kind\":\"Destination Unreachable\",\"reason\":\"Fragmentation needed and DF set\","
+            "\"mtu\":1492,\"time\":\"2023-11-14T22:13:26.013Z\"}\n"
+            "{\"event\":\"reply\",\"request\":4,\"from\":\"10.0.0.2\",\"sequence\":3,"
+            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2023-11-14T22:13:27.023Z\"}\n"
+            "{\"event\":\"summary\",\"sent\":5,\"received\":4,\"replies\":2,\"errors\":2,"
+            "\"lost_percent\":20,\"rtt_ms\":{\"min\":10.000,\"avg\":10.000,\"max\":10.000,"
+            "\"median\":10.000,\"p90\":10.000,\"p99\":10.000,\"stddev\":0.000,"
+            "\"jitter\":0.000},\"longest_loss_streak\":1,\"interrupted\":false,"
+            "\"time\":\"2023-11-14T22:13:28.023Z\"}\n");
+}
+
+TEST(RunRequests, JsonLinesOfAnUnresolvableHost) {
+  fake::reset();
+  RunSettings settings = settings_for("no\"where\".invalid", 5);
+  settings.json = true;
+  settings.size = 100;
+  settings.tos = 0x58;
+  settings.tos_given = true;
+  settings.dont_fragment = true;
+  EXPECT_EQ(run_with(settings, {}),
+            "{\"event\":\"start\",\"host\":\"no\\\"where\\\".invalid\",\"family\":4,"
+            "\"size\":100,\"ip_bytes\":128,\"count\":5,\"timeout_ms\":3000,\"ttl\":null,"
+            "\"tos\":88,\"dont_fragment\":true,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
+            "{\"event\":\"unresolved\",\"request\":0,\"host\":\"no\\\"where\\\".invalid\","
+            "\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
+            "{\"event\":\"summary\",\"sent\":0,\"received\":0,\"replies\":0,\"errors\":0,"
+            "\"lost_percent\":null,\"rtt_ms\":null,\"longest_loss_streak\":0,"
+            "\"interrupted\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n");
+}
+
+// --stats adds its one line after the round-trip line and changes nothing
+// else; without it the run prints what it always did.
+TEST(RunRequests, StatsAddsOneLineToTheSummary) {
+  const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
+  const Answer twenty_ms = [](const fake::Sent& r) { return reply_after(r, 20250); };
+  const std::vector<Answer> script = {ten_ms, nullptr, twenty_ms, ten_ms};
+  fake::reset();
+  const std::string plain = run_with(settings_for("10.0.0.2", 4), script);
+  fake::reset();
+  RunSettings settings = settings_for("10.0.0.2", 4);
+  settings.stats = true;
+  const std::string with_stats = run_with(settings, script);
+  EXPECT_EQ(with_stats, plain +
+                            "Round Trip Time (Median/P90/P99/StdDev/Jitter): 10.000 ms/20.250 ms/"
+                            "20.250 ms/5.918 ms/10.250 ms\n");
+  EXPECT_NE(plain.find("Rount Trip Time (Min/Avg/Max): 10.000 ms/13.416 ms/20.250 ms\n"),
+            std::string::npos);
+}
+
 TEST(ResolveHost, FamilyChoice) {
   using F = FamilyChoice;
   const AddressFamily v4 = AddressFamily::ipv4;
   const AddressFamily v6 = AddressFamily::ipv6;
   const SocketAddress none;
+
   const struct {
     const char* host;
     FamilyChoice family;
@@ -759,6 +847,29 @@ TEST(VexmoMain, ExitStatus) {
             "Can not give up elevated privileges.\n");
   EXPECT_TRUE(fake::state().sent.empty());
   EXPECT_TRUE(fake::state().looked_up.empty());
+
+  // With --json the message goes to standard error: standard output holds
+  // JSON alone, and here nothing at all.
+  fake::reset();
+  fake::state().privilege_drop_fails = true;
+  const char* named_json[] = {"vexmo", "--json", "peer.test"};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(captured_stdout([&] { EXPECT_EQ(vexmo_main(3, named_json), 1); }), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can not give up elevated privileges.\n");
+}
+
+TEST(VexmoMain, HelpAndVersionEndWithZeroAndSendNothing) {
+  const std::vector<std::vector<const char*>> cases = {
+      {"vexmo", "--help"},
+      {"vexmo", "-h", "10.0.0.2"},
+      {"vexmo", "10.0.0.2", "-?"},
+      {"vexmo", "--version", "10.0.0.2"},
+  };
+  for (const auto& argv : cases) {
+    fake::reset();
+    captured_stdout([&] { EXPECT_EQ(vexmo_main(static_cast<int>(argv.size()), argv.data()), 0); });
+    EXPECT_TRUE(fake::state().sent.empty()) << argv[1];
+  }
 }
 
 }  // namespace

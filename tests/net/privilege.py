@@ -148,7 +148,7 @@ class UnprivilegedRunner:
             watcher.join()
         return Result(cmd, run.returncode, run.stdout.decode("latin-1"),
                       run.stderr.decode("latin-1"), run.pid, run.start, run.end, run.killed,
-                      status_while_running=seen[0] if seen else None)
+                      status_while_running=seen[0] if seen else None, line_times=run.line_times)
 
 
 def status_while_running(pid, program, started):

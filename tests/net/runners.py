@@ -74,4 +74,5 @@ class NativeRunner(IdentifierRule):
         cmd = self.lab.in_namespace(role, *self.prefix, *args)
         run = self.lab.run_bounded(cmd, limit_s, started)
         return Result(cmd, run.returncode, run.stdout.decode("latin-1"),
-                      run.stderr.decode("latin-1"), run.pid, run.start, run.end, run.killed)
+                      run.stderr.decode("latin-1"), run.pid, run.start, run.end, run.killed,
+                      line_times=run.line_times)

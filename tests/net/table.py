@@ -44,6 +44,8 @@ class Case:
     fault: object = None  # the fault network it needs (faults.Fault)
     program_role: str = "host"  # the namespace the program runs in
     needs: tuple = ()  # of Need
+    json: bool = False  # the --json twin of a case (json_twins.py)
+    interrupted: bool = False  # the run is stopped before its last request
 
 
 def echo(at=0, **kw):
@@ -57,6 +59,8 @@ def error(icmp_type, code, at=0, **kw):
 
 
 class CaseTable:
+    twin = False  # json_twins.Twins stands for a table while it adds the --json twins
+
     def __init__(self):
         self.cases = []
         self.responder_behaviours = {}  # address -> behaviour, handed to responder.py

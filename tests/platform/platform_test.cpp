@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace vexmo {
@@ -117,6 +118,17 @@ TEST(Clocks, CounterIsMonotonicAndThePauseIsFelt) {
   const std::uint64_t elapsed_us = (counter_now() - before) * 1000000 / frequency;
   EXPECT_GE(elapsed_us, 49000u);
   EXPECT_LT(elapsed_us, 2000000u);
+}
+
+// The wall clock is Unix time, as the standard library's system clock reads
+// it (both UTC): it stamps the JSON lines.
+TEST(Clocks, WallClockIsUnixTime) {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  const std::int64_t library_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count();
+  const auto ms = static_cast<std::int64_t>(wall_clock_ns() / 1000000);
+  EXPECT_LT(ms > library_ms ? ms - library_ms : library_ms - ms, 2000);
+  EXPECT_GT(ms, std::int64_t{1577836800000});  // after 2020-01-01
 }
 
 TEST(Socket, OperationsOnAnInvalidSocketFailWithAnErrorNumber) {
