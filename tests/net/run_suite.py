@@ -26,6 +26,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import cases  # noqa: E402
 import faults  # noqa: E402
+import interruption_cases  # noqa: E402
 import load  # noqa: E402
 import network  # noqa: E402
 import privilege  # noqa: E402
@@ -55,6 +56,7 @@ def all_cases():
     cases.add_cases(table)
     privilege_cases.add_cases(table)
     stress_cases.add_cases(table)
+    interruption_cases.add_cases(table)
     return table
 
 

@@ -21,6 +21,8 @@ class Need(enum.Enum):
     LINUX_SOCKET = ("watches the program's socket through its Linux process id, which Wine does "
                     "not give, and expects the kernel filter of the POSIX backend, which Windows "
                     "has not")
+    POSIX_SIGNALS = ("SIGQUIT asks a native program for its statistics so far; Wine does not "
+                     "turn it into Ctrl-Break, and no test can raise Ctrl-Break under Wine")
 
 
 @dataclass
