@@ -209,6 +209,9 @@ def main():
                              "or the one the first request carried (a loader in between)")
     parser.add_argument("--slack", type=float, default=0.5,
                         help="seconds added to every upper bound on a whole run (start-up cost)")
+    parser.add_argument("--ctrl-c-within", type=float, default=0.1, metavar="SECONDS",
+                        help="how soon after a Ctrl-C the program must have ended with its "
+                             "summary (a sanitized build spends longer in its exit checks)")
     parser.add_argument("--allow-stderr", action="store_true",
                         help="do not fail a run that wrote to standard error")
     parser.add_argument("--wine", action="store_true",
