@@ -8,7 +8,9 @@
 
 namespace vexmo {
 
-enum class CommandLineResult { run, usage_shown };
+// usage_shown: nothing to run (the process ends with -1); help_shown and
+// version_shown: asked for (it ends with 0).
+enum class CommandLineResult { run, usage_shown, help_shown, version_shown };
 
 // Reads a number as a 32-bit strtoul does: leading white space, an optional
 // sign (minus negates modulo 2^32), base 0 (prefixes 0x/0X and 0), 8, 10 or 16;
@@ -21,8 +23,13 @@ std::uint8_t parse_tos(const char* text);
 
 void print_usage();
 
+// "vexmo VERSION".
+void print_version();
+
 // argv[0] is the program name. Prints the usage text when there is nothing
-// to run: no argument at all, or options without a host.
+// to run (no argument at all, or options without a host) or when -h, -? or
+// --help asks for it, and the version for --version; the first of these
+// words ends the reading.
 CommandLineResult parse_command_line(int argc, const char* const* argv, RunSettings* settings);
 
 }  // namespace vexmo

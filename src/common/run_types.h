@@ -4,7 +4,13 @@
 
 #include <cstdint>
 
+#include "common/address.h"
+
 namespace vexmo {
+
+// The address family -4 or -6 asks for; any: as the host text and the name
+// lookup give it.
+enum class FamilyChoice : std::uint8_t { any, ipv4, ipv6 };
 
 // The run's settings, filled once from the command line.
 struct RunSettings {
@@ -17,23 +23,19 @@ struct RunSettings {
   std::uint8_t tos = 0;
   bool tos_given = false;
   bool dont_fragment = false;
-};
-
-struct RunStats {
-  std::uint32_t sent = 0;
-  std::uint32_t received = 0;    // echo replies and ICMP error messages
-  std::uint32_t replies = 0;     // echo replies only: the samples behind the round-trip times
-  std::uint64_t rtt_sum_us = 0;  // 64 bits, so a long run cannot wrap it
-  std::uint32_t rtt_min_us = 0xFFFFFFFFu;  // no sample yet
-  std::uint32_t rtt_max_us = 0;
+  FamilyChoice family = FamilyChoice::any;
+  bool json = false;   // --json: JSON Lines instead of the text lines
+  bool stats = false;  // --stats: the fuller round-trip line in the text summary
 };
 
 // Where the answer lies in the receive buffer. ip_header is nullptr when the
-// datagram did not start with a recognisable IPv4 header. For an echo reply
-// the wait also gives the round trip it measured (has_round_trip).
+// datagram did not start with a recognisable header of its family (IPv4, or
+// the IPv6 header the platform puts in front of an ICMPv6 message). For an
+// echo reply the wait also gives the round trip it measured (has_round_trip).
 struct ReplyView {
   std::uint8_t* message = nullptr;
   const std::uint8_t* ip_header = nullptr;
+  AddressFamily family = AddressFamily::ipv4;
   bool has_round_trip = false;
   std::uint32_t round_trip_us = 0;
 };

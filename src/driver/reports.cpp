@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "common/byte_order.h"
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
+#include "driver/summary_text.h"
 #include "icmp/round_trip.h"
 #include "platform/platform.h"
 
@@ -44,105 +46,246 @@ const char* const kRedirectReasons[] = {
     "Redirect datagrams for the Type of Service and Host",
 };
 
+const char* const kUnreachable6Reasons[] = {
+    "No route to destination",
+    "Communication with destination administratively prohibited",
+    "Beyond scope of source address",
+    "Address unreachable",
+    "Port unreachable",
+    "Source address failed ingress/egress policy",
+    "Reject route to destination",
+};
+
+const char* const kTimeExceeded6Reasons[] = {
+    "Hop limit exceeded in transit",
+    "Fragment reassembly time exceeded",
+};
+
+std::uint32_t read_be32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
 template <std::size_t N>
-void print_reason(const char* const (&reasons)[N], std::uint8_t code) {
-  // Every line ends with its line feed, even for a code without a reason.
+std::optional<std::string> reason_of(const char* const (&reasons)[N], std::uint8_t code) {
   if (code < N) {
-    std::printf("%s\n", reasons[code]);
-  } else {
-    std::printf("Unknown code %u\n", static_cast<unsigned>(code));
+    return std::string(reasons[code]);
   }
+  return "Unknown code " + std::to_string(code);
+}
+
+// The time of an event: milliseconds of the real-time clock.
+std::int64_t now_ms() {
+  return static_cast<std::int64_t>(wall_clock_ns() / 1000000);
 }
 
 }  // namespace
 
-void record_round_trip(RunStats* stats, std::uint32_t rtt_us) {
-  stats->rtt_sum_us += rtt_us;
-  stats->replies += 1;
-  if (rtt_us < stats->rtt_min_us) {
-    stats->rtt_min_us = rtt_us;
-  }
-  if (rtt_us > stats->rtt_max_us) {
-    stats->rtt_max_us = rtt_us;
-  }
-}
-
-void report_failure(Outcome outcome) {
-  switch (-outcome) {
+std::string failure_message(std::uint32_t error) {
+  switch (error) {
     case kErrorTimedOut:
-      std::printf("Request timeout.\n");
-      break;
+      return "Request timeout.";
     case kErrorNetworkDown:
-      std::printf("The network subsystem has failed.\n");
-      break;
+      return "The network subsystem has failed.";
     case kErrorConnAborted:
-      std::printf("Connection aborted.\n");
-      break;
+      return "Connection aborted.";
     case kErrorConnReset:
-      std::printf("Connection reseted.\n");
-      break;
+      return "Connection reseted.";
     default:
-      std::printf("Error %d.\n", -outcome);
-      break;
+      return "Error " + std::to_string(error) + ".";
   }
 }
 
-void report_icmp_message(const ReplyView& view, const char* address_text) {
-  const std::uint8_t type = view.message[0];
-  const std::uint8_t code = view.message[1];
-  if (type == kTypeDestinationUnreachable) {
-    std::printf("ICMP: Destination Unreachable, Reason: ");
-    print_reason(kUnreachableReasons, code);
-  } else if (type == kTypeTimeExceeded) {
-    std::printf("%s: ICMP: Time Exceeded, Reason: ", address_text);
-    print_reason(kTimeExceededReasons, code);
-  } else if (type == kTypeParameterProblem) {
-    std::printf("ICMP: Parameter Problem\n");
-  } else if (type == kTypeSourceQuench) {
-    std::printf("ICMP: Source Quench\n");
-  } else if (type == kTypeRedirect) {
+IcmpDescription describe_icmp(AddressFamily family, std::uint8_t type, std::uint8_t code) {
+  if (family == AddressFamily::ipv6) {
+    switch (type) {
+      case kType6DestinationUnreachable:
+        return {"Destination Unreachable", reason_of(kUnreachable6Reasons, code)};
+      case kType6PacketTooBig:
+        return {"Packet Too Big", std::nullopt};
+      case kType6TimeExceeded:
+        return {"Time Exceeded", reason_of(kTimeExceeded6Reasons, code)};
+      case kType6ParameterProblem:
+        return {"Parameter Problem", std::nullopt};
+      default:
+        return {"", std::nullopt};
+    }
+  }
+  switch (type) {
+    case kTypeDestinationUnreachable:
+      return {"Destination Unreachable", reason_of(kUnreachableReasons, code)};
+    case kTypeTimeExceeded:
+      return {"Time Exceeded", reason_of(kTimeExceededReasons, code)};
+    case kTypeParameterProblem:
+      return {"Parameter Problem", std::nullopt};
+    case kTypeSourceQuench:
+      return {"Source Quench", std::nullopt};
+    case kTypeRedirect:
+      return {"Redirect", reason_of(kRedirectReasons, code)};
+    default:
+      return {"", std::nullopt};
+  }
+}
+
+ReplyFacts reply_facts(const ReplyView& view, std::uint32_t request, const char* from,
+                       std::uint64_t frequency) {
+  ReplyFacts facts;
+  facts.request = request;
+  facts.from = from;
+  facts.sequence = read_le16(view.message + kSequenceOffset);
+  // The wait's figure where it measured one, else the counter stamps the
+  // message carries.
+  facts.rtt_us = view.has_round_trip
+                     ? view.round_trip_us
+                     : round_trip_us(read_le64(view.message + kSendStampOffset),
+                                     read_le64(view.message + kReceiveStampOffset), frequency);
+  if (view.ip_header != nullptr) {
+    // The time to live of IPv4, the hop limit of IPv6.
+    facts.ttl = view.ip_header[view.family == AddressFamily::ipv6 ? kIpv6HopLimitOffset : 8];
+  }
+  return facts;
+}
+
+IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* from) {
+  IcmpFacts facts;
+  facts.request = request;
+  facts.from = from;
+  facts.type = view.message[0];
+  facts.code = view.message[1];
+  IcmpDescription description = describe_icmp(view.family, view.message[0], view.message[1]);
+  facts.kind = description.kind;
+  facts.reason = std::move(description.reason);
+  facts.ipv6 = view.family == AddressFamily::ipv6;
+  if (facts.ipv6) {
+    if (facts.type == kType6PacketTooBig) {
+      facts.mtu = read_be32(view.message + 4);
+    }
+  } else if (facts.type == kTypeRedirect) {
     std::uint32_t gateway = 0;
     std::memcpy(&gateway, view.message + 4, sizeof gateway);  // already network order
     char gateway_text[16];
     format_dotted_address(gateway, gateway_text);
-    std::printf("ICMP: Redirect, Gateway: %s, Reason: ", gateway_text);
-    print_reason(kRedirectReasons, code);
+    facts.gateway = gateway_text;
+  } else if (facts.type == kTypeDestinationUnreachable && facts.code == kCodeFragmentationNeeded) {
+    // The next hop's MTU (RFC 1191), in network order; 0 from a router
+    // that does not tell it.
+    facts.mtu = static_cast<std::uint32_t>(view.message[6] << 8 | view.message[7]);
   }
+  return facts;
 }
 
-void report_echo_reply(const ReplyView& view, const char* address_text, std::uint64_t frequency,
-                       RunStats* stats) {
-  const std::uint8_t* message = view.message;
-  // The wait's figure where it measured one, else the counter stamps the
-  // message carries.
-  const std::uint32_t rtt_us =
-      view.has_round_trip ? view.round_trip_us
-                          : round_trip_us(read_le64(message + kSendStampOffset),
-                                          read_le64(message + kReceiveStampOffset), frequency);
-  record_round_trip(stats, rtt_us);
-  const unsigned sequence = read_le16(message + kSequenceOffset);
-  if (view.ip_header != nullptr) {
-    std::printf("%s: Time: %u.%.3u ms, Sequence: %u, Ttl: %u\n", address_text, rtt_us / 1000,
-                rtt_us % 1000, sequence, static_cast<unsigned>(view.ip_header[8]));
-  } else {
-    std::printf("%s: Time: %u.%.3u ms, Sequence: %u\n", address_text, rtt_us / 1000, rtt_us % 1000,
-                sequence);
+std::string reply_line(const ReplyFacts& facts) {
+  std::string line = std::string(facts.from) + ": Time: " + milliseconds_text(facts.rtt_us) +
+                     " ms, Sequence: " + std::to_string(facts.sequence);
+  if (facts.ttl) {
+    line += ", Ttl: " + std::to_string(*facts.ttl);
   }
+  return line;
 }
 
-void print_summary(const RunStats& stats) {
-  const std::uint32_t average_us =
-      stats.replies == 0 ? 0 : static_cast<std::uint32_t>(stats.rtt_sum_us / stats.replies);
-  const std::uint32_t min_us = stats.rtt_min_us == 0xFFFFFFFFu ? 0 : stats.rtt_min_us;
-  if (stats.sent > 0) {
-    // Truncating the received share rounds the loss up.
-    const std::uint64_t received_percent = std::uint64_t{stats.received} * 100 / stats.sent;
-    std::printf("\nPackets: Sent %u, Received %u (%u%% Lost)\n", stats.sent, stats.received,
-                static_cast<unsigned>(100 - received_percent));
+std::string icmp_line(const IcmpFacts& facts) {
+  // Only the Time Exceeded line names the sender.
+  const bool time_exceeded = facts.type == (facts.ipv6 ? kType6TimeExceeded : kTypeTimeExceeded);
+  std::string line = time_exceeded ? std::string(facts.from) + ": " : "";
+  line += "ICMP: ";
+  line += facts.kind;
+  if (facts.gateway) {
+    line += ", Gateway: " + *facts.gateway;
   }
-  std::printf("Rount Trip Time (Min/Avg/Max): %u.%.3u ms/%u.%.3u ms/%u.%.3u ms\n", min_us / 1000,
-              min_us % 1000, average_us / 1000, average_us % 1000, stats.rtt_max_us / 1000,
-              stats.rtt_max_us % 1000);
+  // Packet Too Big says the MTU on its line; fragmentation needed only in JSON.
+  if (facts.ipv6 && facts.mtu) {
+    line += ", MTU: " + std::to_string(*facts.mtu);
+  }
+  if (facts.reason) {
+    line += ", Reason: " + *facts.reason;
+  }
+  return line;
+}
+
+void Reporter::emit(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void Reporter::start(AddressFamily family) {
+  const bool ipv6 = family == AddressFamily::ipv6;
+  const std::uint32_t ip_bytes =
+      settings_.size +
+      static_cast<std::uint32_t>((ipv6 ? kIpv6HeaderBytes : kIpv4HeaderBytes) + kIcmpHeaderBytes);
+  if (!settings_.json) {
+    emit(std::string("Ping to ") + settings_.host + ", buffer size " +
+         std::to_string(settings_.size) + " Bytes (IP+ICMP+DATA " + std::to_string(ip_bytes) +
+         " Bytes)");
+    return;
+  }
+  StartFacts facts;
+  facts.host = settings_.host;
+  facts.family = ipv6 ? 6 : 4;
+  facts.size = settings_.size;
+  facts.ip_bytes = ip_bytes;
+  facts.count = settings_.count;
+  facts.timeout_ms = settings_.timeout_ms;
+  if (settings_.ttl_given) {
+    facts.ttl = settings_.ttl;
+  }
+  if (settings_.tos_given) {
+    facts.tos = settings_.tos;
+  }
+  facts.dont_fragment = settings_.dont_fragment;
+  emit(json_start(facts, now_ms()));
+}
+
+void Reporter::reply(const ReplyFacts& facts) {
+  emit(settings_.json ? json_reply(facts, now_ms()) : reply_line(facts));
+}
+
+void Reporter::icmp(const IcmpFacts& facts) {
+  emit(settings_.json ? json_icmp(facts, now_ms()) : icmp_line(facts));
+}
+
+void Reporter::failure(std::uint32_t request, std::uint32_t error) {
+  const std::string message = failure_message(error);
+  if (!settings_.json) {
+    emit(message);
+    return;
+  }
+  FailureFacts facts;
+  facts.request = request;
+  facts.error = error;
+  facts.message = message.c_str();
+  emit(json_failure(facts, now_ms()));
+}
+
+void Reporter::unresolved(std::uint32_t request) {
+  emit(settings_.json ? json_unresolved(request, settings_.host, now_ms())
+                      : std::string("Can not resolve IP address for ") + settings_.host);
+}
+
+void Reporter::summary(const RunStatistics& stats, SummaryEvent event, bool interrupted) {
+  const StatisticsSummary figures = stats.summary();
+  if (settings_.json) {
+    emit(json_summary(figures, event, interrupted, now_ms()));
+    return;
+  }
+  std::string text = summary_text(figures, settings_.stats);
+  text.pop_back();  // emit ends the last line
+  emit(text);
+}
+
+void Reporter::interim(const RunStatistics& stats) {
+  summary(stats, SummaryEvent::interim, false);
+}
+
+void Reporter::finish(const RunStatistics& stats, bool interrupted) {
+  summary(stats, SummaryEvent::summary, interrupted);
+}
+
+void Reporter::privileges_kept() {
+  const char* const message = "Can not give up elevated privileges.\n";
+  std::FILE* const stream = settings_.json ? stderr : stdout;
+  std::fputs(message, stream);
+  std::fflush(stream);
 }
 
 }  // namespace vexmo

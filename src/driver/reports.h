@@ -1,30 +1,76 @@
-// The lines vexmo prints for each outcome, and the summary.
+// The lines vexmo prints for each outcome and for the summary, as text or
+// (--json) as JSON Lines.
 #ifndef VEXMO_DRIVER_REPORTS_H
 #define VEXMO_DRIVER_REPORTS_H
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "common/run_types.h"
+#include "driver/json_lines.h"
+#include "driver/statistics.h"
 
 namespace vexmo {
 
-// Folds one echo reply's round-trip time into the statistics.
-void record_round_trip(RunStats* stats, std::uint32_t rtt_us);
+// The line of a failed send or wait, without its line feed, by Windows
+// Sockets error number: "Request timeout." for 10060.
+std::string failure_message(std::uint32_t error);
 
-// Prints the line of a failed send or wait (outcome < 0).
-void report_failure(Outcome outcome);
+// An ICMP or ICMPv6 error message as its line names it: the kind ("Time
+// Exceeded") and the reason its code gives, "Unknown code N" for a code
+// without one, none for the kinds whose line has no reason (Source Quench,
+// Packet Too Big, Parameter Problem).
+struct IcmpDescription {
+  const char* kind = "";
+  std::optional<std::string> reason;
+};
+IcmpDescription describe_icmp(AddressFamily family, std::uint8_t type, std::uint8_t code);
 
-// Prints the line of an ICMP error message (is_error_type) about one of our
-// requests; address_text is its sender.
-void report_icmp_message(const ReplyView& view, const char* address_text);
+// What the line or the object of an answer tells. from (the sender's
+// address text) is borrowed, not copied.
+ReplyFacts reply_facts(const ReplyView& view, std::uint32_t request, const char* from,
+                       std::uint64_t frequency);
+IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* from);
 
-// Prints the time line of an echo reply and folds its round-trip time into
-// stats (not the received count).
-void report_echo_reply(const ReplyView& view, const char* address_text, std::uint64_t frequency,
-                       RunStats* stats);
+// The text lines of an answer, without their line feed.
+std::string reply_line(const ReplyFacts& facts);
+std::string icmp_line(const IcmpFacts& facts);
 
-// The packets line (when anything was sent) and the round-trip line.
-void print_summary(const RunStats& stats);
+// Prints a run's lines in the format its settings choose. Each line is
+// written out (flushed) as soon as it is printed, so that a reader at the
+// other end of a pipe sees every request's line when it happens, and a
+// killed run loses no line it printed.
+class Reporter {
+ public:
+  explicit Reporter(const RunSettings& settings) : settings_(settings) {}
+
+  // The opening line: "Ping to ...", or the start object, counting the
+  // headers of the run's family.
+  void start(AddressFamily family);
+  void reply(const ReplyFacts& facts);
+  void icmp(const IcmpFacts& facts);
+  // A failed send or wait (error: the Windows Sockets number).
+  void failure(std::uint32_t request, std::uint32_t error);
+  // The host could not be resolved before the request; the run ends.
+  void unresolved(std::uint32_t request);
+  // The statistics of the requests finished so far while the run goes on:
+  // the blank line and the summary lines of the text, or an interim object.
+  void interim(const RunStatistics& stats);
+  // The summary that ends the run. interrupted: the run was stopped before
+  // its last request (the text does not show it; the JSON says so).
+  void finish(const RunStatistics& stats, bool interrupted);
+  // The run could not give up its elevated identity and ends before it
+  // starts. With --json the message goes to standard error, which keeps
+  // standard output to JSON alone.
+  void privileges_kept();
+
+ private:
+  void emit(const std::string& line);
+  void summary(const RunStatistics& stats, SummaryEvent event, bool interrupted);
+
+  RunSettings settings_;
+};
 
 }  // namespace vexmo
 

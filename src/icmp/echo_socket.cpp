@@ -13,10 +13,11 @@
 
 namespace vexmo {
 
-void EchoSocket::open(std::uint16_t wanted_identifier) {
+void EchoSocket::open(AddressFamily family, std::uint16_t wanted_identifier) {
   close();
+  family_ = family;
   identifier_ = wanted_identifier;
-  handle_ = socket_open_icmp(&identifier_);
+  handle_ = socket_open_icmp(family, &identifier_);
   wait_prepared_ = false;
 }
 
@@ -70,11 +71,11 @@ Outcome EchoSocket::send(const SocketAddress& to, std::uint16_t sequence, const 
   if (message == nullptr) {
     return -kErrorNoBuffers;
   }
-  write_echo_request(message, identifier_, sequence, data, size);
+  write_echo_request(message, family_, identifier_, sequence, data, size);
   // The copy of the data above stays outside the measured round trip:
   // only the checksum comes between this stamp and the send.
   *send_stamp = counter_now();
-  seal_echo_request(message, size, *send_stamp);
+  seal_echo_request(message, family_, size, *send_stamp);
   // On the clock the kernel stamps with: the fallback when it gives a
   // receive stamp but no transmit stamp.
   wall_sent_ns_ = wall_clock_ns();
@@ -126,13 +127,13 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
     if (received <= 0) {
       return received;
     }
-    *view = view_datagram(buffer_);
+    *view = view_datagram(buffer_, family_);
     const std::size_t header_bytes = static_cast<std::size_t>(view->message - buffer_);
     const std::size_t length = static_cast<std::size_t>(received) > header_bytes
                                    ? static_cast<std::size_t>(received) - header_bytes
                                    : 0;
-    const bool answer = is_answer(view->message, length, identifier_, send_stamp);
-    if (answer && view->message[0] == kTypeEchoReply) {
+    const bool answer = is_answer(view->message, length, identifier_, send_stamp, family_);
+    if (answer && is_echo_reply(view->message[0], family_)) {
       ExchangeClocks clocks;
       clocks.counter_recognised = counter_now();
       write_le64(view->message + kReceiveStampOffset, clocks.counter_recognised);

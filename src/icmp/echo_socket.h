@@ -14,9 +14,10 @@
 
 namespace vexmo {
 
-// One datagram of the largest message (65,536 data bytes, 8 header bytes)
-// behind a 20-byte IP header, with 4 bytes to spare.
-constexpr std::size_t kReceiveBufferBytes = 65536 + 24;
+// One datagram of the largest message: 65,536 data bytes and 8 header bytes
+// behind a 20-byte IPv4 header, or an ICMPv6 message of at most 65,535 bytes
+// (the IPv6 payload limit) behind the 40-byte header put in front of it.
+constexpr std::size_t kReceiveBufferBytes = 65535 + 40;
 
 // Bound on the datagrams discarded before a send, so that a flood cannot
 // keep a request from ever being sent.
@@ -35,12 +36,16 @@ class EchoSocket {
   EchoSocket(const EchoSocket&) = delete;
   EchoSocket& operator=(const EchoSocket&) = delete;
 
-  // Opens the socket for requests that carry wanted_identifier, or the one
-  // the system gives instead (identifier()). A socket that cannot be opened
-  // fails every later call with its error, as the requests then report.
-  void open(std::uint16_t wanted_identifier);
+  // Opens the socket of the family for requests that carry
+  // wanted_identifier, or the one the system gives instead (identifier()).
+  // A socket that cannot be opened fails every later call with its error,
+  // as the requests then report.
+  void open(AddressFamily family, std::uint16_t wanted_identifier);
   std::uint16_t identifier() const {
     return identifier_;
+  }
+  AddressFamily family() const {
+    return family_;
   }
 
   // Sets the run's options; failures surface later, as failures of the
@@ -83,6 +88,7 @@ class EchoSocket {
 
  private:
   SocketHandle handle_;
+  AddressFamily family_ = AddressFamily::ipv4;
   std::uint16_t identifier_ = 0;
   bool wait_prepared_ = false;
   std::uint32_t deadline_ms_ = 0;   // 0: none

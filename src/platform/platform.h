@@ -25,16 +25,19 @@ namespace vexmo {
 enum class SocketKind : std::uint8_t { none, raw, datagram };
 
 // A socket as the platform knows it: a SOCKET on Windows, a descriptor on
-// POSIX, with the kind it was opened as.
+// POSIX, with the kind and the address family it was opened as.
 struct SocketHandle {
   std::uintptr_t native = ~static_cast<std::uintptr_t>(0);
   SocketKind kind = SocketKind::none;
+  AddressFamily family = AddressFamily::ipv4;
   // Windows: the event the system sets when a datagram is queued, which the
   // wait watches beside the interruptions. Unused elsewhere.
   std::uintptr_t event = 0;
 };
 
 // Socket options the transport sets; values are passed as 32-bit integers.
+// On an IPv6 socket time_to_live sets the unicast hop limit,
+// type_of_service the traffic class and dont_fragment IPV6_DONTFRAG.
 enum class SocketOption {
   receive_timeout_ms,
   send_timeout_ms,
@@ -49,12 +52,17 @@ enum class SocketOption {
 void net_startup();
 void net_cleanup();
 
-// An ICMP socket whose received datagrams start with their IPv4 header.
+// An ICMP socket of the family.
+// - IPv4: received datagrams start with their IPv4 header.
+// - IPv6 (ICMPv6): the stack fills in the checksum of what is sent; the
+//   socket receives echo replies and error messages (types 1 to 4 and 129),
+//   each behind a 40-byte IPv6 header rebuilt from what the system reports
+//   beside it (hop limit, sender), or bare where it reports no hop limit.
 // *identifier is the echo identifier the caller wants its requests to carry;
 // on return it is the one they must carry (a datagram socket may have to
 // take another from the kernel). On failure the handle's kind is none, and
 // every call on it fails as on a closed socket (-10038).
-SocketHandle socket_open_icmp(std::uint16_t* identifier);
+SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier);
 void socket_close(SocketHandle socket);
 
 // 0 on success, or minus the error.
@@ -110,8 +118,20 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
 // on. True where there is nothing to give up.
 bool drop_elevated_privileges();
 
-// Name lookup: the first IPv4 address of a host name (network order).
-bool resolve_name(const char* name, std::uint32_t* address);
+// Name lookup: the first address of the family that a host name has.
+bool resolve_name(const char* name, AddressFamily family, SocketAddress* address);
+
+// An IPv6 address in text (RFC 4291 forms), with an optional zone after '%'
+// (an interface name or number): false when it is none. Converts only; no
+// name is looked up.
+bool parse_ipv6_address(const char* text, SocketAddress* address);
+
+// Room for the text of any address: an IPv6 address in RFC 5952 form
+// (without zone) and the terminator.
+constexpr std::size_t kAddressTextBytes = 46;
+
+// The text of an address: dotted for IPv4, RFC 5952 for IPv6.
+void format_address(const SocketAddress& address, char (&text)[kAddressTextBytes]);
 
 // Dotted text to an address as inet_addr converts it (a, a.b, a.b.c, a.b.c.d,
 // each part decimal, octal or hexadecimal); 0xFFFFFFFF when it cannot.

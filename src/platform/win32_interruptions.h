@@ -6,6 +6,8 @@
 #ifndef VEXMO_PLATFORM_WIN32_INTERRUPTIONS_H
 #define VEXMO_PLATFORM_WIN32_INTERRUPTIONS_H
 
+// winsock2.h first: it must come before windows.h wherever both are used.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstdint>

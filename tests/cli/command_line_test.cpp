@@ -106,6 +106,32 @@ TEST(ParseCommandLine, FillsTheSettings) {
       {{"-x", "a", "h"}, with([](RunSettings*) {})},
       {{"h", "-N"}, with([](RunSettings* s) { s->host = "-N"; })},
       {{"-F", "-c", "2"}, with([](RunSettings* s) { s->host = "-F", s->count = 2; })},
+      {{"-4", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv4; })},
+      {{"-6", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv6; })},
+      {{"-4", "-6", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv6; })},
+      {{"-6", "-4", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv4; })},
+      // Like -f, neither takes a value nor ends one that is pending.
+      {{"-n", "-6", "100", "h"},
+       with([](RunSettings* s) { s->size = 100, s->family = FamilyChoice::ipv6; })},
+      {{"h", "-46"}, with([](RunSettings* s) { s->host = "-46"; })},
+      {{"--json", "h"}, with([](RunSettings* s) { s->json = true; })},
+      {{"h", "--stats"}, with([](RunSettings* s) { s->stats = true; })},
+      {{"--stats", "--json", "h"}, with([](RunSettings* s) { s->json = s->stats = true; })},
+      // Like -f, the new flags leave a pending value option waiting.
+      {{"-c", "--json", "3", "h"}, with([](RunSettings* s) { s->count = 3, s->json = true; })},
+      // Only the exact words are options; the rest is still a host.
+      {{"--JSON"}, with([](RunSettings* s) { s->host = "--JSON"; })},
+      {{"--stat"}, with([](RunSettings* s) { s->host = "--stat"; })},
+      {{"--json=1"}, with([](RunSettings* s) { s->host = "--json=1"; })},
+      {{"-H"}, with([](RunSettings* s) { s->host = "-H"; })},
+      {{"--help=1"}, with([](RunSettings* s) { s->host = "--help=1"; })},
+      {{"-help"}, with([](RunSettings* s) { s->host = "-help"; })},
+      {{"-V"}, with([](RunSettings* s) { s->host = "-V"; })},
+      {{"-v"}, with([](RunSettings* s) { s->host = "-v"; })},
+      {{"--"}, with([](RunSettings* s) { s->host = "--"; })},
+      {{"-??"}, with([](RunSettings* s) { s->host = "-??"; })},
+      {{"--version1", "-c", "2"},
+       with([](RunSettings* s) { s->host = "--version1", s->count = 2; })},
   };
   for (const ParsedCase& c : cases) {
     std::vector<const char*> argv = {"vexmo"};
@@ -132,14 +158,16 @@ TEST(ParseCommandLine, FillsTheSettings) {
       EXPECT_EQ(got.tos, c.expected.tos) << label;
     }
     EXPECT_EQ(got.dont_fragment, c.expected.dont_fragment) << label;
+    EXPECT_EQ(got.family, c.expected.family) << label;
+    EXPECT_EQ(got.json, c.expected.json) << label;
+    EXPECT_EQ(got.stats, c.expected.stats) << label;
   }
 }
 
 TEST(ParseCommandLine, ShowsTheUsageWhenThereIsNothingToPing) {
   const std::vector<std::vector<const char*>> cases = {
-      {"vexmo"},
-      {"vexmo", "-f"},
-      {"vexmo", "-n", "100", "-c", "3"},
+      {"vexmo"},       {"vexmo", "-f"},       {"vexmo", "-n", "100", "-c", "3"},
+      {"vexmo", "-6"}, {"vexmo", "-4", "-f"},
   };
   for (const auto& argv : cases) {
     RunSettings settings;
@@ -149,6 +177,40 @@ TEST(ParseCommandLine, ShowsTheUsageWhenThereIsNothingToPing) {
     });
     EXPECT_EQ(result, CommandLineResult::usage_shown) << argv.size();
     EXPECT_NE(out.find("Syntax: vexmo [options] host\n"), std::string::npos);
+  }
+}
+
+// The words that ask for the usage text or the version end the reading,
+// wherever they stand, even in the place of a pending value.
+TEST(ParseCommandLine, HelpAndVersionWhenAsked) {
+  const std::string usage = captured_stdout([] { print_usage(); });
+  const std::string version = std::string("vexmo ") + VEXMO_VERSION + "\n";
+  const struct {
+    std::vector<const char*> args;
+    CommandLineResult result;
+    const std::string& out;
+  } cases[] = {
+      {{"-h"}, CommandLineResult::help_shown, usage},
+      {{"-?"}, CommandLineResult::help_shown, usage},
+      {{"--help"}, CommandLineResult::help_shown, usage},
+      {{"10.0.0.2", "-c", "3", "--help"}, CommandLineResult::help_shown, usage},
+      {{"-n", "-h", "10.0.0.2"}, CommandLineResult::help_shown, usage},
+      {{"--json", "-?"}, CommandLineResult::help_shown, usage},
+      {{"--version"}, CommandLineResult::version_shown, version},
+      {{"10.0.0.2", "--version"}, CommandLineResult::version_shown, version},
+      {{"--version", "--help"}, CommandLineResult::version_shown, version},
+      {{"--help", "--version"}, CommandLineResult::help_shown, usage},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> argv = {"vexmo"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    RunSettings settings;
+    CommandLineResult result = CommandLineResult::run;
+    const std::string out = captured_stdout([&] {
+      result = parse_command_line(static_cast<int>(argv.size()), argv.data(), &settings);
+    });
+    EXPECT_EQ(result, c.result) << c.args.back();
+    EXPECT_EQ(out, c.out) << c.args.back();
   }
 }
 
@@ -168,6 +230,12 @@ TEST(PrintUsage, PrintsEveryLineInOrder) {
       "\t\tR (High reliability)\n",
       "\t\tM (Minimize monetary cost)\n",
       " -w <timelimit>\tTimeout. (Default is 3000 ms)\n",
+      " -4\t\tForce using IPv4\n",
+      " -6\t\tForce using IPv6\n",
+      " --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n",
+      " --json\t\tJSON Lines on standard output. (One object per line)\n",
+      " -h, -?, --help\tShow this text.\n",
+      " --version\tShow the version.\n",
       "\n",
       "Example: vexmo -f -t 2:d:t -i 64 ",
       " (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)\n",

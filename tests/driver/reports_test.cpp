@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "driver/summary_text.h"
 #include "support/capture.h"
 #include "support/fake_platform.h"
 
@@ -15,31 +16,32 @@ namespace {
 
 TEST(ReportFailure, LinesByErrorNumber) {
   const struct {
-    Outcome outcome;
+    std::uint32_t error;
     const char* line;
   } cases[] = {
-      {-10060, "Request timeout.\n"},
-      {-10050, "The network subsystem has failed.\n"},
-      {-10053, "Connection aborted.\n"},
-      {-10054, "Connection reseted.\n"},
-      {-10065, "Error 10065.\n"},
-      {-10013, "Error 10013.\n"},
-      {-10055, "Error 10055.\n"},  // no buffer space: also a message that cannot be allocated
-      {-1, "Error 1.\n"},
+      {10060, "Request timeout."},
+      {10050, "The network subsystem has failed."},
+      {10053, "Connection aborted."},
+      {10054, "Connection reseted."},
+      {10065, "Error 10065."},
+      {10013, "Error 10013."},
+      {10055, "Error 10055."},  // no buffer space: also a message that cannot be allocated
+      {1, "Error 1."},
+      {2147483648u, "Error 2147483648."},  // minus the lowest outcome, printed without a sign
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(captured_stdout([&] { report_failure(c.outcome); }), c.line);
+    EXPECT_EQ(failure_message(c.error), c.line);
   }
 }
 
-std::string icmp_line(std::uint8_t type, std::uint8_t code, std::uint32_t gateway = 0) {
+std::string printed_icmp_line(std::uint8_t type, std::uint8_t code, std::uint32_t gateway = 0) {
   std::uint8_t message[64] = {};
   message[0] = type;
   message[1] = code;
   std::memcpy(message + 4, &gateway, sizeof gateway);
   ReplyView view;
   view.message = message;
-  return captured_stdout([&] { report_icmp_message(view, "10.0.0.1"); });
+  return icmp_line(icmp_facts(view, 0, "10.0.0.1")) + "\n";
 }
 
 TEST(ReportIcmpMessage, EveryKindAndReason) {
@@ -85,8 +87,58 @@ TEST(ReportIcmpMessage, EveryKindAndReason) {
       {5, 4, "ICMP: Redirect, Gateway: 192.168.1.1, Reason: Unknown code 4\n"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(icmp_line(c.type, c.code, fake::address(192, 168, 1, 1)), c.line)
+    EXPECT_EQ(printed_icmp_line(c.type, c.code, fake::address(192, 168, 1, 1)), c.line)
         << "type " << int{c.type} << " code " << int{c.code};
+  }
+}
+
+// What the JSON object of an ICMP error message carries beyond the line:
+// the sender always, a gateway for redirects only, an MTU for
+// fragmentation needed only, and no reason where the line has none.
+TEST(IcmpFacts, FieldsByKind) {
+  const struct {
+    std::uint8_t type, code;
+    const char* kind;
+    const char* reason;   // nullptr: none
+    const char* gateway;  // nullptr: none
+    long mtu;             // -1: none
+  } cases[] = {
+      {3, 1, "Destination Unreachable", "Host unreachable", nullptr, -1},
+      {3, 4, "Destination Unreachable", "Fragmentation needed and DF set", nullptr, 1492},
+      {3, 200, "Destination Unreachable", "Unknown code 200", nullptr, -1},
+      {11, 0, "Time Exceeded", "Time To Live exceeded in transit", nullptr, -1},
+      {12, 0, "Parameter Problem", nullptr, nullptr, -1},
+      {4, 0, "Source Quench", nullptr, nullptr, -1},
+      {5, 1, "Redirect", "Redirect datagrams for the Host", "192.168.5.212", -1},
+  };
+  for (const auto& c : cases) {
+    std::uint8_t message[64] = {};
+    message[0] = c.type;
+    message[1] = c.code;
+    // A redirect's gateway, or the unused word and next-hop MTU (RFC 1191).
+    const std::uint8_t word[4] = {192, 168, 0x05, 0xD4};
+    std::memcpy(message + 4, word, sizeof word);
+    ReplyView view;
+    view.message = message;
+    const IcmpFacts facts = icmp_facts(view, 9, "10.0.0.1");
+    const std::string label = "type " + std::to_string(c.type) + " code " + std::to_string(c.code);
+    EXPECT_EQ(facts.request, 9u) << label;
+    EXPECT_STREQ(facts.from, "10.0.0.1") << label;
+    EXPECT_EQ(facts.type, c.type) << label;
+    EXPECT_EQ(facts.code, c.code) << label;
+    EXPECT_STREQ(facts.kind, c.kind) << label;
+    EXPECT_EQ(facts.reason.has_value(), c.reason != nullptr) << label;
+    if (facts.reason && c.reason != nullptr) {
+      EXPECT_EQ(*facts.reason, c.reason) << label;
+    }
+    EXPECT_EQ(facts.gateway.has_value(), c.gateway != nullptr) << label;
+    if (facts.gateway && c.gateway != nullptr) {
+      EXPECT_EQ(*facts.gateway, c.gateway) << label;
+    }
+    EXPECT_EQ(facts.mtu.has_value(), c.mtu >= 0) << label;
+    if (facts.mtu && c.mtu >= 0) {
+      EXPECT_EQ(*facts.mtu, static_cast<std::uint32_t>(c.mtu)) << label;
+    }
   }
 }
 
@@ -101,37 +153,106 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
   ReplyView view;
   view.message = message;
   view.ip_header = datagram;
-  RunStats stats;
-  EXPECT_EQ(captured_stdout([&] { report_echo_reply(view, "10.0.0.2", 1000000, &stats); }),
-            "10.0.0.2: Time: 12.345 ms, Sequence: 65535, Ttl: 57\n");
-  EXPECT_EQ(stats.replies, 1u);
-  EXPECT_EQ(stats.rtt_min_us, 12345u);
-  EXPECT_EQ(stats.rtt_max_us, 12345u);
-  EXPECT_EQ(stats.received, 0u);  // the driver counts it
+  RunStatistics stats;
+  ReplyFacts facts = reply_facts(view, 3, "10.0.0.2", 1000000);
+  stats.record_reply(facts.rtt_us);
+  EXPECT_EQ(reply_line(facts), "10.0.0.2: Time: 12.345 ms, Sequence: 65535, Ttl: 57");
+  EXPECT_EQ(facts.request, 3u);
+  EXPECT_EQ(stats.summary().replies, 1u);
+  EXPECT_EQ(stats.summary().min_us, 12345u);
+  EXPECT_EQ(stats.summary().max_us, 12345u);
 
   write_le64(message + 16, 1007);
   view.ip_header = nullptr;
-  EXPECT_EQ(captured_stdout([&] { report_echo_reply(view, "10.0.0.2", 1000000, &stats); }),
-            "10.0.0.2: Time: 0.007 ms, Sequence: 65535\n");
-  EXPECT_EQ(stats.rtt_min_us, 7u);
-  EXPECT_EQ(stats.rtt_max_us, 12345u);
-  EXPECT_EQ(stats.rtt_sum_us, 12352u);
+  facts = reply_facts(view, 4, "10.0.0.2", 1000000);
+  stats.record_reply(facts.rtt_us);
+  EXPECT_EQ(reply_line(facts), "10.0.0.2: Time: 0.007 ms, Sequence: 65535");
+  EXPECT_FALSE(facts.ttl.has_value());
+  EXPECT_EQ(stats.summary().min_us, 7u);
+  EXPECT_EQ(stats.summary().max_us, 12345u);
+  EXPECT_EQ(stats.summary().avg_us, 12352u / 2);
 }
 
-RunStats stats_of(std::uint32_t sent, std::uint32_t received, std::vector<std::uint32_t> rtts) {
-  RunStats stats;
-  stats.sent = sent;
-  stats.received = received;
-  for (std::uint32_t rtt : rtts) {
-    record_round_trip(&stats, rtt);
+// The hop limit stands at byte 7 of the IPv6 header, where byte 8 already
+// belongs to the source address.
+TEST(ReportEchoReply, HopLimitOfAnIpv6Reply) {
+  std::uint8_t datagram[104] = {};
+  datagram[0] = 0x60;
+  datagram[6] = 58;
+  datagram[7] = 61;
+  datagram[8] = 0x20;
+  std::uint8_t* message = datagram + 40;
+  message[0] = 129;
+  write_le16(message + 6, 3);
+  write_le64(message + 8, 1000);
+  write_le64(message + 16, 2500);
+  ReplyView view;
+  view.message = message;
+  view.ip_header = datagram;
+  view.family = AddressFamily::ipv6;
+  EXPECT_EQ(reply_line(reply_facts(view, 0, "2001:db8::5", 1000000)),
+            "2001:db8::5: Time: 1.500 ms, Sequence: 3, Ttl: 61");
+  view.ip_header = nullptr;
+  EXPECT_EQ(reply_line(reply_facts(view, 0, "2001:db8::5", 1000000)),
+            "2001:db8::5: Time: 1.500 ms, Sequence: 3");
+}
+
+// ICMPv6 types are read as ICMPv6: type 3 is Time Exceeded there, not
+// Destination Unreachable, and types IPv4 reports mean nothing.
+TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
+  const struct {
+    std::uint8_t type;
+    std::uint8_t code;
+    std::uint32_t mtu;
+    std::string line;
+  } cases[] = {
+      {3, 0, 0, "2001:db8::1: ICMP: Time Exceeded, Reason: Hop limit exceeded in transit\n"},
+      {1, 3, 0, "ICMP: Destination Unreachable, Reason: Address unreachable\n"},
+      {1, 255, 0, "ICMP: Destination Unreachable, Reason: Unknown code 255\n"},
+      {2, 0, 1280, "ICMP: Packet Too Big, MTU: 1280\n"},
+      {2, 0, 0x80000000u, "ICMP: Packet Too Big, MTU: 2147483648\n"},
+      {4, 1, 0, "ICMP: Parameter Problem\n"},
+      {11, 0, 0, ""},
+      {12, 0, 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::uint8_t message[64] = {};
+    message[0] = c.type;
+    message[1] = c.code;
+    for (int i = 0; i < 4; ++i) {
+      message[4 + i] = static_cast<std::uint8_t>(c.mtu >> (24 - 8 * i));
+    }
+    ReplyView view;
+    view.message = message;
+    view.family = AddressFamily::ipv6;
+    const IcmpFacts facts = icmp_facts(view, 0, "2001:db8::1");
+    // Types IPv4 reports have no kind over ICMPv6 (the wait never takes them).
+    EXPECT_EQ(facts.kind[0] == '\0' ? std::string() : icmp_line(facts) + "\n", c.line)
+        << int{c.type} << "/" << int{c.code};
   }
-  return stats;
+}
+
+// sent requests of which received were answered, rtts.size() of them by
+// echo replies.
+StatisticsSummary stats_of(std::uint32_t sent, std::uint32_t received,
+                           std::vector<std::uint32_t> rtts) {
+  RunStatistics stats;
+  for (std::uint32_t rtt : rtts) {
+    stats.record_reply(rtt);
+  }
+  for (std::uint32_t i = static_cast<std::uint32_t>(rtts.size()); i < received; ++i) {
+    stats.record_error_message();
+  }
+  for (std::uint32_t i = received; i < sent; ++i) {
+    stats.record_no_answer();
+  }
+  return stats.summary();
 }
 
 TEST(PrintSummary, PacketsAndRoundTripLines) {
   const struct {
     const char* name;
-    RunStats stats;
+    StatisticsSummary stats;
     std::string out;
   } cases[] = {
       {"all timed out", stats_of(5, 0, {}),
@@ -159,7 +280,68 @@ TEST(PrintSummary, PacketsAndRoundTripLines) {
        "Rount Trip Time (Min/Avg/Max): 0.007 ms/0.352 ms/0.999 ms\n"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(captured_stdout([&] { print_summary(c.stats); }), c.out) << c.name;
+    EXPECT_EQ(summary_text(c.stats, false), c.out) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace vexmo
+
+namespace vexmo {
+namespace {
+
+// The reports the interruption handling calls: the statistics so far while
+// the run goes on, and the summary of a run cut short. Every line is
+// complete and flushed; the JSON objects carry the fake wall clock.
+TEST(Reporter, InterimAndFinishInEachFormat) {
+  fake::reset();
+  RunStatistics stats;
+  stats.record_reply(10000);
+  stats.record_no_answer();
+  stats.record_reply(20000);
+  const struct {
+    const char* name;
+    bool json, with_stats, interrupted, interim;
+    const char* out;
+  } cases[] = {
+      {"text interim", false, false, false, true,
+       "\nPackets: Sent 3, Received 2 (34% Lost)\n"
+       "Rount Trip Time (Min/Avg/Max): 10.000 ms/15.000 ms/20.000 ms\n"},
+      {"text interim with --stats", false, true, false, true,
+       "\nPackets: Sent 3, Received 2 (34% Lost)\n"
+       "Rount Trip Time (Min/Avg/Max): 10.000 ms/15.000 ms/20.000 ms\n"
+       "Round Trip Time (Median/P90/P99/StdDev/Jitter): 10.000 ms/20.000 ms/20.000 ms/7.071 ms/"
+       "10.000 ms\n"},
+      {"text summary of an interrupted run: as any summary", false, false, true, false,
+       "\nPackets: Sent 3, Received 2 (34% Lost)\n"
+       "Rount Trip Time (Min/Avg/Max): 10.000 ms/15.000 ms/20.000 ms\n"},
+      {"JSON interim", true, false, false, true,
+       "{\"event\":\"interim\",\"sent\":3,\"received\":2,\"replies\":2,\"errors\":0,"
+       "\"lost_percent\":34,\"rtt_ms\":{\"min\":10.000,\"avg\":15.000,\"max\":20.000,"
+       "\"median\":10.000,\"p90\":20.000,\"p99\":20.000,\"stddev\":7.071,\"jitter\":10.000},"
+       "\"longest_loss_streak\":1,\"interrupted\":false,"
+       "\"time\":\"2023-11-14T22:13:21.000Z\"}\n"},
+      {"JSON summary, interrupted", true, true, true, false,
+       "{\"event\":\"summary\",\"sent\":3,\"received\":2,\"replies\":2,\"errors\":0,"
+       "\"lost_percent\":34,\"rtt_ms\":{\"min\":10.000,\"avg\":15.000,\"max\":20.000,"
+       "\"median\":10.000,\"p90\":20.000,\"p99\":20.000,\"stddev\":7.071,\"jitter\":10.000},"
+       "\"longest_loss_streak\":1,\"interrupted\":true,"
+       "\"time\":\"2023-11-14T22:13:21.000Z\"}\n"},
+  };
+  for (const auto& c : cases) {
+    RunSettings settings;
+    settings.host = "10.0.0.2";
+    settings.json = c.json;
+    settings.stats = c.with_stats;
+    Reporter reporter(settings);
+    const std::string out = captured_stdout([&] {
+      if (c.interim) {
+        reporter.interim(stats);
+      } else {
+        reporter.finish(stats, c.interrupted);
+      }
+    });
+    EXPECT_EQ(out, c.out) << c.name;
   }
 }
 

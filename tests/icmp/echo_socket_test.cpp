@@ -25,8 +25,8 @@ std::vector<std::uint8_t> echo(std::uint8_t type, std::uint16_t identifier,
                                std::uint16_t sequence = 0) {
   std::vector<std::uint8_t> data(56, 0);
   std::vector<std::uint8_t> message(64);
-  write_echo_request(message.data(), identifier, sequence, data.data(), 56);
-  seal_echo_request(message.data(), 56, kStamp);
+  write_echo_request(message.data(), AddressFamily::ipv4, identifier, sequence, data.data(), 56);
+  seal_echo_request(message.data(), AddressFamily::ipv4, 56, kStamp);
   message[0] = type;
   return message;
 }
@@ -67,7 +67,7 @@ constexpr std::uint64_t kT0 = 1000000;  // the fake clock's start
 EchoSocket& fresh_socket() {
   static std::unique_ptr<EchoSocket> socket;
   socket = std::make_unique<EchoSocket>();
-  socket->open(kOurId);
+  socket->open(AddressFamily::ipv4, kOurId);
   return *socket;
 }
 
@@ -170,6 +170,86 @@ TEST(WaitForReply, RecognisesTheAnswer) {
 TEST(WaitForReply, PreparedWaitEndsExactlyAsUnprepared) {
   for (const WaitCase& c : wait_cases()) {
     expect_wait(c, true);
+  }
+}
+
+// ICMPv6: what an IPv6 socket's wait takes and what it skips. Messages
+// arrive behind the header the platform rebuilds (or bare without one).
+TEST(WaitForReply, Icmp6RecognisesTheAnswer) {
+  const auto echo6 = [](std::uint8_t type, std::uint16_t identifier) {
+    std::vector<std::uint8_t> message = echo(type, identifier);
+    message[2] = message[3] = 0;
+    return message;
+  };
+  std::vector<std::uint8_t> request = echo6(128, kOurId);
+  const auto v6 = [](std::vector<std::uint8_t> bytes, std::uint64_t at_us) {
+    fake::Datagram d;
+    d.bytes = std::move(bytes);
+    d.arrive_us = at_us;
+    d.ipv6 = true;
+    d.from6 = fake::address6(0x2001, 0xdb8, 0, 0, 0, 0, 0, 5);
+    return d;
+  };
+  const struct {
+    const char* name;
+    std::vector<fake::Datagram> inbound;
+    Outcome expected;
+    std::uint8_t expected_type;
+    bool has_header;
+  } cases[] = {
+      {"echo reply", {v6(fake::ipv6_datagram(echo6(129, kOurId), 64), kT0 + 500)}, 104, 129, true},
+      {"echo reply without a hop limit", {v6(echo6(129, kOurId), kT0 + 500)}, 64, 129, false},
+      {"foreign echo reply skipped",
+       {v6(fake::ipv6_datagram(echo6(129, kOtherId), 64), kT0 + 100),
+        v6(fake::ipv6_datagram(echo6(129, kOurId), 64), kT0 + 200)},
+       104,
+       129,
+       true},
+      {"own echo request skipped",
+       {v6(fake::ipv6_datagram(request, 64), kT0 + 10),
+        v6(fake::ipv6_datagram(echo6(129, kOurId), 64), kT0 + 50)},
+       104,
+       129,
+       true},
+      {"an ICMP (IPv4) echo reply is no answer here",
+       {v6(fake::ipv6_datagram(echo6(0, kOurId), 64), kT0 + 100)},
+       -10060,
+       0,
+       false},
+      {"packet too big quoting ours",
+       {v6(fake::ipv6_datagram(fake::error6_about(2, 0, request, 1280), 64), kT0 + 100)},
+       40 + 8 + 40 + 64,
+       2,
+       true},
+      {"time exceeded quoting another process's request",
+       {v6(fake::ipv6_datagram(fake::error6_about(3, 0, echo6(128, kOtherId)), 64), kT0 + 100)},
+       -10060,
+       0,
+       false},
+      {"neighbour solicitation with our identifier's bytes skipped",
+       {v6(fake::ipv6_datagram(echo6(135, kOurId), 255), kT0 + 100)},
+       -10060,
+       0,
+       false},
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    static std::unique_ptr<EchoSocket> socket;
+    socket = std::make_unique<EchoSocket>();
+    socket->open(AddressFamily::ipv6, kOurId);
+    fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
+    SocketAddress from;
+    ReplyView view;
+    EXPECT_EQ(socket->wait(&from, &view, kStamp), c.expected) << c.name;
+    if (c.expected > 0) {
+      EXPECT_EQ(view.family, AddressFamily::ipv6) << c.name;
+      EXPECT_EQ(view.message[0], c.expected_type) << c.name;
+      EXPECT_EQ(view.ip_header != nullptr, c.has_header) << c.name;
+      EXPECT_EQ(from.family, AddressFamily::ipv6) << c.name;
+      if (c.expected_type == 129) {
+        EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), fake::state().now_us) << c.name;
+      }
+    }
   }
 }
 

@@ -14,6 +14,7 @@ chmod 755 "$tmp"
 cmake --install "$build" --prefix "$tmp/plain" >"$tmp/log" 2>&1 || { cat "$tmp/log"; fail "install"; }
 [ -x "$tmp/plain/bin/vexmo" ] || fail "no bin/vexmo"
 [ -f "$tmp/plain/share/man/man1/vexmo.1" ] || fail "no share/man/man1/vexmo.1"
+[ -f "$tmp/plain/share/vexmo/vexmo.schema.json" ] || fail "no share/vexmo/vexmo.schema.json"
 if command -v getcap >/dev/null && [ -n "$(getcap "$tmp/plain/bin/vexmo")" ]; then
   fail "capabilities granted without VEXMO_INSTALL_SETCAP"
 fi

@@ -4,6 +4,7 @@ import re
 
 from expect import (UNREACHABLE, Line, any_lines, exact, opening, redirect, replies, reply,
                     run_lines, summary, time_exceeded, timeouts)
+from json_twins import icmp_told
 from network import (HOST, NO_ROUTE_NET, PEER, PEER_NET, PROHIBIT_NET, ROUTER2_FAR, ROUTER2_LAN,
                      ROUTER_LAN, SMALL_NET, UNREACHABLE_NET)
 from table import echo, error
@@ -73,9 +74,35 @@ USAGE = USAGE_HEAD + [exact(t) for t in [
     "\t\tR (High reliability)",
     "\t\tM (Minimize monetary cost)",
     " -w <timelimit>\tTimeout. (Default is 3000 ms)",
+    " -4\t\tForce using IPv4",
+    " -6\t\tForce using IPv6",
+    " --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)",
+    " --json\t\tJSON Lines on standard output. (One object per line)",
+    " -h, -?, --help\tShow this text.",
+    " --version\tShow the version.",
     ""]] + [Line("Example: vexmo -f -t 2:d:t -i 64 <host>",
                  re.compile(r"Example: vexmo -f -t 2:d:t -i 64 \S+\Z")),
             exact(" (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)")]
+
+
+def lines_as_they_happen(first, count):
+    """A check: the time line of each of count requests (line first on) came
+    about a second after the one before, the first well before the run ended;
+    a program that buffered its output would print them all at its end."""
+    def check(result):
+        times = result.line_times
+        if len(times) < first + count:
+            return ["%d lines seen arriving, expected at least %d" % (len(times), first + count)]
+        problems = []
+        if result.end - times[first] < count - 0.5:
+            problems.append("the first request's line came %.2f s before the end, expected at "
+                            "least %.1f s" % (result.end - times[first], count - 0.5))
+        for n in range(first + 1, first + count):
+            if not 0.8 <= times[n] - times[n - 1] <= 1.8:
+                problems.append("line %d came %.2f s after the one before, expected about 1 s"
+                                % (n + 1, times[n] - times[n - 1]))
+        return problems
+    return check
 
 
 def add_cases(table):
@@ -141,6 +168,26 @@ def add_cases(table):
         run_lines(address, replies(address, 2, rtt_range=(50, 600)), 2, 2),
         wire=address, wire_checks=[seqs(0, 1)])
 
+    # With --stats one more summary line, its figures those of the time lines
+    # (expect.py works them out); the timeouts between are no round trips.
+    address = responder(echo(at=20), answer_every=2, answer_from=0)
+    add("--stats: median, P90, P99, deviation and jitter of the replies",
+        ["--stats", "-c", "5", "-w", "300", address],
+        run_lines(address, [reply(address, 0, rtt_range=(20, 500)), exact("Request timeout."),
+                            reply(address, 1, rtt_range=(20, 500)), exact("Request timeout."),
+                            reply(address, 2, rtt_range=(20, 500))], 5, 3, stats=True),
+        wire=address, wire_checks=[seqs(0, 1, 1, 2, 2)])
+    address = responder()
+    add("--stats without an echo reply: zeros", ["--stats", "-c", "2", "-w", "200", address],
+        run_lines(address, timeouts(2), 2, 0, stats=True), wire=address)
+
+    # A reader at the other end of the pipe sees each line when it happens:
+    # the first reply's line comes before the two pauses that follow it.
+    address = responder(echo())
+    add("through a pipe every line comes when it happens", ["-c", "3", address],
+        run_lines(address, replies(address, 3), 3, 3),
+        checks=[lines_as_they_happen(first=1, count=3)])
+
     # -------------------------------------------------------- timeouts
 
     add("router filter drops: timeouts without pause", ["-c", "2", "-w", "400", PEER_NET + ".20"],
@@ -192,13 +239,17 @@ def add_cases(table):
     for destination, reason in ROUTER_REJECTIONS:
         address = routed(destination)
         add("router: %s (%s)" % (reason, destination), ["-c", "2", address],
-            run_lines(address, [exact(UNREACHABLE + reason)] * 2, 2, 2))
+            run_lines(address, [exact(UNREACHABLE + reason)] * 2, 2, 2),
+            checks=[icmp_told(sender=ROUTER_LAN)])
 
-    address = routed(SMALL_NET + ".2")
+    # The host keeps the path MTU it learns per destination: the --json twin
+    # needs a destination of its own.
+    address = routed(SMALL_NET + (".4" if table.twin else ".2"))
     add("-f across the 576 MTU: fragmentation needed, then the send is refused",
         ["-f", "-n", "1000", "-c", "2", address],
         run_lines(address, [exact(UNREACHABLE + "Fragmentation needed and DF set"),
-                      exact("Error 10040.")], 2, 1, size=1000))
+                      exact("Error 10040.")], 2, 1, size=1000),
+        checks=[icmp_told(mtu=576, sender=ROUTER_LAN)])
 
     address = routed(SMALL_NET + ".3")
     add("without -f the request is fragmented and answered", ["-n", "1000", "-c", "1", address],
@@ -215,8 +266,10 @@ def add_cases(table):
         # taken as the answer to the next request
         address = responder(crafted_error(icmp_type, code), echo(at=50))
         line = exact(text.format(a=address))
+        told = dict(gateway=ROUTER2_LAN) if icmp_type == 5 else {}
         add("crafted type %d code %d" % (icmp_type, code), ["-c", "2", address],
-            run_lines(address, [line, line], 2, 2), wire=address, wire_checks=[seqs(0, 1)])
+            run_lines(address, [line, line], 2, 2), wire=address, wire_checks=[seqs(0, 1)],
+            checks=[icmp_told(sender=address, **told)])
 
     address = responder(error(11, 0, options=8))
     add("time exceeded whose IP header carries options", ["-c", "1", address],
@@ -277,6 +330,20 @@ def add_cases(table):
 
     for host in ("nosuch.vxnet", "198.18.1.256"):
         add("host text %s cannot be resolved" % host, ["-c", "3", host],
+            [opening(host), exact("Can not resolve IP address for %s" % host)] + summary(0, 0),
+            elapsed=(0, 1.0))
+
+    # -------------------------------------------------------- help and version
+
+    add("-h: the usage text, status 0", ["-h"], USAGE, elapsed=(0, 1.0))
+    for args in (["-?"], ["--help"], [PEER, "-c", "2", "--help"], ["-h", "--version"]):
+        add("%s: the usage text, status 0" % " ".join(args), args,
+            USAGE_HEAD + [any_lines("<the rest of the usage text>")], elapsed=(0, 1.0))
+    add("--version: the program and its version", ["--version"],
+        [Line("vexmo <version>", re.compile(r"vexmo \d+\.\d+\.\d+\Z"))], elapsed=(0, 1.0))
+    # Only the exact words: other text that begins with a minus is a host.
+    for host in ("--HELP", "-help", "--version=1"):
+        add("%s is a host text" % host, ["-c", "2", host],
             [opening(host), exact("Can not resolve IP address for %s" % host)] + summary(0, 0),
             elapsed=(0, 1.0))
 

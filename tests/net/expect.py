@@ -1,5 +1,6 @@
 """Expected output of the program, line by line, and its comparison with
 what a run printed."""
+import math
 import re
 from dataclasses import dataclass
 
@@ -13,6 +14,7 @@ class Line:
     rtt: bool = False  # group 1 and 2 are a round-trip time
     rtt_range: tuple = None  # (lo_ms, hi_ms)
     summary: bool = False  # the round-trip summary line
+    stats: bool = False  # the --stats line: median, P90, P99, standard deviation, jitter
     rest: bool = False  # the last line expected: stands for every line left, however many
 
 
@@ -20,9 +22,13 @@ def exact(text):
     return Line(text, re.compile(re.escape(text) + r"\Z"))
 
 
-def opening(host, size=56):
+IPV4_HEADERS = 28  # IPv4 and ICMP headers, as the opening line counts them
+IPV6_HEADERS = 48  # IPv6 and ICMPv6 headers
+
+
+def opening(host, size=56, headers=IPV4_HEADERS):
     return exact("Ping to %s, buffer size %d Bytes (IP+ICMP+DATA %d Bytes)"
-                 % (host, size, size + 28))
+                 % (host, size, size + headers))
 
 
 def reply(address, seq, ttl=63, rtt_range=None):
@@ -37,7 +43,8 @@ def replies(address, count, ttl=63, rtt_range=None):
     return [reply(address, seq, ttl, rtt_range) for seq in range(count)]
 
 
-def summary(sent, received):
+def summary(sent, received, stats=False):
+    """The summary lines; stats: with the line --stats adds."""
     lines = []
     if sent:
         lost = 100 - received * 100 // sent
@@ -47,12 +54,54 @@ def summary(sent, received):
                       re.compile(r"Rount Trip Time \(Min/Avg/Max\): (\d+)\.(\d{3}) ms/"
                                  r"(\d+)\.(\d{3}) ms/(\d+)\.(\d{3}) ms\Z"),
                       summary=True))
+    if stats:
+        lines.append(Line("Round Trip Time (Median/P90/P99/StdDev/Jitter): <median> ms/<p90> ms/"
+                          "<p99> ms/<stddev> ms/<jitter> ms",
+                          re.compile(r"Round Trip Time \(Median/P90/P99/StdDev/Jitter\): "
+                                     r"(\d+)\.(\d{3}) ms/(\d+)\.(\d{3}) ms/(\d+)\.(\d{3}) ms/"
+                                     r"(\d+)\.(\d{3}) ms/(\d+)\.(\d{3}) ms\Z"),
+                          stats=True))
     return lines
 
 
-def run_lines(host, lines, sent, received, size=56):
+def run_lines(host, lines, sent, received, size=56, headers=IPV4_HEADERS, stats=False):
     """The whole output of a run: the opening, a line per request, the summary."""
-    return [opening(host, size)] + lines + summary(sent, received)
+    return [opening(host, size, headers)] + lines + summary(sent, received, stats)
+
+
+def figures_of(rtts):
+    """The round-trip figures of the replies' times (microseconds, in the
+    order they came) as vexmo computes them: min, average (truncated), max,
+    nearest-rank median, P90 and P99, sample standard deviation and jitter
+    (the mean step between consecutive replies), both rounded."""
+    n = len(rtts)
+    if not n:
+        return dict(min=0, avg=0, max=0, median=0, p90=0, p99=0, stddev=0, jitter=0)
+    ordered = sorted(rtts)
+
+    def rank(percent):
+        return ordered[max(1, -(-percent * n // 100)) - 1]
+
+    mean = sum(rtts) / n
+    stddev = math.sqrt(sum((x - mean) ** 2 for x in rtts) / (n - 1)) if n > 1 else 0.0
+    steps = [abs(b - a) for a, b in zip(rtts, rtts[1:])]
+    jitter = (sum(steps) + (n - 1) // 2) // (n - 1) if n > 1 else 0
+    return dict(min=ordered[0], avg=sum(rtts) // n, max=ordered[-1], median=rank(50),
+                p90=rank(90), p99=rank(99), stddev=int(stddev + 0.5), jitter=jitter)
+
+
+def figure_problems(what, got_us, want_us):
+    """got_us against want_us (dicts of figures); the standard deviation may
+    round the other way in its last place (floating point)."""
+    problems = []
+    for key, value in want_us.items():
+        if key not in got_us:
+            continue
+        got = got_us[key]
+        if got != value and not (key == "stddev" and abs(got - value) <= 1):
+            problems.append("%s %s %.3f ms, the replies give %.3f ms"
+                            % (what, key, got / 1000, value / 1000))
+    return problems
 
 
 def timeouts(n):
@@ -114,4 +163,8 @@ def check_output(expected, stdout):
                 problems.append("round-trip summary %s, expected %s from the time lines"
                                 % ("/".join("%.3f" % (u / 1000) for u in got_us),
                                    "/".join("%.3f" % (u / 1000) for u in want_us)))
+        if want.stats:
+            keys = ("median", "p90", "p99", "stddev", "jitter")
+            got_us = {key: microseconds(m, 1 + 2 * k) for k, key in enumerate(keys)}
+            problems += figure_problems("--stats line:", got_us, figures_of(rtts))
     return problems

@@ -47,6 +47,7 @@ class Result:
     problems: list = field(default_factory=list)  # seen beside the output, by a case's driver
     expect: list = None  # the output a driver learned the run must print; None: the case's
     status_while_running: object = None  # /proc status fields, or why they could not be read
+    line_times: list = field(default_factory=list)  # when each line of stdout arrived (monotonic)
 
 
 @dataclass
@@ -59,6 +60,7 @@ class Bounded:
     start: float
     end: float
     killed: bool
+    line_times: list  # when each line of stdout arrived (monotonic)
 
 
 class Lab:
@@ -187,26 +189,49 @@ class Lab:
 
     def run_bounded(self, argv, limit_s, started=None):
         """Runs argv with a hard time limit; started(proc) is called once it
-        runs. A run still going when the lab closes is killed."""
+        runs. Notes when each line of its standard output arrives, as a
+        reader at the other end of a pipe sees it. A run still going when the
+        lab closes is killed."""
         start = time.monotonic()
         proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
         self._adopt(proc)
+        lines, line_times, err = [], [], []
+
+        def read_lines():
+            for line in iter(proc.stdout.readline, b""):
+                line_times.append(time.monotonic())
+                lines.append(line)
+
+        readers = [threading.Thread(target=read_lines, daemon=True),
+                   threading.Thread(target=lambda: err.append(proc.stderr.read()), daemon=True)]
+        for reader in readers:
+            reader.start()
         if started:
             started(proc)
         killed = False
-        try:
-            out, err = proc.communicate(timeout=limit_s)
-        except subprocess.TimeoutExpired:
+
+        def read_to_the_end(limit):
+            for reader in readers:
+                reader.join(max(0.0, limit - time.monotonic()))
+            return not any(reader.is_alive() for reader in readers)
+
+        if read_to_the_end(start + limit_s):
+            try:
+                proc.wait(max(0.0, start + limit_s - time.monotonic()))
+            except subprocess.TimeoutExpired:  # it closed its output and went on
+                killed = True
+                proc.kill()
+        else:
             killed = True
             proc.kill()
-            try:
-                out, err = proc.communicate(timeout=10)
-            except subprocess.TimeoutExpired:  # a child of it holds the pipes
-                out, err = b"", b"the output pipe stayed open after the kill\n"
+            if not read_to_the_end(time.monotonic() + 10):  # a child of it holds the pipes
+                lines, err = [], [b"the output pipe stayed open after the kill\n"]
+        proc.wait()
         end = time.monotonic()
         self._release(proc)
-        return Bounded(proc.pid, proc.returncode, out, err, start, end, killed)
+        return Bounded(proc.pid, proc.returncode, b"".join(lines), b"".join(err), start, end,
+                       killed, line_times)
 
     def start_helper(self, role, script, *args):
         """One of the suite's helper scripts in the namespace of role, talking

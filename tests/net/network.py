@@ -3,7 +3,7 @@
     host 198.18.0.2 --+-- LAN 198.18.0.0/24 (a bridge in router) -- router 198.18.0.1
                       |                                      |
     router2 198.18.0.3 (198.18.5.1 behind it)                +-- peer 198.18.1.2 (+ .10-.39)
-                                                             +-- small 198.18.2.2/.3, MTU 576
+                                                             +-- small 198.18.2.2-.5, MTU 576
                                                              +-- responder 198.19.0.0/24
                                                              +-- 198.18.7/24 unreachable,
                                                                  198.18.8/24 prohibit,
@@ -16,6 +16,7 @@ machine's own network. The program runs in "host".
 import json
 import os
 
+import network6
 from lab import LabError
 
 HOST = "198.18.0.2"
@@ -38,7 +39,7 @@ HOST_FILES = {
     "hosts": "127.0.0.1 localhost\n"
              "198.18.1.2 peer.vxnet\n"
              "198.18.1.2 3com.vxnet\n"
-             "198.18.0.2 self.vxnet\n",
+             "198.18.0.2 self.vxnet\n" + network6.HOST6_NAMES,
     # a resolver with nobody to ask
     "resolv.conf": "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n",
     "nsswitch.conf": "hosts: files dns\n",
@@ -81,6 +82,8 @@ def build_main(lab, own_sources):
         ("router", SMALL_NET + ".1/24", t("ss")),
         ("small", SMALL_NET + ".2/24", t("s")),
         ("small", SMALL_NET + ".3/24", t("s")),
+        ("small", SMALL_NET + ".4/24", t("s")),  # .4 and .5: the --json twins' own
+        ("small", SMALL_NET + ".5/24", t("s")),  # (the path MTU is kept per destination)
         ("router", "198.18.6.1/24", t("qq")),
         ("responder", RESPONDER_LINK + "/24", t("q")),
     ]
@@ -128,6 +131,7 @@ def build_main(lab, own_sources):
     for destination, target in REJECTIONS:
         lab.run(lab.in_namespace("router", "iptables", "-w", "-A", "FORWARD", "-p", "icmp",
                                  "-d", destination) + target)
+    network6.build_main6(lab)
     lab.wait_until_up()
     lab.write_netns_files("host", HOST_FILES)
 

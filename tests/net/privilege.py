@@ -21,6 +21,7 @@ from dataclasses import dataclass, replace
 
 from lab import HERE, LabError, Result
 from network import ROUTER_LAN, HOST, add_lan_host
+from network6 import UNPRIVILEGED6, add_lan_host6
 
 UNPRIVILEGED_HOST = "198.18.0.4"
 OPEN_RANGE = "0 2147483647"
@@ -89,6 +90,7 @@ class UnprivilegedRunner:
 
     def _add_host(self):
         add_lan_host(self.lab, "unprivileged", "u", UNPRIVILEGED_HOST, ROUTER_LAN)
+        add_lan_host6(self.lab, "unprivileged", "u", UNPRIVILEGED6)
         settings = [("unprivileged", "net.ipv4.ping_group_range", OPEN_RANGE),
                     ("host", "net.ipv4.ping_group_range", CLOSED_RANGE),
                     # it keeps sending through the router, so every request draws its redirect
@@ -149,7 +151,7 @@ class UnprivilegedRunner:
             watcher.join()
         return Result(cmd, run.returncode, run.stdout.decode("latin-1"),
                       run.stderr.decode("latin-1"), run.pid, run.start, run.end, run.killed,
-                      status_while_running=seen[0] if seen else None)
+                      status_while_running=seen[0] if seen else None, line_times=run.line_times)
 
 
 def status_while_running(pid, program, started):

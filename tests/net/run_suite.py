@@ -7,8 +7,9 @@ its whole output, exit status, timing and what it put on the wire.
 
 The lab (lab.py) is built before the first case and torn down on every exit:
 the main network (network.py), the unprivileged host (privilege.py), the
-fault networks (faults.py) and the flood host (load.py). The case tables are
-cases.py, privilege_cases.py and stress_cases.py.
+fault networks (faults.py) and the flood host (load.py); IPv6 runs on the
+main network beside IPv4 (network6.py). The case tables are cases.py,
+privilege_cases.py, stress_cases.py and ipv6_cases.py.
 
 Needs root. Without it the suite is skipped (status 77), or fails when CI
 is set to true. Exit status: 0 all passed, 1 a failure.
@@ -27,6 +28,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402
 import faults  # noqa: E402
 import interruption_cases  # noqa: E402
+import ipv6_cases  # noqa: E402
+import json_twins  # noqa: E402
 import load  # noqa: E402
 import network  # noqa: E402
 import privilege  # noqa: E402
@@ -51,12 +54,15 @@ def give_up(reason):
     sys.exit(SKIP)
 
 
-def all_cases():
+def all_cases(twins=True):
+    """Every case; with twins, every case once more with --json."""
     table = CaseTable()
-    cases.add_cases(table)
-    privilege_cases.add_cases(table)
-    stress_cases.add_cases(table)
-    interruption_cases.add_cases(table)
+    modules = (cases, privilege_cases, stress_cases)
+    for module in modules + (ipv6_cases, interruption_cases):
+        module.add_cases(table)
+    if twins:
+        for module in modules:
+            module.add_cases(json_twins.Twins(table))
     return table
 
 
@@ -97,6 +103,8 @@ class Suite:
         if result.stderr and not self.opts.allow_stderr:
             problems.append("wrote to standard error")
         problems += check_output(result.expect or case.expect, result.stdout)
+        if case.json:
+            problems += json_twins.interrupted_problems(case, result)
         for check in case.checks:
             problems += check(result)
         took = result.end - result.start
@@ -141,13 +149,14 @@ def report(case, result, problems):
     return "\n".join(out)
 
 
-def build_lab(lab, table, selected, prefix, opts):
+def build_lab(lab, table, selected, prefix, opts, schema):
     """Everything the selected cases need; raises LabError."""
     network.build_main(lab, table.own_sources)
     wire_logs = network.start_responder(lab, table.responder_behaviours)
     unprivileged = None
     if any(c.unprivileged for c in selected):
-        unprivileged = privilege.UnprivilegedRunner(lab, prefix[0])
+        unprivileged = json_twins.Rendering(privilege.UnprivilegedRunner(lab, prefix[0]), schema,
+                                            args_at=1)
     fault_list = [c.fault for c in selected if c.fault]
     if fault_list:
         faults.build_networks(lab, fault_list)
@@ -166,7 +175,7 @@ def build_lab(lab, table, selected, prefix, opts):
     except BaseException:
         program.stop()
         raise
-    return Suite(lab, program, unprivileged, wire_logs, opts)
+    return Suite(lab, json_twins.Rendering(program, schema), unprivileged, wire_logs, opts)
 
 
 def run_cases(suite, selected, jobs):
@@ -220,9 +229,11 @@ def main():
     parser.add_argument("--jobs", type=int, default=8, help="cases run at once")
     parser.add_argument("-k", dest="pattern", help="run only cases whose name contains this text")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
+    parser.add_argument("--no-json-twins", action="store_true",
+                        help="leave out the --json twin of every case")
     opts = parser.parse_args()
 
-    table = all_cases()
+    table = all_cases(twins=not opts.no_json_twins)
     selected = [c for c in table.cases if not opts.pattern or opts.pattern in c.name]
     if opts.list:
         for c in selected:
@@ -247,6 +258,14 @@ def main():
     if not shutil.which("ip") or not shutil.which("iptables"):
         give_up("ip or iptables is not installed")
 
+    schema = json_twins.validator()
+    if schema is None and any(c.json for c in selected):
+        if os.environ.get("CI") == "true":
+            print("net suite: FAILED, python3-jsonschema is not installed", flush=True)
+            return 1
+        print("net suite: python3-jsonschema is not installed: the --json lines are not "
+              "checked against the schema", flush=True)
+
     started = time.monotonic()
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(1))
     signal.signal(signal.SIGHUP, lambda *a: sys.exit(1))
@@ -254,7 +273,7 @@ def main():
     suite = None
     try:
         try:
-            suite = build_lab(lab, table, selected, prefix, opts)
+            suite = build_lab(lab, table, selected, prefix, opts, schema)
         except LabError as err:
             if err.environment:
                 give_up(err)

@@ -28,9 +28,15 @@ def is_native(prefix):
 
 def skip_reason(case, native, wine):
     """Why case cannot run with this program, or None."""
+    if Need.ICMPV6 in case.needs and wine:
+        return Need.ICMPV6.value
+    if Need.NO_ICMPV6 in case.needs and not wine:
+        return Need.NO_ICMPV6.value
     if native:
         return None
     for need in case.needs:
+        if need in (Need.ICMPV6, Need.NO_ICMPV6):
+            continue
         if need in (Need.POSIX_BACKEND, Need.POSIX_SIGNALS):
             return need.value
         if not wine:
@@ -74,4 +80,5 @@ class NativeRunner(IdentifierRule):
         cmd = self.lab.in_namespace(role, *self.prefix, *args)
         run = self.lab.run_bounded(cmd, limit_s, started)
         return Result(cmd, run.returncode, run.stdout.decode("latin-1"),
-                      run.stderr.decode("latin-1"), run.pid, run.start, run.end, run.killed)
+                      run.stderr.decode("latin-1"), run.pid, run.start, run.end, run.killed,
+                      line_times=run.line_times)

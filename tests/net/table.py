@@ -23,6 +23,8 @@ class Need(enum.Enum):
                     "has not")
     POSIX_SIGNALS = ("SIGQUIT asks a native program for its statistics so far; Wine does not "
                      "turn it into Ctrl-Break, and no test can raise Ctrl-Break under Wine")
+    ICMPV6 = "needs ICMPv6 sockets, which Wine 8 has not (10043)"
+    NO_ICMPV6 = "shows how vexmo.exe fails without ICMPv6 sockets: under Wine only"
 
 
 @dataclass
@@ -44,6 +46,8 @@ class Case:
     fault: object = None  # the fault network it needs (faults.Fault)
     program_role: str = "host"  # the namespace the program runs in
     needs: tuple = ()  # of Need
+    json: bool = False  # the --json twin of a case (json_twins.py)
+    interrupted: bool = False  # the run is stopped before its last request
 
 
 def echo(at=0, **kw):
@@ -57,6 +61,8 @@ def error(icmp_type, code, at=0, **kw):
 
 
 class CaseTable:
+    twin = False  # json_twins.Twins stands for a table while it adds the --json twins
+
     def __init__(self):
         self.cases = []
         self.responder_behaviours = {}  # address -> behaviour, handed to responder.py

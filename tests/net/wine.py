@@ -176,7 +176,7 @@ class WineRunner(IdentifierRule):
         if bare:
             err += b"wine.py: %d line feeds without a carriage return\n" % bare
         return Result(cmd, run.returncode, stdout.replace("\r\n", "\n"), err.decode("latin-1"),
-                      pid, start, run.end, run.killed)
+                      pid, start, run.end, run.killed, line_times=run.line_times)
 
     def signal_target(self, proc, role="host"):
         """The Linux process of vexmo.exe in role's prefix, as Wine turns a

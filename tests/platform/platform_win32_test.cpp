@@ -7,12 +7,19 @@
 // programs' included, so each case recognises its own datagrams by a random
 // tag in the data and every receive loop is bounded.
 #include "platform/platform.h"
+#include "platform/win32/control.h"
 #include "platform/win32_interruptions.h"
 
+// The socket headers before windows.h, mswsock.h after them.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <mswsock.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -120,7 +127,7 @@ class Win32Socket : public ::testing::Test {
   void SetUp() override {
     net_startup();
     std::uint16_t identifier = 0;
-    socket_ = socket_open_icmp(&identifier);
+    socket_ = socket_open_icmp(AddressFamily::ipv4, &identifier);
     if (socket_.kind == SocketKind::none) {
       GTEST_SKIP() << "cannot open a raw ICMP socket (error " << WSAGetLastError()
                    << "): it needs an elevated prompt on Windows, root under Wine";
@@ -234,7 +241,7 @@ TEST_F(Win32Socket, OptionsReachTheWire) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::uint16_t identifier = 0;
-    const SocketHandle socket = socket_open_icmp(&identifier);
+    const SocketHandle socket = socket_open_icmp(AddressFamily::ipv4, &identifier);
     ASSERT_NE(socket.kind, SocketKind::none);
     ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, 2000), 0);
     if (c.ttl >= 0) {
@@ -306,6 +313,65 @@ TEST_F(Win32Socket, ReceiveQueuedNeverBlocks) {
   pause_for(100);
   EXPECT_GT(socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps), 0)
       << "our request and its reply were waiting";
+}
+
+// The control data WSARecvMsg hands back beside an ICMPv6 message, built
+// the way the stack lays it out. Wine has no ICMPv6 sockets, so this is
+// where the reading of the hop limit is proven.
+class WsaControl {
+ public:
+  void add(int level, int type, INT value, std::size_t data_length = sizeof(INT),
+           std::size_t claimed = 0) {
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + WSA_CMSG_SPACE(data_length), 0);
+    WSACMSGHDR header;
+    std::memset(&header, 0, sizeof header);
+    header.cmsg_level = level;
+    header.cmsg_type = type;
+    header.cmsg_len = claimed != 0 ? claimed : WSA_CMSG_LEN(data_length);
+    std::memcpy(&bytes_[at], &header, sizeof header);
+    std::memcpy(&bytes_[at] + WSA_CMSG_LEN(0), &value, std::min(data_length, sizeof value));
+  }
+  int hop_limit() {
+    return hop_limit_from_control(bytes_.empty() ? nullptr : &bytes_[0], bytes_.size());
+  }
+
+ private:
+  std::vector<char> bytes_;
+};
+
+TEST(Win32Control, HopLimitFromWsaRecvMsgControlData) {
+  const struct {
+    const char* name;
+    void (*build)(WsaControl&);
+    int hop_limit;
+  } cases[] = {
+      {"hop limit", [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57); }, 57},
+      {"behind packet information",
+       [](WsaControl& c) {
+         c.add(IPPROTO_IPV6, IPV6_PKTINFO, 7, sizeof(IN6_PKTINFO));
+         c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 1);
+       },
+       1},
+      {"none", [](WsaControl&) {}, -1},
+      {"another kind only", [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_PKTINFO, 64); }, -1},
+      {"IPv4 time to live is not it", [](WsaControl& c) { c.add(IPPROTO_IP, IP_TTL, 64); }, -1},
+      {"cut short", [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57, 2); }, -1},
+      {"length past the buffer",
+       [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57, sizeof(INT), 4096); }, -1},
+      {"length 0 (would never advance)",
+       [](WsaControl& c) {
+         c.add(IPPROTO_IPV6, IPV6_PKTINFO, 0, sizeof(INT), 1);
+         c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57);
+       },
+       -1},
+      {"out of range", [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 256); }, -1},
+  };
+  for (const auto& c : cases) {
+    WsaControl control;
+    c.build(control);
+    EXPECT_EQ(control.hop_limit(), c.hop_limit) << c.name;
+  }
 }
 
 }  // namespace

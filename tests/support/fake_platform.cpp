@@ -49,8 +49,51 @@ std::vector<std::uint8_t> ip_datagram(const std::vector<std::uint8_t>& icmp, std
 
 std::vector<std::uint8_t> echo_reply_for(const std::vector<std::uint8_t>& request) {
   std::vector<std::uint8_t> reply = request;
-  reply[0] = 0;
+  reply[0] = request[0] == 128 ? 129 : 0;
   return reply;
+}
+
+SocketAddress address6(std::uint16_t g0, std::uint16_t g1, std::uint16_t g2, std::uint16_t g3,
+                       std::uint16_t g4, std::uint16_t g5, std::uint16_t g6, std::uint16_t g7,
+                       std::uint32_t scope_id) {
+  const std::uint16_t groups[8] = {g0, g1, g2, g3, g4, g5, g6, g7};
+  SocketAddress address;
+  address.family = AddressFamily::ipv6;
+  address.scope_id = scope_id;
+  for (int i = 0; i < 8; ++i) {
+    address.bytes[2 * i] = static_cast<std::uint8_t>(groups[i] >> 8);
+    address.bytes[2 * i + 1] = static_cast<std::uint8_t>(groups[i]);
+  }
+  return address;
+}
+
+std::vector<std::uint8_t> ipv6_datagram(const std::vector<std::uint8_t>& icmp,
+                                        std::uint8_t hop_limit) {
+  std::vector<std::uint8_t> datagram(40, 0);
+  datagram[0] = 0x60;
+  datagram[4] = static_cast<std::uint8_t>(icmp.size() >> 8);
+  datagram[5] = static_cast<std::uint8_t>(icmp.size());
+  datagram[6] = 58;
+  datagram[7] = hop_limit;
+  datagram.insert(datagram.end(), icmp.begin(), icmp.end());
+  return datagram;
+}
+
+std::vector<std::uint8_t> error6_about(std::uint8_t type, std::uint8_t code,
+                                       const std::vector<std::uint8_t>& request, std::uint32_t info,
+                                       std::size_t quoted_bytes) {
+  std::vector<std::uint8_t> message(8, 0);
+  message[0] = type;
+  message[1] = code;
+  for (int i = 0; i < 4; ++i) {
+    message[4 + i] = static_cast<std::uint8_t>(info >> (24 - 8 * i));
+  }
+  const std::vector<std::uint8_t> quoted = ipv6_datagram(
+      std::vector<std::uint8_t>(
+          request.begin(), request.begin() + std::min<std::size_t>(quoted_bytes, request.size())),
+      64);
+  message.insert(message.end(), quoted.begin(), quoted.end());
+  return message;
 }
 
 std::vector<std::uint8_t> error_about(std::uint8_t type, std::uint8_t code,
@@ -77,19 +120,25 @@ void net_cleanup() {
   state().cleanups += 1;
 }
 
-SocketHandle socket_open_icmp(std::uint16_t* identifier) {
+SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
+  state().opened.push_back(family);
   state().opened_identifier = *identifier;
+  SocketHandle handle;
+  handle.family = family;
+  if (family == AddressFamily::ipv6 && state().ipv6_unopenable) {
+    return handle;
+  }
   if (state().kernel_identifier != 0) {
     *identifier = state().kernel_identifier;
   }
-  SocketHandle handle;
-  handle.native = 3;
+  handle.native = family == AddressFamily::ipv6 ? 4 : 3;
   handle.kind = SocketKind::raw;
   return handle;
 }
 
-void socket_close(SocketHandle) {
+void socket_close(SocketHandle socket) {
   state().closed += 1;
+  state().closed_families.push_back(socket.family);
 }
 
 std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t not_before_ns) {
@@ -129,8 +178,11 @@ Outcome socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
   return 0;
 }
 
-Outcome socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t length,
+Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to) {
+  if (socket.kind == SocketKind::none) {
+    return -10038;
+  }
   if (state().send_error != 0) {
     return -state().send_error;
   }
@@ -194,7 +246,7 @@ Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t le
   }
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
-  *from = ipv4_socket_address(next.from);
+  *from = next.ipv6 ? next.from6 : ipv4_socket_address(next.from);
   stamps->receive_ns = next.kernel_receive_ns;
   if (next.kernel_transmit_ns != 0) {
     stamps->transmit_ns = next.kernel_transmit_ns;
@@ -202,10 +254,28 @@ Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t le
   return static_cast<Outcome>(n);
 }
 
-bool resolve_name(const char* name, std::uint32_t* address) {
+bool resolve_name(const char* name, AddressFamily family, SocketAddress* address) {
   state().looked_up.emplace_back(name);
+  state().looked_up_families.push_back(family);
+  if (family == AddressFamily::ipv6) {
+    const auto found = state().names6.find(name);
+    if (found == state().names6.end()) {
+      return false;
+    }
+    *address = found->second;
+    return true;
+  }
   const auto found = state().names.find(name);
   if (found == state().names.end()) {
+    return false;
+  }
+  *address = ipv4_socket_address(found->second);
+  return true;
+}
+
+bool parse_ipv6_address(const char* text, SocketAddress* address) {
+  const auto found = state().literals6.find(text);
+  if (found == state().literals6.end()) {
     return false;
   }
   *address = found->second;
@@ -237,6 +307,46 @@ void format_dotted_address(std::uint32_t address, char (&text)[16]) {
   std::uint8_t b[4];
   std::memcpy(b, &address, sizeof b);
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+void format_address(const SocketAddress& address, char (&text)[kAddressTextBytes]) {
+  if (address.family == AddressFamily::ipv4) {
+    char dotted[16];
+    format_dotted_address(ipv4_of(address), dotted);
+    std::snprintf(text, sizeof text, "%s", dotted);
+    return;
+  }
+  // RFC 5952: the first longest run of two or more zero groups becomes "::".
+  unsigned groups[8];
+  for (int i = 0; i < 8; ++i) {
+    groups[i] = static_cast<unsigned>(address.bytes[2 * i] << 8 | address.bytes[2 * i + 1]);
+  }
+  int best_at = -1, best_length = 1;
+  for (int i = 0; i < 8;) {
+    int j = i;
+    while (j < 8 && groups[j] == 0) {
+      ++j;
+    }
+    if (j - i > best_length) {
+      best_at = i, best_length = j - i;
+    }
+    i = j == i ? i + 1 : j;
+  }
+  std::string out;
+  for (int i = 0; i < 8; ++i) {
+    if (i == best_at) {
+      out += "::";
+      i += best_length - 1;
+      continue;
+    }
+    char group[8];
+    std::snprintf(group, sizeof group, "%x", groups[i]);
+    if (!out.empty() && out.back() != ':') {
+      out += ':';
+    }
+    out += group;
+  }
+  std::snprintf(text, sizeof text, "%s", out.c_str());
 }
 
 std::uint32_t current_process_id() {

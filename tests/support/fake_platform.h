@@ -21,7 +21,9 @@ namespace fake {
 
 struct Datagram {
   std::vector<std::uint8_t> bytes;
-  std::uint32_t from = 0;               // network order
+  std::uint32_t from = 0;  // network order
+  bool ipv6 = false;       // from an IPv6 sender: from6, not from
+  SocketAddress from6;
   std::uint64_t arrive_us = 0;          // simulated time it is received at (never earlier than now)
   bool waiting = false;                 // queued by the time the next request is about to be sent
   int error = 0;                        // non-zero: this receive fails with that error instead
@@ -48,11 +50,17 @@ struct State {
   // Each call of socket_accept_only_identifier: the identifier and how many
   // options had been set before it.
   std::vector<std::pair<std::uint16_t, std::size_t>> identifier_filters;
-  std::vector<std::uint32_t> sleeps;           // the time each pause was given
-  std::map<std::string, std::uint32_t> names;  // name -> address (network order)
-  std::vector<std::string> looked_up;          // every name resolve_name was asked for
-  std::uint64_t now_us = 1000000;              // the counter runs at 1 MHz on this clock
-  std::uint64_t counter_offset = 0;            // added to the counter (to test far readings)
+  std::vector<std::uint32_t> sleeps;               // the time each pause was given
+  std::map<std::string, std::uint32_t> names;      // name -> address (network order)
+  std::map<std::string, SocketAddress> names6;     // name -> first IPv6 address
+  std::map<std::string, SocketAddress> literals6;  // IPv6 text that converts (no lookup)
+  std::vector<std::string> looked_up;              // every name resolve_name was asked for
+  std::vector<AddressFamily> looked_up_families;   // and the family it was asked for
+  std::vector<AddressFamily> opened;               // every socket_open_icmp, in order
+  std::vector<AddressFamily> closed_families;      // every socket_close, in order
+  bool ipv6_unopenable = false;  // IPv6 sockets fail to open (as under Wine: 10043)
+  std::uint64_t now_us = 1000000;  // the counter runs at 1 MHz on this clock
+  std::uint64_t counter_offset = 0;  // added to the counter (to test far readings)
   std::uint32_t process_id = 0x00051234;
   std::uint32_t receive_timeout_ms = 3000;  // what the socket reads back
   // Each read of the receive timeout: how many datagrams had been sent by then.
@@ -117,8 +125,26 @@ std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8
 std::vector<std::uint8_t> ip_datagram(const std::vector<std::uint8_t>& icmp, std::uint8_t ttl,
                                       int header_words = 5);
 
-// The echo reply a peer would send for a request: same bytes, type 0.
+// The echo reply a peer would send for a request: same bytes, type 0 (or 129
+// for an ICMPv6 request).
 std::vector<std::uint8_t> echo_reply_for(const std::vector<std::uint8_t>& request);
+
+// An IPv6 address from its eight 16-bit groups.
+SocketAddress address6(std::uint16_t g0, std::uint16_t g1, std::uint16_t g2, std::uint16_t g3,
+                       std::uint16_t g4, std::uint16_t g5, std::uint16_t g6, std::uint16_t g7,
+                       std::uint32_t scope_id = 0);
+
+// An ICMPv6 message as the platform hands it up: behind the 40-byte IPv6
+// header it rebuilds with the hop limit.
+std::vector<std::uint8_t> ipv6_datagram(const std::vector<std::uint8_t>& icmp,
+                                        std::uint8_t hop_limit);
+
+// An ICMPv6 error message of the type and code that quotes request behind
+// a 40-byte IPv6 header (next header 58); info fills the second word (the
+// MTU of Packet Too Big), quoted_bytes limits the quote.
+std::vector<std::uint8_t> error6_about(std::uint8_t type, std::uint8_t code,
+                                       const std::vector<std::uint8_t>& request,
+                                       std::uint32_t info = 0, std::size_t quoted_bytes = 64);
 
 // An ICMP error message of the given type and code that quotes request
 // (behind a 20-byte IP header, as routers quote it).

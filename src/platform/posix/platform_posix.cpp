@@ -35,8 +35,12 @@ int set_int_option(int fd, int level, int name, int value) {
 }
 
 // Datagrams carry the don't-fragment bit only when asked to, as on Windows;
-// Linux would otherwise set it by default (path MTU discovery).
-int set_dont_fragment(int fd, bool on) {
+// Linux would otherwise set it by default (path MTU discovery). IPv6 routers
+// never fragment; IPV6_DONTFRAG keeps the local stack from fragmenting too.
+int set_dont_fragment(int fd, AddressFamily family, bool on) {
+  if (family == AddressFamily::ipv6) {
+    return set_int_option(fd, IPPROTO_IPV6, IPV6_DONTFRAG, on ? 1 : 0);
+  }
 #if defined(IP_MTU_DISCOVER)
   return set_int_option(fd, IPPROTO_IP, IP_MTU_DISCOVER, on ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT);
 #elif defined(IP_DONTFRAG)
@@ -65,17 +69,21 @@ void net_startup() {}
 
 void net_cleanup() {}
 
-SocketHandle socket_open_icmp(std::uint16_t* identifier) {
+SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
   SocketHandle handle;
-  int fd = raw_socket_open();
+  handle.family = family;
+  int fd = raw_socket_open(family);
   SocketKind kind = SocketKind::raw;
   if (fd < 0 && (errno == EPERM || errno == EACCES)) {
     // No CAP_NET_RAW: an ICMP datagram socket, where the system grants one.
-    fd = datagram_socket_open(identifier);
+    fd = datagram_socket_open(family, identifier);
     kind = SocketKind::datagram;
   }
   if (fd >= 0) {
-    set_dont_fragment(fd, false);
+    // IPv6 keeps the system's setting unless -f asks.
+    if (family == AddressFamily::ipv4) {
+      set_dont_fragment(fd, family, false);
+    }
     enable_kernel_stamps(fd);
     handle.native = static_cast<std::uintptr_t>(fd);
     handle.kind = kind;
@@ -107,13 +115,17 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
       result = set_int_option(fd, SOL_SOCKET, SO_RCVBUF, static_cast<int>(value));
       break;
     case SocketOption::time_to_live:
-      result = set_int_option(fd, IPPROTO_IP, IP_TTL, static_cast<int>(value));
+      result = socket.family == AddressFamily::ipv6
+                   ? set_int_option(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, static_cast<int>(value))
+                   : set_int_option(fd, IPPROTO_IP, IP_TTL, static_cast<int>(value));
       break;
     case SocketOption::type_of_service:
-      result = set_int_option(fd, IPPROTO_IP, IP_TOS, static_cast<int>(value));
+      result = socket.family == AddressFamily::ipv6
+                   ? set_int_option(fd, IPPROTO_IPV6, IPV6_TCLASS, static_cast<int>(value))
+                   : set_int_option(fd, IPPROTO_IP, IP_TOS, static_cast<int>(value));
       break;
     case SocketOption::dont_fragment:
-      result = set_dont_fragment(fd, value != 0);
+      result = set_dont_fragment(fd, socket.family, value != 0);
       break;
   }
   return result != 0 ? errno_outcome() : 0;
@@ -135,16 +147,20 @@ Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identif
   if (socket.kind == SocketKind::datagram) {
     return 0;
   }
-  return attach_identifier_filter(descriptor(socket), identifier) != 0 ? errno_outcome() : 0;
+  return attach_identifier_filter(descriptor(socket), socket.family, identifier) != 0
+             ? errno_outcome()
+             : 0;
 }
 
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to) {
-  const sockaddr_in native = native_ipv4_address(to);
+  sockaddr_storage native;
+  const socklen_t native_length = static_cast<socklen_t>(native_address(to, &native));
+  const sockaddr* address = reinterpret_cast<const sockaddr*>(&native);
   const int fd = descriptor(socket);
   return count_or_error(socket.kind == SocketKind::datagram
-                            ? datagram_socket_send(fd, data, length, native)
-                            : raw_socket_send(fd, data, length, native));
+                            ? datagram_socket_send(fd, data, length, address, native_length)
+                            : raw_socket_send(fd, data, length, address, native_length));
 }
 
 WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* failure) {
@@ -160,7 +176,7 @@ WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* fail
 
 Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
                               SocketAddress* from, KernelStamps* stamps) {
-  sockaddr_in native;
+  sockaddr_storage native;
   std::memset(&native, 0, sizeof native);
   const int fd = descriptor(socket);
   stamps->receive_ns = 0;
@@ -168,8 +184,8 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
   if (socket.kind == SocketKind::datagram) {
     // The error queue too: an ICMP error about a request is an answer, as a
     // raw socket would receive it.
-    received = datagram_socket_receive(fd, buffer, length, &native, &stamps->transmit_ns,
-                                       &stamps->receive_ns);
+    received = datagram_socket_receive(fd, socket.family, buffer, length, &native,
+                                       &stamps->transmit_ns, &stamps->receive_ns);
   } else {
     // A transmit stamp queued on the error queue makes poll report the
     // socket again and again until it is taken: taken here, where the
@@ -178,7 +194,8 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
     if (transmit_ns != 0) {
       stamps->transmit_ns = transmit_ns;
     }
-    received = raw_socket_receive(fd, buffer, length, &native, &stamps->receive_ns);
+    received =
+        raw_socket_receive(fd, socket.family, buffer, length, &native, &stamps->receive_ns);
   }
   if (received < 0) {
     // Nothing queued after all; a signal cannot cut short a call that does
@@ -188,7 +205,7 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
     }
     return errno_outcome();
   }
-  *from = from_native_ipv4_address(native);
+  *from = from_native_address(native);
   return static_cast<Outcome>(received);
 }
 
