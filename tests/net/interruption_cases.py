@@ -4,7 +4,7 @@ continue of the process (SIGSTOP, SIGCONT), which is no interruption.
 
 The signals are timed against the requests on the wire: the driver waits
 until the responder has logged the request a case names, then signals after
-a delay. Each try measures how long the program takes after a Ctrl-C to end
+a delay (over IPv6, where no responder logs, after a delay from the start). Each try measures how long the program takes after a Ctrl-C to end
 with its summary written (its process gone, which comes after the summary);
 it must be within 100 ms (--ctrl-c-within). A case is tried several times to
 catch races, and alone, so that other cases' load does not count against
@@ -21,7 +21,9 @@ import statistics
 import threading
 import time
 
-from expect import Line, check_output, exact, opening, replies, summary, timeouts
+from expect import (IPV6_HEADERS, Line, check_output, exact, opening, replies, run_lines,
+                    summary, timeouts)
+from network6 import PEER6_NET
 from privilege import PING_SOCKET
 from table import Need, echo
 from wire_checks import read_log
@@ -40,7 +42,8 @@ def process_gone(pid):
 
 class Signals:
     """What one try does: after the anchor-th request of the try is on the
-    wire, each step (delay in seconds after that request, signal) in turn."""
+    wire (anchor 0: once the program has started), each step (delay in
+    seconds after that, signal) in turn."""
 
     def __init__(self, anchor, steps):
         self.anchor = anchor
@@ -60,22 +63,27 @@ class InterruptDriver:
         self.measure = measure
         self.way = way
 
+    def requests_on_wire(self, suite):
+        return read_log(suite.wire_logs, self.address) if self.signals.anchor else []
+
     def one_try(self, case, suite, last):
-        before = len(read_log(suite.wire_logs, self.address))
+        before = len(self.requests_on_wire(suite))
         seen = {"problems": [], "stop_at": None, "ended_at": None}
 
         def signaller(proc):
-            deadline = time.monotonic() + ANCHOR_LIMIT_S
+            anchor_t = time.monotonic()
+            deadline = anchor_t + ANCHOR_LIMIT_S
             wanted = before + self.signals.anchor
-            requests = read_log(suite.wire_logs, self.address)
+            requests = self.requests_on_wire(suite)
             while len(requests) < wanted:
                 if time.monotonic() > deadline or proc.poll() is not None:
                     seen["problems"].append("request %d never reached the wire"
                                             % self.signals.anchor)
                     return
                 time.sleep(0.002)
-                requests = read_log(suite.wire_logs, self.address)
-            anchor_t = requests[wanted - 1].t
+                requests = self.requests_on_wire(suite)
+            if self.signals.anchor:
+                anchor_t = requests[wanted - 1].t
             pid = target[0](proc)
             if pid is None:
                 seen["problems"].append("cannot find the program's process to signal")
@@ -111,8 +119,7 @@ class InterruptDriver:
             result = suite.program.run(case.args, case.limit, started=started)
         for thread in threads:
             thread.join()
-        requests = read_log(suite.wire_logs, self.address)[before:]
-        result.expect = self.expect(len(requests))
+        result.expect = self.expect(len(self.requests_on_wire(suite)) - before)
         problems = list(seen["problems"])
         if not last:  # the suite checks the last run's output and status itself
             problems += check_output(result.expect, result.stdout)
@@ -202,6 +209,18 @@ def add_cases(table):
 
     stop_cases("", 20)
     stop_cases("unprivileged, ping socket: ", 10, PING_SOCKET)
+
+    # The ICMPv6 sockets wait the same way. A peer the router drops logs
+    # nothing: the signal is timed from the start, well inside the wait.
+    address = PEER6_NET + "20"
+    for prefix, way in (("", None), ("unprivileged, ping socket: ", PING_SOCKET)):
+        extra = dict(unprivileged=way, program_role=way.role) if way else {}
+        add(prefix + "-6: Ctrl-C in a wait on a silent peer", ["-c", "3", "-w", "5000", address],
+            [], solo=True, needs=(Need.ICMPV6,) + ((Need.POSIX_BACKEND,) if way else ()),
+            driver=InterruptDriver(None, Signals(0, [(0.5, signal.SIGINT)]),
+                                   lambda n, address=address: run_lines(address, [], 1, 0, 56,
+                                                                        IPV6_HEADERS),
+                                   5, way=way), **extra)
 
     # The reply to the second request comes 800 ms after it; Ctrl-\ at 400
     # ms prints the statistics of the first, and the second keeps its line.
