@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Round-trip benchmark: builds vexmo and the floor probe, installs the peers
-# (iputils ping, fping) when missing, measures all of them side by side in
-# network namespaces of its own and writes bench/results/latest.md.
+# Round-trip benchmark: builds vexmo and its helpers (the floor probe and the
+# launcher), installs the peers (iputils ping, fping) when missing, measures
+# all of them side by side in network namespaces of its own and writes
+# bench/results/latest.md.
 #
 #   sudo bench/run.sh [--runs N] [--count N] [--also LABEL=BINARY] [--out FILE]
 #
@@ -17,19 +18,16 @@ fi
 
 tools/install-missing.sh cmake g++ make iproute2 iputils-ping fping python3
 
-# The same flags as the normal build (its default build type), tests left out.
-echo "== building vexmo (build-bench/)"
-cmake -S . -B build-bench -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-bench -j2 --target vexmo
-for tool in floor_probe spawn_measured; do
-  g++ -O2 -std=c++17 -Wall -Wextra -Wpedantic -Werror -Wl,--as-needed "bench/$tool.cpp" \
-    -o "build-bench/$tool"
-done
+# The normal build's flags (its default build type), tests left out, and
+# the two helpers.
+echo "== building vexmo and the helpers (build-bench/)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j2
 
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
 if [ -n "$(git status --porcelain -- src 2>/dev/null)" ]; then
   commit="$commit+changes"
 fi
-exec python3 bench/bench.py --vexmo build-bench/vexmo --probe build-bench/floor_probe \
-  --launcher build-bench/spawn_measured \
+exec python3 bench/bench.py --vexmo build-bench/vexmo --probe build-bench/bench/floor_probe \
+  --launcher build-bench/bench/spawn_measured \
   --commit "$commit" --out bench/results/latest.md "$@"

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang (AddressSanitizer and
-# UndefinedBehaviorSanitizer on) and runs each for a bounded time from its
-# seed corpus. Any finding fails the run and leaves its input in build-fuzz/.
+# UndefinedBehaviorSanitizer on), replays each seed corpus once, then fuzzes
+# each harness for a bounded time from its seeds. Any finding fails the run
+# and leaves its input in build-fuzz/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVEXMO_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target receive_path_fuzzer command_line_fuzzer \
-  json_string_fuzzer
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$(nproc)"
+ctest --preset fuzz
 
 for fuzzer in receive_path command_line json_string; do
   echo "== fuzzing $fuzzer for ${seconds}s"

@@ -107,7 +107,7 @@ std::uint8_t parse_tos(const char* text) {
 }
 
 void print_usage() {
-  std::printf("vexmo - ICMP echo diagnostic for IPv4 hosts\n");
+  std::printf("vexmo - ICMP echo diagnostic for IPv4 and IPv6 hosts\n");
   std::printf("Syntax: vexmo [options] host\n");
   std::printf("Options:\n");
   std::printf(" -n <size>\tSize of the buffer to use. (16 ... 65536, Default is 56)\n");
@@ -121,6 +121,8 @@ void print_usage() {
   std::printf("\t\tR (High reliability)\n");
   std::printf("\t\tM (Minimize monetary cost)\n");
   std::printf(" -w <timelimit>\tTimeout. (Default is 3000 ms)\n");
+  std::printf(" -4\t\tForce using IPv4\n");
+  std::printf(" -6\t\tForce using IPv6\n");
   std::printf(" --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n");
   std::printf(" --json\t\tJSON Lines on standard output. (One object per line)\n");
   std::printf(" -h, -?, --help\tShow this text.\n");
@@ -151,6 +153,10 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
       pending = Pending::tos;
     } else if (std::strcmp(arg, "-w") == 0) {
       pending = Pending::timeout;
+    } else if (std::strcmp(arg, "-4") == 0) {
+      settings->family = FamilyChoice::ipv4;
+    } else if (std::strcmp(arg, "-6") == 0) {
+      settings->family = FamilyChoice::ipv6;
     } else if (std::strcmp(arg, "--json") == 0) {
       settings->json = true;
     } else if (std::strcmp(arg, "--stats") == 0) {

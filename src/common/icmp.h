@@ -46,6 +46,30 @@ constexpr std::size_t kQuotedHeaderOffset = kIcmpHeaderBytes;
 constexpr std::size_t kQuotedIdentifierOffset =
     kIcmpHeaderBytes + kIpv4HeaderBytes + kIdentifierOffset;
 
+// ICMPv6 (RFC 4443): the echo messages have the IPv4 layout above; errors
+// quote the request behind its 40-byte IPv6 header.
+constexpr std::uint8_t kType6DestinationUnreachable = 1;
+constexpr std::uint8_t kType6PacketTooBig = 2;
+constexpr std::uint8_t kType6TimeExceeded = 3;
+constexpr std::uint8_t kType6ParameterProblem = 4;
+constexpr std::uint8_t kType6EchoRequest = 128;
+constexpr std::uint8_t kType6EchoReply = 129;
+
+constexpr bool is_icmp6_error_type(std::uint8_t type) {
+  return type >= kType6DestinationUnreachable && type <= kType6ParameterProblem;
+}
+
+constexpr std::uint8_t kNextHeaderIcmp6 = 58;  // in the IPv6 header
+constexpr std::size_t kIpv6HeaderBytes = 40;
+constexpr std::size_t kIpv6PayloadLengthOffset = 4;
+constexpr std::size_t kIpv6NextHeaderOffset = 6;
+constexpr std::size_t kIpv6HopLimitOffset = 7;
+constexpr std::size_t kIpv6SourceOffset = 8;
+constexpr std::size_t kIpv6DestinationOffset = 24;
+
+constexpr std::size_t kQuoted6IdentifierOffset =
+    kIcmpHeaderBytes + kIpv6HeaderBytes + kIdentifierOffset;  // 52
+
 }  // namespace vexmo
 
 #endif  // VEXMO_COMMON_ICMP_H

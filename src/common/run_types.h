@@ -4,7 +4,13 @@
 
 #include <cstdint>
 
+#include "common/address.h"
+
 namespace vexmo {
+
+// The address family -4 or -6 asks for; any: as the host text and the name
+// lookup give it.
+enum class FamilyChoice : std::uint8_t { any, ipv4, ipv6 };
 
 // The run's settings, filled once from the command line.
 struct RunSettings {
@@ -19,14 +25,17 @@ struct RunSettings {
   bool dont_fragment = false;
   bool json = false;   // --json: JSON Lines instead of the text lines
   bool stats = false;  // --stats: the fuller round-trip line in the text summary
+  FamilyChoice family = FamilyChoice::any;
 };
 
 // Where the answer lies in the receive buffer. ip_header is nullptr when the
-// datagram did not start with a recognisable IPv4 header. For an echo reply
-// the wait also gives the round trip it measured (has_round_trip).
+// datagram did not start with a recognisable header of its family (IPv4, or
+// the IPv6 header the platform puts in front of an ICMPv6 message). For an
+// echo reply the wait also gives the round trip it measured (has_round_trip).
 struct ReplyView {
   std::uint8_t* message = nullptr;
   const std::uint8_t* ip_header = nullptr;
+  AddressFamily family = AddressFamily::ipv4;
   bool has_round_trip = false;
   std::uint32_t round_trip_us = 0;
 };

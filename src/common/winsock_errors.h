@@ -11,6 +11,7 @@ constexpr int kErrorAccessDenied = 10013;          // WSAEACCES
 constexpr int kErrorBadAddress = 10014;            // WSAEFAULT
 constexpr int kErrorInvalidArgument = 10022;       // WSAEINVAL
 constexpr int kErrorTooManySockets = 10024;        // WSAEMFILE
+constexpr int kErrorWouldBlock = 10035;            // WSAEWOULDBLOCK
 constexpr int kErrorInProgress = 10036;            // WSAEINPROGRESS
 constexpr int kErrorAlready = 10037;               // WSAEALREADY
 constexpr int kErrorNotSocket = 10038;             // WSAENOTSOCK

@@ -52,7 +52,7 @@ struct IcmpFacts {
   const char* kind = "";               // as the text line names it: "Time Exceeded"
   std::optional<std::string> reason;   // the line's reason; none where it has none
   std::optional<std::string> gateway;  // redirects only
-  std::optional<std::uint32_t> mtu;    // fragmentation needed (packet too big) only
+  std::optional<std::uint32_t> mtu;    // ICMPv6 Packet Too Big only
 };
 
 struct FailureFacts {

@@ -46,12 +46,34 @@ const char* const kRedirectReasons[] = {
     "Redirect datagrams for the Type of Service and Host",
 };
 
+const char* const kUnreachable6Reasons[] = {
+    "No route to destination",
+    "Communication with destination administratively prohibited",
+    "Beyond scope of source address",
+    "Address unreachable",
+    "Port unreachable",
+    "Source address failed ingress/egress policy",
+    "Reject route to destination",
+};
+
+const char* const kTimeExceeded6Reasons[] = {
+    "Hop limit exceeded in transit",
+    "Fragment reassembly time exceeded",
+};
+
+const char* const kKindTimeExceeded = "Time Exceeded";  // the one line that names its sender
+
 template <std::size_t N>
 std::optional<std::string> reason_of(const char* const (&reasons)[N], std::uint8_t code) {
   if (code < N) {
     return std::string(reasons[code]);
   }
   return "Unknown code " + std::to_string(code);
+}
+
+std::uint32_t read_be32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
 
 // The time of an event: milliseconds of the real-time clock.
@@ -76,12 +98,26 @@ std::string failure_message(std::uint32_t error) {
   }
 }
 
-IcmpDescription describe_icmp(std::uint8_t type, std::uint8_t code) {
+IcmpDescription describe_icmp(std::uint8_t type, std::uint8_t code, AddressFamily family) {
+  if (family == AddressFamily::ipv6) {
+    switch (type) {
+      case kType6DestinationUnreachable:
+        return {"Destination Unreachable", reason_of(kUnreachable6Reasons, code)};
+      case kType6PacketTooBig:
+        return {"Packet Too Big", std::nullopt};
+      case kType6TimeExceeded:
+        return {kKindTimeExceeded, reason_of(kTimeExceeded6Reasons, code)};
+      case kType6ParameterProblem:
+        return {"Parameter Problem", std::nullopt};
+      default:
+        return {"", std::nullopt};
+    }
+  }
   switch (type) {
     case kTypeDestinationUnreachable:
       return {"Destination Unreachable", reason_of(kUnreachableReasons, code)};
     case kTypeTimeExceeded:
-      return {"Time Exceeded", reason_of(kTimeExceededReasons, code)};
+      return {kKindTimeExceeded, reason_of(kTimeExceededReasons, code)};
     case kTypeParameterProblem:
       return {"Parameter Problem", std::nullopt};
     case kTypeSourceQuench:
@@ -106,7 +142,8 @@ ReplyFacts reply_facts(const ReplyView& view, std::uint32_t request, const char*
                      : round_trip_us(read_le64(view.message + kSendStampOffset),
                                      read_le64(view.message + kReceiveStampOffset), frequency);
   if (view.ip_header != nullptr) {
-    facts.ttl = view.ip_header[8];
+    // The time to live of IPv4, the hop limit of IPv6.
+    facts.ttl = view.ip_header[view.family == AddressFamily::ipv6 ? kIpv6HopLimitOffset : 8];
   }
   return facts;
 }
@@ -117,19 +154,19 @@ IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* f
   facts.from = from;
   facts.type = view.message[0];
   facts.code = view.message[1];
-  IcmpDescription description = describe_icmp(view.message[0], view.message[1]);
+  IcmpDescription description = describe_icmp(view.message[0], view.message[1], view.family);
   facts.kind = description.kind;
   facts.reason = std::move(description.reason);
-  if (facts.type == kTypeRedirect) {
+  if (view.family == AddressFamily::ipv6) {
+    if (facts.type == kType6PacketTooBig) {
+      facts.mtu = read_be32(view.message + 4);
+    }
+  } else if (facts.type == kTypeRedirect) {
     std::uint32_t gateway = 0;
     std::memcpy(&gateway, view.message + 4, sizeof gateway);  // already network order
     char gateway_text[16];
     format_dotted_address(gateway, gateway_text);
     facts.gateway = gateway_text;
-  } else if (facts.type == kTypeDestinationUnreachable && facts.code == kCodeFragmentationNeeded) {
-    // The next hop's MTU (RFC 1191), in network order; 0 from a router
-    // that does not tell it.
-    facts.mtu = static_cast<std::uint32_t>(view.message[6] << 8 | view.message[7]);
   }
   return facts;
 }
@@ -145,11 +182,15 @@ std::string reply_line(const ReplyFacts& facts) {
 
 std::string icmp_line(const IcmpFacts& facts) {
   // Only the Time Exceeded line names the sender.
-  std::string line = facts.type == kTypeTimeExceeded ? std::string(facts.from) + ": " : "";
+  std::string line =
+      std::strcmp(facts.kind, kKindTimeExceeded) == 0 ? std::string(facts.from) + ": " : "";
   line += "ICMP: ";
   line += facts.kind;
   if (facts.gateway) {
     line += ", Gateway: " + *facts.gateway;
+  }
+  if (facts.mtu) {
+    line += ", MTU: " + std::to_string(*facts.mtu);
   }
   if (facts.reason) {
     line += ", Reason: " + *facts.reason;
@@ -163,8 +204,7 @@ void Reporter::emit(const std::string& line) {
   std::fflush(stdout);
 }
 
-void Reporter::start() {
-  const std::uint32_t ip_bytes = settings_.size + 28;  // IPv4 and ICMP headers
+void Reporter::start(int ip_version, std::uint32_t ip_bytes) {
   if (!settings_.json) {
     emit(std::string("Ping to ") + settings_.host + ", buffer size " +
          std::to_string(settings_.size) + " Bytes (IP+ICMP+DATA " + std::to_string(ip_bytes) +
@@ -173,7 +213,7 @@ void Reporter::start() {
   }
   StartFacts facts;
   facts.host = settings_.host;
-  facts.family = 4;
+  facts.family = ip_version;
   facts.size = settings_.size;
   facts.ip_bytes = ip_bytes;
   facts.count = settings_.count;

@@ -9,48 +9,152 @@
 #include "common/winsock_errors.h"
 #include "driver/reports.h"
 #include "driver/statistics.h"
+#include "icmp/answer.h"
 #include "icmp/echo_socket.h"
+#include "icmp/interruption.h"
 #include "platform/platform.h"
 
 namespace vexmo {
 
-bool resolve_host(const char* host, std::uint32_t* address) {
-  if (host[0] >= '0' && host[0] <= '9') {
-    const std::uint32_t dotted = parse_dotted_address(host);
-    if (dotted != 0xFFFFFFFFu || std::strcmp(host, "255.255.255.255") == 0) {
-      *address = dotted;
-      return true;
-    }
+FamilyChoice literal_family(const char* host) {
+  // No host name and no IPv4 address has a colon.
+  if (std::strchr(host, ':') != nullptr) {
+    return FamilyChoice::ipv6;
   }
-  return resolve_name(host, address);
+  if (host[0] >= '0' && host[0] <= '9' &&
+      (parse_dotted_address(host) != 0xFFFFFFFFu || std::strcmp(host, "255.255.255.255") == 0)) {
+    return FamilyChoice::ipv4;
+  }
+  return FamilyChoice::any;
 }
 
+SocketsNeeded sockets_needed(const RunSettings& settings) {
+  const FamilyChoice family =
+      settings.family != FamilyChoice::any ? settings.family : literal_family(settings.host);
+  SocketsNeeded needed;
+  needed.ipv4 = family != FamilyChoice::ipv6;
+  needed.ipv6 = family != FamilyChoice::ipv4;
+  return needed;
+}
+
+bool resolve_host(const char* host, FamilyChoice family, SocketAddress* address) {
+  const FamilyChoice literal = literal_family(host);
+  if (literal == FamilyChoice::ipv6) {
+    return family != FamilyChoice::ipv4 && parse_ipv6_address(host, address);
+  }
+  if (literal == FamilyChoice::ipv4) {
+    if (family == FamilyChoice::ipv6) {
+      return false;
+    }
+    *address = ipv4_socket_address(parse_dotted_address(host));
+    return true;
+  }
+  // A name: IPv4 when it has an IPv4 address, as before there was IPv6.
+  if (family != FamilyChoice::ipv6 && resolve_name(host, AddressFamily::ipv4, address)) {
+    return true;
+  }
+  return family != FamilyChoice::ipv4 && resolve_name(host, AddressFamily::ipv6, address);
+}
+
+std::uint32_t header_bytes(FamilyChoice family) {
+  return family == FamilyChoice::ipv6 ? kIpv6HeaderBytes + kIcmpHeaderBytes
+                                      : kIpv4HeaderBytes + kIcmpHeaderBytes;
+}
+
+namespace {
+
+// The statistics so far, on the user's request in the middle of the run.
+class RunInterims : public InterimReport {
+ public:
+  RunInterims(Reporter* reporter, const RunStatistics* stats)
+      : reporter_(reporter), stats_(stats) {}
+  void print_interim() override {
+    reporter_->interim(*stats_);
+  }
+
+ private:
+  Reporter* reporter_;
+  const RunStatistics* stats_;
+};
+
+FamilyChoice choice_of(AddressFamily family) {
+  return family == AddressFamily::ipv6 ? FamilyChoice::ipv6 : FamilyChoice::ipv4;
+}
+
+// The family the opening line counts when the first lookup found nothing:
+// the forced one, else the one the text looks like (IPv4 for a name).
+FamilyChoice unresolved_family(const RunSettings& settings) {
+  if (settings.family != FamilyChoice::any) {
+    return settings.family;
+  }
+  return literal_family(settings.host) == FamilyChoice::ipv6 ? FamilyChoice::ipv6
+                                                             : FamilyChoice::ipv4;
+}
+
+}  // namespace
+
 int run_requests(const RunSettings& settings) {
+  // From here on a Ctrl-C ends the run with its summary rather than the
+  // process; where the system refuses, it keeps its default action.
+  watch_interruptions();
   auto* data = static_cast<std::uint8_t*>(std::calloc(settings.size, 1));
-  EchoSocket socket;
-  socket.open(static_cast<std::uint16_t>(current_process_id()));
-  Reporter reporter(settings);
-  // The right to open the socket was all that elevation was for. Going on
+  // Every socket the run may need is opened while elevated; which family
+  // a name has is known only after the lookup, which must not run elevated.
+  const SocketsNeeded needed = sockets_needed(settings);
+  const std::uint16_t identifier = static_cast<std::uint16_t>(current_process_id());
+  EchoSocket ipv4_socket;
+  EchoSocket ipv6_socket;
+  if (needed.ipv4) {
+    ipv4_socket.open(AddressFamily::ipv4, identifier);
+  }
+  if (needed.ipv6) {
+    ipv6_socket.open(AddressFamily::ipv6, identifier);
+  }
+  // The right to open the sockets was all that elevation was for. Going on
   // elevated is no option: the run ends here, before it looks up a name or
   // reads what the network sends, and says why.
+  Reporter reporter(settings);
   if (!drop_elevated_privileges()) {
     reporter.privileges_kept();
     std::free(data);
     return 1;
   }
   RunStatistics stats;
+  RunInterims interims(&reporter, &stats);
   const std::uint64_t frequency = counter_frequency();
-  socket.apply(settings);
+  if (needed.ipv4) {
+    ipv4_socket.apply(settings);
+  }
+  if (needed.ipv6) {
+    ipv6_socket.apply(settings);
+  }
 
-  reporter.start();
-
+  FamilyChoice family = settings.family;
+  bool interrupted = false;
   for (std::uint32_t i = 0; i < settings.count; ++i) {
-    std::uint32_t destination = 0;
-    if (!resolve_host(settings.host, &destination)) {
+    SocketAddress address;
+    const bool resolved = resolve_host(settings.host, family, &address);
+    if (i == 0) {
+      // The first lookup fixes the run's family: later lookups stay in it,
+      // and the other family's socket is not needed.
+      if (resolved) {
+        family = choice_of(address.family);
+        (family == FamilyChoice::ipv6 ? ipv4_socket : ipv6_socket).close();
+      }
+      const FamilyChoice counted = resolved ? family : unresolved_family(settings);
+      reporter.start(counted == FamilyChoice::ipv6 ? 6 : 4, settings.size + header_bytes(counted));
+    }
+    if (!resolved) {
       reporter.unresolved(i);
       break;
     }
-    SocketAddress address = ipv4_socket_address(destination);
+    // Where nothing waits (sends that fail, a resolution), a stop must
+    // still end the run.
+    if (!carry_on_after_interruption(&interims)) {
+      interrupted = true;
+      break;
+    }
+    EchoSocket& socket = family == FamilyChoice::ipv6 ? ipv6_socket : ipv4_socket;
 
     socket.discard_waiting();
     socket.prepare_wait();  // outside the measured round trip
@@ -62,11 +166,16 @@ int run_requests(const RunSettings& settings) {
     }
     ReplyView view;
     if (outcome > 0) {
-      outcome = socket.wait(&address, &view, send_stamp);
+      outcome = socket.wait(&address, &view, send_stamp, &interims);
+    }
+    if (outcome == kOutcomeStopped) {
+      stats.record_no_answer();  // sent and not answered; it gets no line
+      interrupted = true;
+      break;
     }
 
-    char address_text[16];
-    format_dotted_address(ipv4_of(address), address_text);
+    char address_text[kAddressTextBytes];
+    format_address(address, address_text);
     if (outcome < 0) {
       stats.record_no_answer();
       reporter.failure(i, 0u - static_cast<std::uint32_t>(outcome));
@@ -77,7 +186,7 @@ int run_requests(const RunSettings& settings) {
       continue;  // no message: nothing to report and nothing to wait out
     }
     // The wait returns only echo replies and the error messages it reports.
-    if (view.message[0] == kTypeEchoReply) {
+    if (is_echo_reply(view.message[0], view.family)) {
       const ReplyFacts facts = reply_facts(view, i, address_text, frequency);
       stats.record_reply(facts.rtt_us);
       reporter.reply(facts);
@@ -85,12 +194,16 @@ int run_requests(const RunSettings& settings) {
       stats.record_error_message();
       reporter.icmp(icmp_facts(view, i, address_text));
     }
-    sleep_ms(kPauseAfterAnswerMs);
+    if (!pause_unless_stopped(kPauseAfterAnswerMs, &interims)) {
+      interrupted = true;
+      break;
+    }
   }
 
   std::free(data);
-  reporter.finish(stats, false);
-  socket.close();
+  reporter.finish(stats, interrupted);
+  ipv4_socket.close();
+  ipv6_socket.close();
   return 0;
 }
 

@@ -5,53 +5,53 @@
 
 namespace vexmo {
 
-ReplyView view_datagram(std::uint8_t* datagram) {
-  ReplyView view;
-  const std::uint8_t first = datagram[0];
-  const std::size_t header_words = first & 0x0Fu;
-  if ((first & 0xF0u) == 0x40u && header_words >= 5) {
-    view.ip_header = datagram;
-    view.message = datagram + header_words * 4;
-  } else {
-    view.message = datagram;
-  }
-  return view;
-}
-
-std::size_t identifier_offset(const std::uint8_t* message) {
-  if (!is_error_type(message[0])) {
-    return kIdentifierOffset;
-  }
-  const std::size_t quoted_header_bytes = (message[kQuotedHeaderOffset] & 0x0Fu) * 4u;
-  return kQuotedHeaderOffset + quoted_header_bytes + kIdentifierOffset;
-}
-
-std::uint16_t carried_identifier(const std::uint8_t* message) {
-  return read_le16(message + identifier_offset(message));
-}
-
 namespace {
 
-bool quotes_request(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,
-                    std::uint64_t send_stamp) {
-  // The quoted IPv4 header, whatever its length, must carry ICMP.
-  if (length < kQuotedHeaderOffset + kIpv4HeaderBytes) {
-    return false;
-  }
+std::uint8_t echo_reply_type(AddressFamily family) {
+  return family == AddressFamily::ipv6 ? kType6EchoReply : kTypeEchoReply;
+}
+
+std::uint8_t echo_request_type(AddressFamily family) {
+  return family == AddressFamily::ipv6 ? kType6EchoRequest : kTypeEchoRequest;
+}
+
+// Where the quoted request starts in an error message of length bytes, or 0
+// when the quote is no header of an ICMP datagram of the family: an IPv4
+// header of any length with protocol 1, or an IPv6 header whose next header
+// is ICMPv6 (our requests carry no extension headers).
+std::size_t quoted_request_at(const std::uint8_t* message, std::size_t length,
+                              AddressFamily family) {
   const std::uint8_t* quoted = message + kQuotedHeaderOffset;
+  if (family == AddressFamily::ipv6) {
+    if (length < kQuotedHeaderOffset + kIpv6HeaderBytes || (quoted[0] & 0xF0u) != 0x60u ||
+        quoted[kIpv6NextHeaderOffset] != kNextHeaderIcmp6) {
+      return 0;
+    }
+    return kQuotedHeaderOffset + kIpv6HeaderBytes;
+  }
+  if (length < kQuotedHeaderOffset + kIpv4HeaderBytes) {
+    return 0;
+  }
   const std::size_t quoted_header_bytes = (quoted[0] & 0x0Fu) * 4u;
   if ((quoted[0] & 0xF0u) != 0x40u || quoted_header_bytes < kIpv4HeaderBytes ||
       quoted[kIpv4ProtocolOffset] != kProtocolIcmp) {
-    return false;
+    return 0;
   }
-  // Behind it, an echo request with our identifier (senders should quote 8
-  // bytes of it; a quote that reaches the identifier is enough).
-  const std::size_t request_at = kQuotedHeaderOffset + quoted_header_bytes;
-  if (length < request_at + kIdentifierOffset + 2) {
+  return kQuotedHeaderOffset + quoted_header_bytes;
+}
+
+bool quotes_request(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,
+                    std::uint64_t send_stamp, AddressFamily family) {
+  const std::size_t request_at = quoted_request_at(message, length, family);
+  // Behind the quoted header, an echo request with our identifier (senders
+  // should quote 8 bytes of it; a quote that reaches the identifier is
+  // enough).
+  if (request_at == 0 || length < request_at + kIdentifierOffset + 2) {
     return false;
   }
   const std::uint8_t* request = message + request_at;
-  if (request[0] != kTypeEchoRequest || read_le16(request + kIdentifierOffset) != identifier) {
+  if (request[0] != echo_request_type(family) ||
+      read_le16(request + kIdentifierOffset) != identifier) {
     return false;
   }
   // Where the quote reaches the send stamp, it must be this request's: 16
@@ -62,14 +62,60 @@ bool quotes_request(const std::uint8_t* message, std::size_t length, std::uint16
 
 }  // namespace
 
-bool is_answer(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,
-               std::uint64_t send_stamp) {
-  const std::uint8_t type = message[0];
-  if (is_error_type(type)) {
-    return quotes_request(message, length, identifier, send_stamp);
+bool is_reported_error(std::uint8_t type, AddressFamily family) {
+  return family == AddressFamily::ipv6 ? is_icmp6_error_type(type) : is_error_type(type);
+}
+
+bool is_echo_reply(std::uint8_t type, AddressFamily family) {
+  return type == echo_reply_type(family);
+}
+
+ReplyView view_datagram(std::uint8_t* datagram, AddressFamily family) {
+  ReplyView view;
+  view.family = family;
+  const std::uint8_t first = datagram[0];
+  if (family == AddressFamily::ipv6) {
+    if ((first & 0xF0u) == 0x60u && datagram[kIpv6NextHeaderOffset] == kNextHeaderIcmp6) {
+      view.ip_header = datagram;
+      view.message = datagram + kIpv6HeaderBytes;
+    } else {
+      view.message = datagram;
+    }
+    return view;
   }
-  return type == kTypeEchoReply && length >= kEchoDataOffset &&
-         carried_identifier(message) == identifier &&
+  const std::size_t header_words = first & 0x0Fu;
+  if ((first & 0xF0u) == 0x40u && header_words >= 5) {
+    view.ip_header = datagram;
+    view.message = datagram + header_words * 4;
+  } else {
+    view.message = datagram;
+  }
+  return view;
+}
+
+std::size_t identifier_offset(const std::uint8_t* message, AddressFamily family) {
+  if (!is_reported_error(message[0], family)) {
+    return kIdentifierOffset;
+  }
+  if (family == AddressFamily::ipv6) {
+    return kQuoted6IdentifierOffset;
+  }
+  const std::size_t quoted_header_bytes = (message[kQuotedHeaderOffset] & 0x0Fu) * 4u;
+  return kQuotedHeaderOffset + quoted_header_bytes + kIdentifierOffset;
+}
+
+std::uint16_t carried_identifier(const std::uint8_t* message, AddressFamily family) {
+  return read_le16(message + identifier_offset(message, family));
+}
+
+bool is_answer(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,
+               std::uint64_t send_stamp, AddressFamily family) {
+  const std::uint8_t type = message[0];
+  if (is_reported_error(type, family)) {
+    return quotes_request(message, length, identifier, send_stamp, family);
+  }
+  return is_echo_reply(type, family) && length >= kEchoDataOffset &&
+         read_le16(message + kIdentifierOffset) == identifier &&
          read_le64(message + kSendStampOffset) == send_stamp;
 }
 

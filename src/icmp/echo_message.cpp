@@ -8,9 +8,9 @@
 
 namespace vexmo {
 
-void write_echo_request(std::uint8_t* message, std::uint16_t identifier, std::uint16_t sequence,
-                        const std::uint8_t* data, std::uint32_t size) {
-  message[0] = kTypeEchoRequest;
+void write_echo_request(std::uint8_t* message, AddressFamily family, std::uint16_t identifier,
+                        std::uint16_t sequence, const std::uint8_t* data, std::uint32_t size) {
+  message[0] = family == AddressFamily::ipv6 ? kType6EchoRequest : kTypeEchoRequest;
   message[1] = 0;
   write_le16(message + 2, 0);
   write_le16(message + kIdentifierOffset, identifier);
@@ -20,9 +20,15 @@ void write_echo_request(std::uint8_t* message, std::uint16_t identifier, std::ui
   std::memcpy(message + kEchoDataOffset, data, size - 16);
 }
 
-void seal_echo_request(std::uint8_t* message, std::uint32_t size, std::uint64_t send_stamp) {
+void seal_echo_request(std::uint8_t* message, AddressFamily family, std::uint32_t size,
+                       std::uint64_t send_stamp) {
   write_le64(message + kSendStampOffset, send_stamp);
-  write_le16(message + 2, internet_checksum(message, size + kIcmpHeaderBytes));
+  // The ICMPv6 checksum covers a pseudo-header with the source address,
+  // which only the stack knows once it has routed the request: it computes
+  // the checksum itself and the field goes out as 0.
+  if (family == AddressFamily::ipv4) {
+    write_le16(message + 2, internet_checksum(message, size + kIcmpHeaderBytes));
+  }
 }
 
 }  // namespace vexmo

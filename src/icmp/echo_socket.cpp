@@ -5,6 +5,7 @@
 
 #include "common/byte_order.h"
 #include "common/icmp.h"
+#include "common/wait_limit.h"
 #include "common/winsock_errors.h"
 #include "icmp/answer.h"
 #include "icmp/echo_message.h"
@@ -12,10 +13,11 @@
 
 namespace vexmo {
 
-void EchoSocket::open(std::uint16_t wanted_identifier) {
+void EchoSocket::open(AddressFamily family, std::uint16_t wanted_identifier) {
   close();
+  family_ = family;
   identifier_ = wanted_identifier;
-  handle_ = socket_open_icmp(&identifier_);
+  handle_ = socket_open_icmp(family, &identifier_);
   wait_prepared_ = false;
 }
 
@@ -43,8 +45,10 @@ void EchoSocket::discard_waiting() {
   // Transmit stamps of requests that got no reply would otherwise pile up
   // on the error queue and take the room the replies need.
   socket_take_transmit_stamp(handle_, ~std::uint64_t{0});
+  SocketAddress ignored;
+  KernelStamps ignored_stamps;
   for (int i = 0; i < kMaxDiscardedDatagrams; ++i) {
-    if (socket_take_queued(handle_, buffer_, sizeof buffer_) <= 0) {
+    if (socket_receive_queued(handle_, buffer_, sizeof buffer_, &ignored, &ignored_stamps) <= 0) {
       return;
     }
   }
@@ -67,11 +71,11 @@ Outcome EchoSocket::send(const SocketAddress& to, std::uint16_t sequence, const 
   if (message == nullptr) {
     return -kErrorNoBuffers;
   }
-  write_echo_request(message, identifier_, sequence, data, size);
+  write_echo_request(message, family_, identifier_, sequence, data, size);
   // The copy of the data above stays outside the measured round trip:
   // only the checksum comes between this stamp and the send.
   *send_stamp = counter_now();
-  seal_echo_request(message, size, *send_stamp);
+  seal_echo_request(message, family_, size, *send_stamp);
   // On the clock the kernel stamps with: the fallback when it gives a
   // receive stamp but no transmit stamp.
   wall_sent_ns_ = wall_clock_ns();
@@ -80,27 +84,56 @@ Outcome EchoSocket::send(const SocketAddress& to, std::uint16_t sequence, const 
   return sent;
 }
 
-Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp) {
+Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp,
+                         InterimReport* report) {
   if (!wait_prepared_) {
     prepare_wait();
   }
   wait_prepared_ = false;  // good for one wait
   *from = SocketAddress{};
-  const std::uint32_t start_ms = tick_count_ms();
+  const std::uint64_t frequency = counter_frequency();
+  const std::uint64_t start = counter_now();
   KernelStamps stamps;
 
   for (;;) {
-    const Outcome received = socket_receive_from(handle_, buffer_, sizeof buffer_, from, &stamps);
+    // The platform may end a wait early or take it in pieces: each round
+    // waits for what is left of the deadline, and only the deadline ends
+    // the wait by time.
+    std::uint32_t left_ms = kWaitWithoutLimitMs;
+    if (deadline_ms_ != 0) {
+      left_ms = ms_left(deadline_ms_, elapsed_ms(start, counter_now(), frequency));
+      if (left_ms == 0) {
+        return -kErrorTimedOut;
+      }
+    }
+    Outcome failure = 0;
+    const WaitEnd end = socket_wait(handle_, left_ms, &failure);
+    if (end == WaitEnd::interrupted) {
+      if (!carry_on_after_interruption(report)) {
+        return kOutcomeStopped;
+      }
+      continue;
+    }
+    if (end == WaitEnd::failed) {
+      return failure;
+    }
+    if (end == WaitEnd::elapsed) {
+      continue;
+    }
+    const Outcome received = socket_receive_queued(handle_, buffer_, sizeof buffer_, from, &stamps);
+    if (received == -kErrorWouldBlock) {
+      continue;  // woken for nothing to receive after all
+    }
     if (received <= 0) {
       return received;
     }
-    *view = view_datagram(buffer_);
+    *view = view_datagram(buffer_, family_);
     const std::size_t header_bytes = static_cast<std::size_t>(view->message - buffer_);
     const std::size_t length = static_cast<std::size_t>(received) > header_bytes
                                    ? static_cast<std::size_t>(received) - header_bytes
                                    : 0;
-    const bool answer = is_answer(view->message, length, identifier_, send_stamp);
-    if (answer && view->message[0] == kTypeEchoReply) {
+    const bool answer = is_answer(view->message, length, identifier_, send_stamp, family_);
+    if (answer && is_echo_reply(view->message[0], family_)) {
       ExchangeClocks clocks;
       clocks.counter_recognised = counter_now();
       write_le64(view->message + kReceiveStampOffset, clocks.counter_recognised);
@@ -115,8 +148,7 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
       view->has_round_trip = true;
       view->round_trip_us = round_trip.us;
     }
-    // Unsigned difference: a wrap of the tick count is harmless.
-    if (deadline_ms_ != 0 && tick_count_ms() - start_ms > deadline_ms_) {
+    if (deadline_ms_ != 0 && elapsed_ms(start, counter_now(), frequency) > deadline_ms_) {
       return -kErrorTimedOut;
     }
     if (answer) {

@@ -9,17 +9,23 @@
 
 #include "common/address.h"
 #include "common/run_types.h"
+#include "icmp/interruption.h"
 #include "platform/platform.h"
 
 namespace vexmo {
 
-// One datagram of the largest message (65,536 data bytes, 8 header bytes)
-// behind a 20-byte IP header, with 4 bytes to spare.
-constexpr std::size_t kReceiveBufferBytes = 65536 + 24;
+// One datagram of the largest message: 65,536 data bytes and 8 header bytes
+// behind a 20-byte IPv4 header, or an ICMPv6 message of at most 65,535 bytes
+// (the IPv6 payload limit) behind the 40-byte header put in front of it.
+constexpr std::size_t kReceiveBufferBytes = 65535 + 40;
 
 // Bound on the datagrams discarded before a send, so that a flood cannot
 // keep a request from ever being sent.
 constexpr int kMaxDiscardedDatagrams = 1024;
+
+// What a wait without deadline asks of the platform each time: as long as
+// it can take (the platform shortens it where it must).
+constexpr std::uint32_t kWaitWithoutLimitMs = 0xFFFFFFFFu;
 
 class EchoSocket {
  public:
@@ -30,12 +36,16 @@ class EchoSocket {
   EchoSocket(const EchoSocket&) = delete;
   EchoSocket& operator=(const EchoSocket&) = delete;
 
-  // Opens the socket for requests that carry wanted_identifier, or the one
-  // the system gives instead (identifier()). A socket that cannot be opened
-  // fails every later call with its error, as the requests then report.
-  void open(std::uint16_t wanted_identifier);
+  // Opens the socket of the family for requests that carry
+  // wanted_identifier, or the one the system gives instead (identifier()).
+  // A socket that cannot be opened fails every later call with its error,
+  // as the requests then report.
+  void open(AddressFamily family, std::uint16_t wanted_identifier);
   std::uint16_t identifier() const {
     return identifier_;
+  }
+  AddressFamily family() const {
+    return family_;
   }
 
   // Sets the run's options; failures surface later, as failures of the
@@ -63,17 +73,22 @@ class EchoSocket {
   // Waits for the answer to the request that carried send_stamp (see
   // is_answer): its byte count with *view set into the receive buffer (valid
   // until the next wait or discard), or minus the error number: -10060 when
-  // the socket's receive timeout or the wait's own deadline passed. An echo
-  // reply gets the counter at its recognition written into its receive stamp
-  // slot, and its round trip in the view, timed by the kernel's stamps where
-  // they can be trusted (round_trip.h). *from is left holding the sender of
-  // the last datagram received.
-  Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp);
+  // the deadline (the socket's receive timeout, 0: none) passed, counted
+  // from the start of the wait however the platform splits it up. A stop
+  // from the user ends it with kOutcomeStopped; an interim is printed
+  // through report and the wait goes on. An echo reply gets the counter at
+  // its recognition written into its receive stamp slot, and its round trip
+  // in the view, timed by the kernel's stamps where they can be trusted
+  // (round_trip.h). *from is left holding the sender of the last datagram
+  // received.
+  Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp,
+               InterimReport* report = nullptr);
 
   void close();
 
  private:
   SocketHandle handle_;
+  AddressFamily family_ = AddressFamily::ipv4;
   std::uint16_t identifier_ = 0;
   bool wait_prepared_ = false;
   std::uint32_t deadline_ms_ = 0;   // 0: none

@@ -22,6 +22,13 @@ namespace vexmo {
 
 sockaddr_in native_ipv4_address(const SocketAddress& address);
 SocketAddress from_native_ipv4_address(const sockaddr_in& native);
+sockaddr_in6 native_ipv6_address(const SocketAddress& address);
+SocketAddress from_native_ipv6_address(const sockaddr_in6& native);
+
+// Either family: fills *native and returns its length.
+int native_address(const SocketAddress& address, sockaddr_storage* native);
+// A sockaddr of either family (another family gives an empty IPv4 address).
+SocketAddress from_native_address(const sockaddr_storage& native);
 
 }  // namespace vexmo
 

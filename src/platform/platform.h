@@ -15,6 +15,7 @@
 
 #include "common/address.h"
 #include "common/run_types.h"
+#include "platform/interruptions.h"
 
 namespace vexmo {
 
@@ -24,13 +25,19 @@ namespace vexmo {
 enum class SocketKind : std::uint8_t { none, raw, datagram };
 
 // A socket as the platform knows it: a SOCKET on Windows, a descriptor on
-// POSIX, with the kind it was opened as.
+// POSIX, with the kind and the address family it was opened as.
 struct SocketHandle {
   std::uintptr_t native = ~static_cast<std::uintptr_t>(0);
   SocketKind kind = SocketKind::none;
+  AddressFamily family = AddressFamily::ipv4;
+  // Windows: the event the system sets when a datagram is queued, which the
+  // wait watches beside the interruptions. Unused elsewhere.
+  std::uintptr_t event = 0;
 };
 
 // Socket options the transport sets; values are passed as 32-bit integers.
+// On an IPv6 socket time_to_live sets the unicast hop limit,
+// type_of_service the traffic class and dont_fragment IPV6_DONTFRAG.
 enum class SocketOption {
   receive_timeout_ms,
   send_timeout_ms,
@@ -45,12 +52,17 @@ enum class SocketOption {
 void net_startup();
 void net_cleanup();
 
-// An ICMP socket whose received datagrams start with their IPv4 header.
+// An ICMP socket of the family.
+// - IPv4: received datagrams start with their IPv4 header.
+// - IPv6 (ICMPv6): the stack fills in the checksum of what is sent; the
+//   socket receives echo replies and error messages (types 1 to 4 and 129),
+//   each behind a 40-byte IPv6 header rebuilt from what the system reports
+//   beside it (hop limit, sender), or bare where it reports no hop limit.
 // *identifier is the echo identifier the caller wants its requests to carry;
 // on return it is the one they must carry (a datagram socket may have to
 // take another from the kernel). On failure the handle's kind is none, and
 // every call on it fails as on a closed socket (-10038).
-SocketHandle socket_open_icmp(std::uint16_t* identifier);
+SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier);
 void socket_close(SocketHandle socket);
 
 // 0 on success, or minus the error.
@@ -72,6 +84,15 @@ Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identif
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to);
 
+// Waits until a datagram (or an ICMP error about a request) is queued on the
+// socket, an interruption is pending (interruptions.h), or timeout_ms has
+// passed. `elapsed` may come early: a signal or a stop and continue of the
+// process cut the wait short, or the system cannot take so long a wait in
+// one call; the caller waits again for what is left. `failed` sets *failure
+// to minus the error. A socket that is not open is `ready` at once, so that
+// the receive reports why.
+WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* failure);
+
 // Time stamps the kernel took of the socket's traffic, on the real-time clock
 // (nanoseconds since 1970); 0 where it took none or the system has none.
 struct KernelStamps {
@@ -79,29 +100,38 @@ struct KernelStamps {
   std::uint64_t receive_ns = 0;   // of the datagram just received
 };
 
-// Receives one whole datagram, blocking for at most the receive timeout: the
-// byte count, or minus the error (-10060 when the timeout passed). *from is
-// the sender; stamps->receive_ns the kernel's arrival stamp of the datagram.
-// A transmit stamp the receive comes across on the way is left in
-// stamps->transmit_ns; otherwise that field is left as it was.
-Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from, KernelStamps* stamps);
-
 // Takes every transmit stamp the kernel has queued on the socket, never
 // blocking: the latest one not older than not_before_ns, or 0.
 std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns);
 
-// Takes one datagram only if one is already queued, never blocking: its byte
-// count, or 0 when none is queued or the receive fails.
-Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length);
+// Receives one whole datagram if one is queued, never blocking: its byte
+// count with *from its sender, or minus the error: -10035 when none is
+// queued (a wait may end for something that turns out to be nothing to
+// receive). stamps->receive_ns is the kernel's arrival stamp of the
+// datagram; a transmit stamp the receive comes across on the way is left in
+// stamps->transmit_ns, which is otherwise left as it was.
+Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from, KernelStamps* stamps);
 
 // Gives up an elevated identity (set-uid root, file capabilities) once the
 // socket is open. False when that could not be done: the caller must not go
 // on. True where there is nothing to give up.
 bool drop_elevated_privileges();
 
-// Name lookup: the first IPv4 address of a host name (network order).
-bool resolve_name(const char* name, std::uint32_t* address);
+// Name lookup: the first address of the family that a host name has.
+bool resolve_name(const char* name, AddressFamily family, SocketAddress* address);
+
+// An IPv6 address in text (RFC 4291 forms), with an optional zone after '%'
+// (an interface name or number): false when it is none. Converts only; no
+// name is looked up.
+bool parse_ipv6_address(const char* text, SocketAddress* address);
+
+// Room for the text of any address: an IPv6 address in RFC 5952 form
+// (without zone) and the terminator.
+constexpr std::size_t kAddressTextBytes = 46;
+
+// The text of an address: dotted for IPv4, RFC 5952 for IPv6.
+void format_address(const SocketAddress& address, char (&text)[kAddressTextBytes]);
 
 // Dotted text to an address as inet_addr converts it (a, a.b, a.b.c, a.b.c.d,
 // each part decimal, octal or hexadecimal); 0xFFFFFFFF when it cannot.
@@ -118,11 +148,6 @@ std::uint64_t counter_frequency();
 
 // The real-time clock the kernel stamps with, in nanoseconds since 1970.
 std::uint64_t wall_clock_ns();
-
-// Millisecond tick count that wraps at 2^32.
-std::uint32_t tick_count_ms();
-
-void sleep_ms(std::uint32_t milliseconds);
 
 }  // namespace vexmo
 

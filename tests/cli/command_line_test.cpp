@@ -106,6 +106,14 @@ TEST(ParseCommandLine, FillsTheSettings) {
       {{"-x", "a", "h"}, with([](RunSettings*) {})},
       {{"h", "-N"}, with([](RunSettings* s) { s->host = "-N"; })},
       {{"-F", "-c", "2"}, with([](RunSettings* s) { s->host = "-F", s->count = 2; })},
+      {{"-4", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv4; })},
+      {{"-6", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv6; })},
+      {{"-4", "-6", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv6; })},
+      {{"-6", "-4", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv4; })},
+      // Like -f, neither takes a value nor ends one that is pending.
+      {{"-n", "-6", "100", "h"},
+       with([](RunSettings* s) { s->size = 100, s->family = FamilyChoice::ipv6; })},
+      {{"h", "-46"}, with([](RunSettings* s) { s->host = "-46"; })},
       {{"--json", "h"}, with([](RunSettings* s) { s->json = true; })},
       {{"h", "--stats"}, with([](RunSettings* s) { s->stats = true; })},
       {{"--stats", "--json", "h"}, with([](RunSettings* s) { s->json = s->stats = true; })},
@@ -150,6 +158,7 @@ TEST(ParseCommandLine, FillsTheSettings) {
       EXPECT_EQ(got.tos, c.expected.tos) << label;
     }
     EXPECT_EQ(got.dont_fragment, c.expected.dont_fragment) << label;
+    EXPECT_EQ(got.family, c.expected.family) << label;
     EXPECT_EQ(got.json, c.expected.json) << label;
     EXPECT_EQ(got.stats, c.expected.stats) << label;
   }
@@ -157,9 +166,8 @@ TEST(ParseCommandLine, FillsTheSettings) {
 
 TEST(ParseCommandLine, ShowsTheUsageWhenThereIsNothingToPing) {
   const std::vector<std::vector<const char*>> cases = {
-      {"vexmo"},
-      {"vexmo", "-f"},
-      {"vexmo", "-n", "100", "-c", "3"},
+      {"vexmo"},       {"vexmo", "-f"},       {"vexmo", "-n", "100", "-c", "3"},
+      {"vexmo", "-6"}, {"vexmo", "-4", "-f"},
   };
   for (const auto& argv : cases) {
     RunSettings settings;
@@ -222,6 +230,8 @@ TEST(PrintUsage, PrintsEveryLineInOrder) {
       "\t\tR (High reliability)\n",
       "\t\tM (Minimize monetary cost)\n",
       " -w <timelimit>\tTimeout. (Default is 3000 ms)\n",
+      " -4\t\tForce using IPv4\n",
+      " -6\t\tForce using IPv6\n",
       " --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n",
       " --json\t\tJSON Lines on standard output. (One object per line)\n",
       " -h, -?, --help\tShow this text.\n",

@@ -93,23 +93,34 @@ TEST(ReportIcmpMessage, EveryKindAndReason) {
 }
 
 // What the JSON object of an ICMP error message carries beyond the line:
-// the sender always, a gateway for redirects only, an MTU for
-// fragmentation needed only, and no reason where the line has none.
+// the sender always, a gateway for IPv4 redirects only, an MTU for ICMPv6
+// Packet Too Big only, and no reason where the line has none.
 TEST(IcmpFacts, FieldsByKind) {
   const struct {
     std::uint8_t type, code;
     const char* kind;
     const char* reason;   // nullptr: none
     const char* gateway;  // nullptr: none
-    long mtu;             // -1: none
+    std::int64_t mtu;     // -1: none
+    AddressFamily family;
   } cases[] = {
-      {3, 1, "Destination Unreachable", "Host unreachable", nullptr, -1},
-      {3, 4, "Destination Unreachable", "Fragmentation needed and DF set", nullptr, 1492},
-      {3, 200, "Destination Unreachable", "Unknown code 200", nullptr, -1},
-      {11, 0, "Time Exceeded", "Time To Live exceeded in transit", nullptr, -1},
-      {12, 0, "Parameter Problem", nullptr, nullptr, -1},
-      {4, 0, "Source Quench", nullptr, nullptr, -1},
-      {5, 1, "Redirect", "Redirect datagrams for the Host", "192.168.5.212", -1},
+      {3, 1, "Destination Unreachable", "Host unreachable", nullptr, -1, AddressFamily::ipv4},
+      {3, 4, "Destination Unreachable", "Fragmentation needed and DF set", nullptr, -1,
+       AddressFamily::ipv4},
+      {3, 200, "Destination Unreachable", "Unknown code 200", nullptr, -1, AddressFamily::ipv4},
+      {11, 0, "Time Exceeded", "Time To Live exceeded in transit", nullptr, -1,
+       AddressFamily::ipv4},
+      {12, 0, "Parameter Problem", nullptr, nullptr, -1, AddressFamily::ipv4},
+      {4, 0, "Source Quench", nullptr, nullptr, -1, AddressFamily::ipv4},
+      {5, 1, "Redirect", "Redirect datagrams for the Host", "192.168.5.212", -1,
+       AddressFamily::ipv4},
+      // ICMPv6: the same word is the MTU of Packet Too Big; type 3 is Time
+      // Exceeded there, and there is no redirect to report.
+      {2, 0, "Packet Too Big", nullptr, nullptr, 3232237012, AddressFamily::ipv6},
+      {3, 0, "Time Exceeded", "Hop limit exceeded in transit", nullptr, -1, AddressFamily::ipv6},
+      {1, 4, "Destination Unreachable", "Port unreachable", nullptr, -1, AddressFamily::ipv6},
+      {4, 2, "Parameter Problem", nullptr, nullptr, -1, AddressFamily::ipv6},
+      {5, 1, "", nullptr, nullptr, -1, AddressFamily::ipv6},
   };
   for (const auto& c : cases) {
     std::uint8_t message[64] = {};
@@ -120,6 +131,7 @@ TEST(IcmpFacts, FieldsByKind) {
     std::memcpy(message + 4, word, sizeof word);
     ReplyView view;
     view.message = message;
+    view.family = c.family;
     const IcmpFacts facts = icmp_facts(view, 9, "10.0.0.1");
     const std::string label = "type " + std::to_string(c.type) + " code " + std::to_string(c.code);
     EXPECT_EQ(facts.request, 9u) << label;
@@ -171,6 +183,65 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
   EXPECT_EQ(stats.summary().min_us, 7u);
   EXPECT_EQ(stats.summary().max_us, 12345u);
   EXPECT_EQ(stats.summary().avg_us, 12352u / 2);
+}
+
+// The hop limit stands at byte 7 of the IPv6 header, where byte 8 already
+// belongs to the source address.
+TEST(ReportEchoReply, HopLimitOfAnIpv6Reply) {
+  std::uint8_t datagram[104] = {};
+  datagram[0] = 0x60;
+  datagram[6] = 58;
+  datagram[7] = 61;
+  datagram[8] = 0x20;
+  std::uint8_t* message = datagram + 40;
+  message[0] = 129;
+  write_le16(message + 6, 3);
+  write_le64(message + 8, 1000);
+  write_le64(message + 16, 2500);
+  ReplyView view;
+  view.message = message;
+  view.ip_header = datagram;
+  view.family = AddressFamily::ipv6;
+  EXPECT_EQ(reply_line(reply_facts(view, 0, "2001:db8::5", 1000000)),
+            "2001:db8::5: Time: 1.500 ms, Sequence: 3, Ttl: 61");
+  view.ip_header = nullptr;
+  EXPECT_EQ(reply_line(reply_facts(view, 0, "2001:db8::5", 1000000)),
+            "2001:db8::5: Time: 1.500 ms, Sequence: 3");
+}
+
+// ICMPv6 types are read as ICMPv6: type 3 is Time Exceeded there, not
+// Destination Unreachable, and types IPv4 reports mean nothing.
+TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
+  const struct {
+    std::uint8_t type;
+    std::uint8_t code;
+    std::uint32_t mtu;
+    std::string line;
+  } cases[] = {
+      {3, 0, 0, "2001:db8::1: ICMP: Time Exceeded, Reason: Hop limit exceeded in transit\n"},
+      {1, 3, 0, "ICMP: Destination Unreachable, Reason: Address unreachable\n"},
+      {1, 255, 0, "ICMP: Destination Unreachable, Reason: Unknown code 255\n"},
+      {2, 0, 1280, "ICMP: Packet Too Big, MTU: 1280\n"},
+      {2, 0, 0x80000000u, "ICMP: Packet Too Big, MTU: 2147483648\n"},
+      {4, 1, 0, "ICMP: Parameter Problem\n"},
+      {11, 0, 0, ""},
+      {12, 0, 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::uint8_t message[64] = {};
+    message[0] = c.type;
+    message[1] = c.code;
+    for (int i = 0; i < 4; ++i) {
+      message[4 + i] = static_cast<std::uint8_t>(c.mtu >> (24 - 8 * i));
+    }
+    ReplyView view;
+    view.message = message;
+    view.family = AddressFamily::ipv6;
+    const IcmpFacts facts = icmp_facts(view, 0, "2001:db8::1");
+    // The reports leave a type they do not know without a line.
+    const std::string line = facts.kind[0] == '\0' ? "" : icmp_line(facts) + "\n";
+    EXPECT_EQ(line, c.line) << int{c.type} << "/" << int{c.code};
+  }
 }
 
 // sent requests of which received were answered, rtts.size() of them by

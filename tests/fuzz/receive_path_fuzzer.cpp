@@ -1,6 +1,8 @@
-// One arbitrary datagram, with or without an IPv4 header, as the answer to a
-// request: through recognition, matching, the report and the summary. The
+// One arbitrary datagram, with or without an IPv4 header (or, over IPv6, the
+// header the platform rebuilds in front of an ICMPv6 message), as the answer
+// to a request: through recognition, matching, the report and the summary. The
 // output must stay well formed whatever arrives.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,13 +28,18 @@ enum Flags : std::uint8_t {
   kEchoSendStamp = 16,
   kTwice = 32,
   kFirstIsStale = 64,
+  kIpv6 = 128,  // the run and its answer are IPv6; "At32" is then at 52
 };
+
+AddressFamily family_of(std::uint8_t flags) {
+  return (flags & kIpv6) ? AddressFamily::ipv6 : AddressFamily::ipv4;
+}
 
 std::vector<std::uint8_t> answer_from(const std::uint8_t* data, std::size_t size,
                                       std::uint8_t flags, const fake::Sent& request) {
   std::vector<std::uint8_t> datagram;
   if (flags & kAddIpHeader) {
-    datagram = fake::ip_datagram({}, 64);
+    datagram = (flags & kIpv6) ? fake::ipv6_datagram({}, 64) : fake::ip_datagram({}, 64);
   }
   datagram.insert(datagram.end(), data, data + size);
   if (datagram.empty()) {
@@ -41,8 +48,9 @@ std::vector<std::uint8_t> answer_from(const std::uint8_t* data, std::size_t size
   // Where the wait will look for the message, found the way it finds it.
   static std::uint8_t scratch[kReceiveBufferBytes];
   std::memset(scratch, 0, 64);
-  scratch[0] = datagram[0];
-  const std::size_t at = static_cast<std::size_t>(view_datagram(scratch).message - scratch);
+  std::memcpy(scratch, datagram.data(), std::min<std::size_t>(datagram.size(), 64));
+  const std::size_t at =
+      static_cast<std::size_t>(view_datagram(scratch, family_of(flags)).message - scratch);
   const std::uint16_t identifier = static_cast<std::uint16_t>(fake::state().process_id);
   const auto patch = [&](std::size_t offset, const std::uint8_t* bytes, std::size_t n) {
     if (datagram.size() < at + offset + n) {
@@ -56,7 +64,7 @@ std::vector<std::uint8_t> answer_from(const std::uint8_t* data, std::size_t size
     patch(4, id, 2);
   }
   if (flags & kOwnIdentifierAt32) {
-    patch(32, id, 2);
+    patch((flags & kIpv6) ? 52 : 32, id, 2);
   }
   if (flags & kEchoSendStamp) {
     patch(8, request.bytes.data() + 8, 8);
@@ -68,20 +76,26 @@ bool starts_with(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-bool is_report_line(const std::string& line) {
+// The peer each run asks, and the sender of every answer.
+const char* peer_text(AddressFamily family) {
+  return family == AddressFamily::ipv6 ? "2001:db8::2" : "10.0.0.2";
+}
+
+bool is_report_line(const std::string& line, AddressFamily family) {
+  const std::string peer = peer_text(family);
   // The answer always arrives 1.5 ms after its request: no other time is true.
-  if (starts_with(line, "10.0.0.2: Time: ")) {
-    return starts_with(line, "10.0.0.2: Time: 1.500 ms, Sequence: ");
+  if (starts_with(line, (peer + ": Time: ").c_str())) {
+    return starts_with(line, (peer + ": Time: 1.500 ms, Sequence: ").c_str());
   }
   return starts_with(line, "ICMP: ") ||
-         starts_with(line, "10.0.0.1: ICMP: Time Exceeded, Reason: ") ||
-         starts_with(line, "10.0.0.2: ICMP: Time Exceeded, Reason: ") ||
+         starts_with(line, (peer + ": ICMP: Time Exceeded, Reason: ").c_str()) ||
          line == "Request timeout." || starts_with(line, "Error ");
 }
 
 // Every request ends with exactly one line; only a zero-byte datagram (which
 // a raw socket never delivers) ends a wait with none.
-void check_output(const std::string& out, std::uint32_t requests, bool exact) {
+void check_output(const std::string& out, std::uint32_t requests, bool exact,
+                  AddressFamily family) {
   if (out.empty() || out.back() != '\n' || out.find('\0') != std::string::npos) {
     std::abort();
   }
@@ -93,13 +107,15 @@ void check_output(const std::string& out, std::uint32_t requests, bool exact) {
   }
   // Opening line, at most one line per request, blank, packets, round trip.
   if (lines.size() < (exact ? 4 + requests : 4) || lines.size() > 4 + requests ||
-      !starts_with(lines.front(), "Ping to 10.0.0.2, buffer size 56 Bytes") ||
+      !starts_with(
+          lines.front(),
+          (std::string("Ping to ") + peer_text(family) + ", buffer size 56 Bytes").c_str()) ||
       !lines[lines.size() - 3].empty() || !starts_with(lines[lines.size() - 2], "Packets: Sent ") ||
       !starts_with(lines.back(), "Rount Trip Time (Min/Avg/Max): ")) {
     std::abort();
   }
   for (std::size_t i = 1; i + 3 < lines.size(); ++i) {
-    if (!is_report_line(lines[i])) {
+    if (!is_report_line(lines[i], family)) {
       std::abort();
     }
   }
@@ -117,6 +133,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t payload_size = size - 1;
 
   fake::reset();
+  const AddressFamily family = family_of(flags);
+  const SocketAddress peer6 = fake::address6(0x2001, 0xdb8, 0, 0, 0, 0, 0, 2);
+  fake::state().literals6["2001:db8::2"] = peer6;
   fake::state().receive_timeout_ms = (flags & kNoTimeLimit) ? 0 : 3000;
   fake::state().on_send = [&](const fake::Sent& request) {
     if (fake::state().sent.size() != 1) {
@@ -125,6 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fake::Datagram answer;
     answer.bytes = answer_from(payload, payload_size, flags, request);
     answer.from = fake::address(10, 0, 0, 2);
+    answer.ipv6 = family == AddressFamily::ipv6;
+    answer.from6 = peer6;
     answer.arrive_us = request.at_us + 1500;
     answer.waiting = (flags & kFirstIsStale) != 0;
     fake::state().inbound.push_back(answer);
@@ -135,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
 
   RunSettings settings;
-  settings.host = "10.0.0.2";
+  settings.host = peer_text(family);
   settings.count = 2;
   std::fflush(stdout);
   FILE* saved = stdout;
@@ -150,6 +171,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (length > 0 && std::fread(&text[0], 1, text.size(), out) != text.size()) {
     std::abort();
   }
-  check_output(text, settings.count, payload_size > 0 || (flags & kAddIpHeader) != 0);
+  check_output(text, settings.count, payload_size > 0 || (flags & kAddIpHeader) != 0, family);
   return 0;
 }

@@ -24,7 +24,7 @@ TEST(ViewDatagram, FindsTheMessageBehindAnyHeaderLength) {
   for (const auto& c : cases) {
     std::uint8_t datagram[128] = {};
     datagram[0] = c.first;
-    const ReplyView view = view_datagram(datagram);
+    const ReplyView view = view_datagram(datagram, AddressFamily::ipv4);
     EXPECT_EQ(view.ip_header != nullptr, c.has_header) << int{c.first};
     EXPECT_EQ(view.message - datagram, static_cast<std::ptrdiff_t>(c.offset)) << int{c.first};
   }
@@ -58,12 +58,15 @@ TEST(IsAnswer, ErrorTypesQuoteTheRequestRepliesEchoTheStamp) {
       write_le16(message.data() + kIdentifierOffset, 0x2222);
       write_le64(message.data() + kSendStampOffset, kStamp);
     }
-    EXPECT_EQ(carried_identifier(message.data()), 0x2222) << type;
+    EXPECT_EQ(carried_identifier(message.data(), AddressFamily::ipv4), 0x2222) << type;
     // Only echo replies and the error kinds that are reported answer.
-    EXPECT_EQ(is_answer(message.data(), message.size(), 0x2222, kStamp), error || type == 0)
+    EXPECT_EQ(is_answer(message.data(), message.size(), 0x2222, kStamp, AddressFamily::ipv4),
+              error || type == 0)
         << type;
-    EXPECT_FALSE(is_answer(message.data(), message.size(), 0x3333, kStamp)) << type;
-    EXPECT_FALSE(is_answer(message.data(), error ? 33 : 23, 0x2222, kStamp)) << type;
+    EXPECT_FALSE(is_answer(message.data(), message.size(), 0x3333, kStamp, AddressFamily::ipv4))
+        << type;
+    EXPECT_FALSE(is_answer(message.data(), error ? 33 : 23, 0x2222, kStamp, AddressFamily::ipv4))
+        << type;
   }
 }
 
@@ -98,8 +101,109 @@ TEST(IsAnswer, ErrorsMustQuoteThisRequest) {
       {"nothing quoted", error_quoting(kTypeTimeExceeded, 0), false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp), c.answer) << c.name;
+    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp, AddressFamily::ipv4),
+              c.answer)
+        << c.name;
   }
+}
+
+TEST(ViewDatagram, Icmp6MessageBehindTheRebuiltHeaderOrBare) {
+  const struct {
+    std::uint8_t first;
+    std::uint8_t next_header;
+    bool has_header;
+  } cases[] = {
+      {0x60, 58, true},  {0x6F, 58, true},   // any traffic class bits
+      {0x60, 17, false}, {0x45, 58, false},  // no ICMPv6 behind it, or IPv4
+      {129, 0, false},   {1, 58, false},     // bare messages
+  };
+  for (const auto& c : cases) {
+    std::uint8_t datagram[128] = {};
+    datagram[0] = c.first;
+    datagram[kIpv6NextHeaderOffset] = c.next_header;
+    const ReplyView view = view_datagram(datagram, AddressFamily::ipv6);
+    EXPECT_EQ(view.family, AddressFamily::ipv6);
+    EXPECT_EQ(view.ip_header != nullptr, c.has_header) << int{c.first};
+    EXPECT_EQ(view.message - datagram, c.has_header ? 40 : 0) << int{c.first};
+  }
+}
+
+// An ICMPv6 error quoting an echo request of ours: a 40-byte IPv6 header
+// (next header 58), then quoted_bytes of the request (identifier 0x2222 at
+// offset 52 of the error, stamp kStamp).
+std::vector<std::uint8_t> error6_quoting(std::uint8_t type, std::size_t quoted_bytes) {
+  std::vector<std::uint8_t> request(24, 0);
+  request[0] = kType6EchoRequest;
+  write_le16(request.data() + kIdentifierOffset, 0x2222);
+  write_le64(request.data() + kSendStampOffset, kStamp);
+  std::vector<std::uint8_t> message(kIcmpHeaderBytes + kIpv6HeaderBytes, 0);
+  message[0] = type;
+  message[kQuotedHeaderOffset] = 0x60;
+  message[kQuotedHeaderOffset + kIpv6NextHeaderOffset] = kNextHeaderIcmp6;
+  message.insert(message.end(), request.begin(), request.begin() + quoted_bytes);
+  return message;
+}
+
+TEST(IsAnswer, Icmp6ErrorsQuoteTheRequestRepliesEchoTheStamp) {
+  for (int type = 0; type < 256; ++type) {
+    const bool error = type >= 1 && type <= 4;
+    std::vector<std::uint8_t> message(64, 0);
+    if (error) {
+      message = error6_quoting(static_cast<std::uint8_t>(type), 24);
+    } else {
+      message[0] = static_cast<std::uint8_t>(type);
+      write_le16(message.data() + kIdentifierOffset, 0x2222);
+      write_le64(message.data() + kSendStampOffset, kStamp);
+    }
+    const AddressFamily v6 = AddressFamily::ipv6;
+    EXPECT_EQ(carried_identifier(message.data(), v6), 0x2222) << type;
+    // Only echo replies (129) and errors 1 to 4 answer: not type 0, not our
+    // own request (128), not neighbour discovery or anything else.
+    EXPECT_EQ(is_answer(message.data(), message.size(), 0x2222, kStamp, v6), error || type == 129)
+        << type;
+    EXPECT_FALSE(is_answer(message.data(), message.size(), 0x3333, kStamp, v6)) << type;
+    EXPECT_FALSE(is_answer(message.data(), error ? 53 : 23, 0x2222, kStamp, v6)) << type;
+  }
+}
+
+// The rule of IPv4, for ICMPv6: the quote must be an IPv6 header of an ICMPv6
+// datagram, then our echo request (128) with our identifier and, where
+// quoted, our stamp.
+TEST(IsAnswer, Icmp6ErrorsMustQuoteThisRequest) {
+  const auto with = [](std::vector<std::uint8_t> m, std::size_t at, std::uint8_t value) {
+    m[at] = value;
+    return m;
+  };
+  const std::size_t request_at = kQuotedHeaderOffset + kIpv6HeaderBytes;
+  const std::vector<std::uint8_t> full = error6_quoting(kType6TimeExceeded, 24);
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> message;
+    bool answer;
+  } cases[] = {
+      {"quote with the stamp", full, true},
+      {"packet too big, minimal quote", error6_quoting(kType6PacketTooBig, 8), true},
+      {"quote cut inside the stamp", error6_quoting(kType6DestinationUnreachable, 15), true},
+      {"quote that just reaches the identifier", error6_quoting(kType6TimeExceeded, 6), true},
+      {"quote cut inside the identifier", error6_quoting(kType6TimeExceeded, 5), false},
+      {"nothing quoted", error6_quoting(kType6TimeExceeded, 0), false},
+      {"quoted next header UDP", with(full, kQuotedHeaderOffset + kIpv6NextHeaderOffset, 17),
+       false},
+      {"quoted fragment header", with(full, kQuotedHeaderOffset + kIpv6NextHeaderOffset, 44),
+       false},
+      {"quoted header of version 4", with(full, kQuotedHeaderOffset, 0x45), false},
+      {"quoted echo reply, not a request", with(full, request_at, kType6EchoReply), false},
+      {"quoted ICMP (IPv4) echo request", with(full, request_at, kTypeEchoRequest), false},
+      {"forged or stale stamp", with(full, request_at + kSendStampOffset, 0x01), false},
+      {"foreign identifier at 52", with(full, kQuoted6IdentifierOffset, 0x23), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp, AddressFamily::ipv6),
+              c.answer)
+        << c.name;
+  }
+  // The same bytes read as IPv4 are no answer: the families never mix.
+  EXPECT_FALSE(is_answer(full.data(), full.size(), 0x2222, kStamp, AddressFamily::ipv4));
 }
 
 }  // namespace

@@ -43,9 +43,9 @@ TEST(InternetChecksum, SealedMessageCarriesAValidChecksum) {
   for (std::uint32_t size : {16u, 56u, 1000u, 65536u}) {
     std::vector<std::uint8_t> data(size, 0x5A);
     std::vector<std::uint8_t> message(size + 8);
-    write_echo_request(message.data(), 0xBEEF, 0x1234, data.data(), size);
+    write_echo_request(message.data(), AddressFamily::ipv4, 0xBEEF, 0x1234, data.data(), size);
     // Stamps with every byte set, so the sum must fold carries.
-    seal_echo_request(message.data(), size, 0xFFFFFFFFFFFFFFFFull);
+    seal_echo_request(message.data(), AddressFamily::ipv4, size, 0xFFFFFFFFFFFFFFFFull);
     EXPECT_TRUE(test::checksum_holds(message.data(), message.size())) << size;
   }
 }
@@ -59,8 +59,8 @@ TEST(EchoRequest, LayoutAtEverySize) {
       data[i] = static_cast<std::uint8_t>(i * 7 + 1);
     }
     std::vector<std::uint8_t> message(size + 8 + 4, 0xAA);
-    write_echo_request(message.data(), 0x1234, 0xABCD, data.data(), size);
-    seal_echo_request(message.data(), size, 0x0102030405060708ull);
+    write_echo_request(message.data(), AddressFamily::ipv4, 0x1234, 0xABCD, data.data(), size);
+    seal_echo_request(message.data(), AddressFamily::ipv4, size, 0x0102030405060708ull);
     EXPECT_EQ(message[0], 8);
     EXPECT_EQ(message[1], 0);
     EXPECT_EQ(message[4], 0x34);  // least significant byte first
@@ -76,6 +76,42 @@ TEST(EchoRequest, LayoutAtEverySize) {
     for (std::size_t i = size + 8; i < message.size(); ++i) {
       ASSERT_EQ(message[i], 0xAA) << "wrote past the message at " << i;
     }
+  }
+}
+
+// ICMPv6: the same layout with type 128. The checksum covers a
+// pseudo-header with the source address, which only the stack knows: the
+// field is handed over as 0, so that the sum the stack makes over the
+// pseudo-header and these bytes is the checksum itself.
+TEST(EchoRequest, Icmp6LayoutLeavesTheChecksumToTheStack) {
+  for (std::uint32_t size : {16u, 56u, 1400u}) {
+    std::vector<std::uint8_t> data(size, 0x5A);
+    std::vector<std::uint8_t> v4(size + 8), v6(size + 8);
+    write_echo_request(v4.data(), AddressFamily::ipv4, 0x1234, 7, data.data(), size);
+    seal_echo_request(v4.data(), AddressFamily::ipv4, size, 0xFFFFFFFFFFFFFFFFull);
+    write_echo_request(v6.data(), AddressFamily::ipv6, 0x1234, 7, data.data(), size);
+    seal_echo_request(v6.data(), AddressFamily::ipv6, size, 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_EQ(v6[0], kType6EchoRequest) << size;
+    EXPECT_EQ(v6[1], 0) << size;
+    EXPECT_EQ(v6[2], 0) << size;
+    EXPECT_EQ(v6[3], 0) << size;
+    for (std::size_t i = kIdentifierOffset; i < v6.size(); ++i) {
+      ASSERT_EQ(v6[i], v4[i]) << "size " << size << " byte " << i;
+    }
+    // What a stack computes over this input with the pseudo-header of
+    // ::1 -> ::1 makes the message valid where it is checked.
+    std::vector<std::uint8_t> checked(40 + v6.size(), 0);
+    checked[15] = 1, checked[31] = 1;
+    checked[34] = static_cast<std::uint8_t>(v6.size() >> 8);
+    checked[35] = static_cast<std::uint8_t>(v6.size());
+    checked[39] = kNextHeaderIcmp6;
+    // Byte by byte: GCC 12 misreads an insert into this vector (see the
+    // socket filter test).
+    for (std::size_t i = 0; i < v6.size(); ++i) {
+      checked[40 + i] = v6[i];
+    }
+    test::put_wire_checksum(checked.data(), checked.size(), &checked[40 + 2]);
+    EXPECT_TRUE(test::checksum_holds(checked.data(), checked.size())) << size;
   }
 }
 
@@ -97,7 +133,7 @@ TEST(EchoSocketSend, SendsTheStampedMessageOrTheError) {
     fake::state().now_us = 7777;
     fake::state().send_error = c.send_error;
     auto socket = std::make_unique<EchoSocket>();
-    socket->open(0x4321);
+    socket->open(AddressFamily::ipv4, 0x4321);
     std::vector<std::uint8_t> data(c.size, 0);
     std::uint64_t stamp = 0;
     EXPECT_EQ(socket->send(ipv4_socket_address(fake::address(10, 0, 0, 2)), 2, data.data(), c.size,
@@ -120,6 +156,25 @@ TEST(EchoSocketSend, SendsTheStampedMessageOrTheError) {
   }
 }
 
+TEST(EchoSocketSend, Icmp6RequestGoesOutWithoutChecksum) {
+  fake::reset();
+  fake::state().now_us = 4242;
+  auto socket = std::make_unique<EchoSocket>();
+  socket->open(AddressFamily::ipv6, 0x4321);
+  EXPECT_EQ(fake::state().opened, std::vector<AddressFamily>{AddressFamily::ipv6});
+  std::vector<std::uint8_t> data(56, 0);
+  std::uint64_t stamp = 0;
+  const SocketAddress to = fake::address6(0x2001, 0xdb8, 0, 0, 0, 0, 0, 5);
+  ASSERT_EQ(socket->send(to, 3, data.data(), 56, &stamp), 64);
+  const fake::Sent& sent = fake::state().sent.at(0);
+  EXPECT_EQ(sent.to.family, AddressFamily::ipv6);
+  EXPECT_EQ(sent.bytes[0], kType6EchoRequest);
+  EXPECT_EQ(read_le16(sent.bytes.data() + 2), 0);
+  EXPECT_EQ(read_le16(sent.bytes.data() + kIdentifierOffset), 0x4321);
+  EXPECT_EQ(read_le16(sent.bytes.data() + kSequenceOffset), 3);
+  EXPECT_EQ(read_le64(sent.bytes.data() + kSendStampOffset), 4242u);
+}
+
 // The identifier the requests carry is the one the socket was opened with,
 // or the one the system gave instead; the kernel filter uses the same.
 TEST(EchoSocketSend, CarriesTheIdentifierTheSocketGot) {
@@ -127,7 +182,7 @@ TEST(EchoSocketSend, CarriesTheIdentifierTheSocketGot) {
     fake::reset();
     fake::state().kernel_identifier = kernel;
     auto socket = std::make_unique<EchoSocket>();
-    socket->open(0x4321);
+    socket->open(AddressFamily::ipv4, 0x4321);
     const std::uint16_t expected = kernel != 0 ? kernel : 0x4321;
     EXPECT_EQ(fake::state().opened_identifier, 0x4321);
     EXPECT_EQ(socket->identifier(), expected);

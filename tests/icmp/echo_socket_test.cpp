@@ -11,6 +11,7 @@
 #include "common/byte_order.h"
 #include "common/icmp.h"
 #include "icmp/echo_message.h"
+#include "icmp/interruption.h"
 #include "support/fake_platform.h"
 
 namespace vexmo {
@@ -24,8 +25,8 @@ std::vector<std::uint8_t> echo(std::uint8_t type, std::uint16_t identifier,
                                std::uint16_t sequence = 0) {
   std::vector<std::uint8_t> data(56, 0);
   std::vector<std::uint8_t> message(64);
-  write_echo_request(message.data(), identifier, sequence, data.data(), 56);
-  seal_echo_request(message.data(), 56, kStamp);
+  write_echo_request(message.data(), AddressFamily::ipv4, identifier, sequence, data.data(), 56);
+  seal_echo_request(message.data(), AddressFamily::ipv4, 56, kStamp);
   message[0] = type;
   return message;
 }
@@ -53,10 +54,10 @@ struct WaitCase {
   std::string name;
   std::vector<fake::Datagram> inbound;
   std::uint32_t timeout_ms;
-  std::uint32_t tick_offset_ms;
-  Outcome expected;            // the outcome of the wait
-  std::uint8_t expected_type;  // type of the message in view (when expected > 0)
-  int receives;                // datagrams read (receive calls)
+  std::uint64_t counter_offset;  // added to the counter's readings
+  Outcome expected;              // the outcome of the wait
+  std::uint8_t expected_type;    // type of the message in view (when expected > 0)
+  int receives;                  // datagrams read (a wait ends by its deadline, not a receive)
 };
 
 constexpr std::uint64_t kT0 = 1000000;  // the fake clock's start
@@ -66,7 +67,7 @@ constexpr std::uint64_t kT0 = 1000000;  // the fake clock's start
 EchoSocket& fresh_socket() {
   static std::unique_ptr<EchoSocket> socket;
   socket = std::make_unique<EchoSocket>();
-  socket->open(kOurId);
+  socket->open(AddressFamily::ipv4, kOurId);
   return *socket;
 }
 
@@ -89,11 +90,11 @@ std::vector<WaitCase> wait_cases() {
        11, 1},
       {"error about another process's request skipped",
        {arriving(fake::ip_datagram(fake::error_about(3, 1, echo(8, kOtherId)), 64), t0 + 100)},
-       3000, 0, -10060, 0, 2},
+       3000, 0, -10060, 0, 1},
       {"reply with IP options", {arriving(fake::ip_datagram(echo(0, kOurId), 64, 8), t0 + 5000)},
        3000, 0, 96, 0, 1},
       {"unreported type with our identifier is skipped",
-       {arriving(fake::ip_datagram(echo(13, kOurId), 64), t0 + 100)}, 3000, 0, -10060, 0, 2},
+       {arriving(fake::ip_datagram(echo(13, kOurId), 64), t0 + 100)}, 3000, 0, -10060, 0, 1},
       {"reply to an earlier request skipped for this one's",
        {arriving(fake::ip_datagram(stamped(echo(0, kOurId), kStamp - 3000000), 64), t0 + 100),
         arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 200)},
@@ -102,29 +103,29 @@ std::vector<WaitCase> wait_cases() {
        {arriving(fake::ip_datagram(stamped(echo(0, kOurId), 0), 64), t0 + 100),
         arriving(fake::ip_datagram(stamped(echo(0, kOurId), ~0ull), 64), t0 + 200),
         arriving(fake::ip_datagram(stamped(echo(0, kOurId), t0 + 900000), 64), t0 + 300)},
-       3000, 0, -10060, 0, 4},
+       3000, 0, -10060, 0, 3},
       {"echo reply too short to carry the stamps",
        {arriving(fake::ip_datagram(truncated(echo(0, kOurId), 16), 64), t0 + 100)}, 3000, 0,
-       -10060, 0, 2},
+       -10060, 0, 1},
       {"error whose quote is cut before the identifier",
        {arriving(fake::ip_datagram(echo(0, kOtherId), 64), t0 + 50),
         arriving(fake::ip_datagram(truncated(fake::error_about(11, 0, request), 30), 255),
                  t0 + 100)},
-       3000, 0, -10060, 0, 3},
+       3000, 0, -10060, 0, 2},
       {"matching reply after the deadline",
        {arriving(fake::ip_datagram(echo(0, kOtherId), 64), t0 + 2999000),
         arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 3001000)},
-       3000, 0, -10060, 0, 2},
+       3000, 0, -10060, 0, 1},
       {"matching reply right at the deadline",
        {arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 3000000)}, 3000, 0, 84, 0, 1},
-      {"tick count wrapping during the wait",
-       {arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 20000)}, 3000, 0xFFFFFFFFu - 1010, 84,
-       0, 1},
+      {"counter far from zero: times are differences",
+       {arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 20000)}, 3000, 0xFFFFFFFF00000000u,
+       84, 0, 1},
       {"no deadline with a timeout of 0",
        {arriving(fake::ip_datagram(echo(0, kOtherId), 64), t0 + 500),
         arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 90000000)},
        0, 0, 84, 0, 2},
-      {"socket timeout", {}, 3000, 0, -10060, 0, 1},
+      {"socket timeout", {}, 3000, 0, -10060, 0, 0},
       {"other receive failure", {[] {
          fake::Datagram d;
          d.error = 10054;
@@ -139,7 +140,7 @@ void expect_wait(const WaitCase& c, bool prepared) {
   fake::reset();
   EchoSocket& socket = fresh_socket();
   fake::state().receive_timeout_ms = c.timeout_ms;
-  fake::state().tick_offset_ms = c.tick_offset_ms;
+  fake::state().counter_offset = c.counter_offset;
   fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
   if (prepared) {
     socket.prepare_wait();
@@ -169,6 +170,86 @@ TEST(WaitForReply, RecognisesTheAnswer) {
 TEST(WaitForReply, PreparedWaitEndsExactlyAsUnprepared) {
   for (const WaitCase& c : wait_cases()) {
     expect_wait(c, true);
+  }
+}
+
+// ICMPv6: what an IPv6 socket's wait takes and what it skips. Messages
+// arrive behind the header the platform rebuilds (or bare without one).
+TEST(WaitForReply, Icmp6RecognisesTheAnswer) {
+  const auto echo6 = [](std::uint8_t type, std::uint16_t identifier) {
+    std::vector<std::uint8_t> message = echo(type, identifier);
+    message[2] = message[3] = 0;
+    return message;
+  };
+  std::vector<std::uint8_t> request = echo6(128, kOurId);
+  const auto v6 = [](std::vector<std::uint8_t> bytes, std::uint64_t at_us) {
+    fake::Datagram d;
+    d.bytes = std::move(bytes);
+    d.arrive_us = at_us;
+    d.ipv6 = true;
+    d.from6 = fake::address6(0x2001, 0xdb8, 0, 0, 0, 0, 0, 5);
+    return d;
+  };
+  const struct {
+    const char* name;
+    std::vector<fake::Datagram> inbound;
+    Outcome expected;
+    std::uint8_t expected_type;
+    bool has_header;
+  } cases[] = {
+      {"echo reply", {v6(fake::ipv6_datagram(echo6(129, kOurId), 64), kT0 + 500)}, 104, 129, true},
+      {"echo reply without a hop limit", {v6(echo6(129, kOurId), kT0 + 500)}, 64, 129, false},
+      {"foreign echo reply skipped",
+       {v6(fake::ipv6_datagram(echo6(129, kOtherId), 64), kT0 + 100),
+        v6(fake::ipv6_datagram(echo6(129, kOurId), 64), kT0 + 200)},
+       104,
+       129,
+       true},
+      {"own echo request skipped",
+       {v6(fake::ipv6_datagram(request, 64), kT0 + 10),
+        v6(fake::ipv6_datagram(echo6(129, kOurId), 64), kT0 + 50)},
+       104,
+       129,
+       true},
+      {"an ICMP (IPv4) echo reply is no answer here",
+       {v6(fake::ipv6_datagram(echo6(0, kOurId), 64), kT0 + 100)},
+       -10060,
+       0,
+       false},
+      {"packet too big quoting ours",
+       {v6(fake::ipv6_datagram(fake::error6_about(2, 0, request, 1280), 64), kT0 + 100)},
+       40 + 8 + 40 + 64,
+       2,
+       true},
+      {"time exceeded quoting another process's request",
+       {v6(fake::ipv6_datagram(fake::error6_about(3, 0, echo6(128, kOtherId)), 64), kT0 + 100)},
+       -10060,
+       0,
+       false},
+      {"neighbour solicitation with our identifier's bytes skipped",
+       {v6(fake::ipv6_datagram(echo6(135, kOurId), 255), kT0 + 100)},
+       -10060,
+       0,
+       false},
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    static std::unique_ptr<EchoSocket> socket;
+    socket = std::make_unique<EchoSocket>();
+    socket->open(AddressFamily::ipv6, kOurId);
+    fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
+    SocketAddress from;
+    ReplyView view;
+    EXPECT_EQ(socket->wait(&from, &view, kStamp), c.expected) << c.name;
+    if (c.expected > 0) {
+      EXPECT_EQ(view.family, AddressFamily::ipv6) << c.name;
+      EXPECT_EQ(view.message[0], c.expected_type) << c.name;
+      EXPECT_EQ(view.ip_header != nullptr, c.has_header) << c.name;
+      EXPECT_EQ(from.family, AddressFamily::ipv6) << c.name;
+      if (c.expected_type == 129) {
+        EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), fake::state().now_us) << c.name;
+      }
+    }
   }
 }
 
@@ -369,6 +450,205 @@ TEST(WaitForReply, UnreadableTimeoutMeansNoDeadline) {
   SocketAddress from;
   ReplyView view;
   EXPECT_EQ(socket.wait(&from, &view, kStamp), 84);
+}
+
+// Counts the interim reports a wait asks for, with the time of each.
+class CountingInterims : public InterimReport {
+ public:
+  void print_interim() override {
+    at_ms.push_back((fake::state().now_us - kT0) / 1000);
+  }
+  std::vector<std::uint64_t> at_ms;
+};
+
+fake::ScriptedInterruption user(Interruption kind, std::uint64_t after_ms) {
+  fake::ScriptedInterruption i;
+  i.kind = kind;
+  i.at_us = kT0 + after_ms * 1000;
+  return i;
+}
+
+// What the user and the system do to a wait besides the network: a stop
+// ends it at once, an interim report leaves it as it was, a wake-up that is
+// no interruption (a stop and continue of the process, another signal) and
+// a timeout longer than one platform wait can take only make it wait again
+// for the time left. Times in ms from the start of the wait.
+TEST(WaitForReply, InterruptionsAndLongWaits) {
+  using I = Interruption;
+  constexpr std::uint64_t k2e31 = 0x80000000u;
+  const struct {
+    const char* name;
+    std::uint32_t timeout_ms;
+    std::uint64_t reply_after_ms;  // 0: none comes
+    std::vector<fake::ScriptedInterruption> interruptions;
+    std::vector<std::uint64_t> wakeups_after_ms;
+    Outcome expected;
+    std::uint64_t ends_after_ms;
+    std::vector<std::uint64_t> interims_after_ms;
+    std::vector<std::uint32_t> waits;  // what each platform wait was given
+  } cases[] = {
+      {"stop in the middle of a silent wait",
+       3000,
+       0,
+       {user(I::stop, 1000)},
+       {},
+       kOutcomeStopped,
+       1000,
+       {},
+       {3000}},
+      {"stop just before the wait blocks",
+       3000,
+       0,
+       {user(I::stop, 0)},
+       {},
+       kOutcomeStopped,
+       0,
+       {},
+       {3000}},
+      {"stop before the reply comes",
+       3000,
+       200,
+       {user(I::stop, 100)},
+       {},
+       kOutcomeStopped,
+       100,
+       {},
+       {3000}},
+      {"reply before the stop: the reply",
+       3000,
+       100,
+       {user(I::stop, 200)},
+       {},
+       84,
+       100,
+       {},
+       {3000}},
+      {"stop and reply at once: the stop",
+       3000,
+       100,
+       {user(I::stop, 100)},
+       {},
+       kOutcomeStopped,
+       100,
+       {},
+       {3000}},
+      {"interim, then the reply in its own time",
+       3000,
+       700,
+       {user(I::interim, 300)},
+       {},
+       84,
+       700,
+       {300},
+       {3000, 2700}},
+      {"interim on silence: the deadline stays where it was",
+       3000,
+       0,
+       {user(I::interim, 1000)},
+       {},
+       -10060,
+       3000,
+       {1000},
+       {3000, 2000}},
+      {"two interims, then a stop",
+       3000,
+       0,
+       {user(I::interim, 100), user(I::interim, 200), user(I::stop, 300)},
+       {},
+       kOutcomeStopped,
+       300,
+       {100, 200},
+       {3000, 2900, 2800}},
+      {"interim just before the wait blocks",
+       3000,
+       50,
+       {user(I::interim, 0)},
+       {},
+       84,
+       50,
+       {0},
+       {3000, 3000}},
+      {"stopped and continued, then the reply", 3000, 2500, {}, {1000}, 84, 2500, {}, {3000, 2000}},
+      {"stopped and continued on silence: timeout at the deadline",
+       3000,
+       0,
+       {},
+       {1000, 2999},
+       -10060,
+       3000,
+       {},
+       {3000, 2000, 1}},
+      {"a wait of 2^31 ms, taken in two pieces",
+       0x80000000u,
+       0,
+       {},
+       {},
+       -10060,
+       k2e31,
+       {},
+       {0x80000000u, 1}},
+      {"the longest timeout, taken in three pieces",
+       0xFFFFFFFFu,
+       0,
+       {},
+       {},
+       -10060,
+       0xFFFFFFFFu,
+       {},
+       {0xFFFFFFFFu, 0x80000000u, 1}},
+      {"a reply after 2^31 ms within a longer timeout",
+       3000000000u,
+       2500000000u,
+       {},
+       {},
+       84,
+       2500000000u,
+       {},
+       {3000000000u, 852516353u}},
+      {"no deadline: a reply after 2^32 ms is still the answer",
+       0,
+       5000000000u,
+       {},
+       {},
+       84,
+       5000000000u,
+       {},
+       {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}},
+      {"no deadline: a stop ends it",
+       0,
+       0,
+       {user(I::stop, 4000000000u)},
+       {},
+       kOutcomeStopped,
+       4000000000u,
+       {},
+       {0xFFFFFFFFu, 0xFFFFFFFFu}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    EchoSocket& socket = fresh_socket();
+    fake::state().receive_timeout_ms = c.timeout_ms;
+    fake::state().interruptions = c.interruptions;
+    for (const std::uint64_t after : c.wakeups_after_ms) {
+      fake::state().early_wakeups_us.push_back(kT0 + after * 1000);
+    }
+    if (c.reply_after_ms != 0) {
+      fake::state().inbound.push_back(
+          arriving(fake::ip_datagram(echo(0, kOurId), 64), kT0 + c.reply_after_ms * 1000));
+    }
+    CountingInterims interims;
+    SocketAddress from;
+    ReplyView view;
+    EXPECT_EQ(socket.wait(&from, &view, kStamp, &interims), c.expected);
+    EXPECT_EQ((fake::state().now_us - kT0) / 1000, c.ends_after_ms);
+    EXPECT_EQ(interims.at_ms, c.interims_after_ms);
+    EXPECT_EQ(fake::state().waits, c.waits);
+    if (c.expected > 0) {
+      // The interruptions cost the round trip nothing.
+      EXPECT_EQ(read_le64(view.message + kReceiveStampOffset), kT0 + c.reply_after_ms * 1000);
+    }
+  }
 }
 
 TEST(DiscardWaitingDatagrams, DrainsOnlyWhatIsAlreadyQueued) {

@@ -74,6 +74,8 @@ USAGE = USAGE_HEAD + [exact(t) for t in [
     "\t\tR (High reliability)",
     "\t\tM (Minimize monetary cost)",
     " -w <timelimit>\tTimeout. (Default is 3000 ms)",
+    " -4\t\tForce using IPv4",
+    " -6\t\tForce using IPv6",
     " --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)",
     " --json\t\tJSON Lines on standard output. (One object per line)",
     " -h, -?, --help\tShow this text.",
@@ -196,16 +198,16 @@ def add_cases(table):
         run_lines(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)],
         gaps=[(0.38, 0.95)])
 
-    # Only the noise at 300 ms keeps the wait open until the reply at 700 ms
-    # arrives; any other datagram after 500 ms would end it earlier and leave
-    # the reply to the next wait, hence solo. The noise carries our
-    # identifier (in a type that answers nothing): the kernel filter keeps
-    # foreign identifiers from the wait altogether.
+    # Noise before the deadline does not stretch the wait past it: the wait
+    # ends at 500 ms, and the reply at 700 ms comes in the next request's
+    # wait, where it is stale. The noise carries our identifier (in a type
+    # that answers nothing): the kernel filter keeps foreign identifiers from
+    # the wait altogether. Solo: the gap is the point.
     address = responder(dict(at=100, do="carrying", type=13),
                         dict(at=300, do="carrying", type=13), echo(at=700))
     add("matching reply after the deadline, noise before it: timeout",
         ["-c", "2", "-w", "500", address], run_lines(address, timeouts(2), 2, 0),
-        wire=address, wire_checks=[seqs(0, 0)], gaps=[(0.65, 0.98)], solo=True)
+        wire=address, wire_checks=[seqs(0, 0)], gaps=[(0.48, 0.64)], solo=True)
 
     address = responder()
     add("silence, timeout given in hex: no pause after a timeout",
@@ -247,7 +249,7 @@ def add_cases(table):
         ["-f", "-n", "1000", "-c", "2", address],
         run_lines(address, [exact(UNREACHABLE + "Fragmentation needed and DF set"),
                       exact("Error 10040.")], 2, 1, size=1000),
-        checks=[icmp_told(mtu=576, sender=ROUTER_LAN)])
+        checks=[icmp_told(sender=ROUTER_LAN)])
 
     address = routed(SMALL_NET + ".3")
     add("without -f the request is fragmented and answered", ["-n", "1000", "-c", "1", address],

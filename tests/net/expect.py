@@ -22,9 +22,13 @@ def exact(text):
     return Line(text, re.compile(re.escape(text) + r"\Z"))
 
 
-def opening(host, size=56):
+IPV4_HEADERS = 28  # IPv4 and ICMP headers, as the opening line counts them
+IPV6_HEADERS = 48  # IPv6 and ICMPv6 headers
+
+
+def opening(host, size=56, headers=IPV4_HEADERS):
     return exact("Ping to %s, buffer size %d Bytes (IP+ICMP+DATA %d Bytes)"
-                 % (host, size, size + 28))
+                 % (host, size, size + headers))
 
 
 def reply(address, seq, ttl=63, rtt_range=None):
@@ -60,9 +64,9 @@ def summary(sent, received, stats=False):
     return lines
 
 
-def run_lines(host, lines, sent, received, size=56, stats=False):
+def run_lines(host, lines, sent, received, size=56, headers=IPV4_HEADERS, stats=False):
     """The whole output of a run: the opening, a line per request, the summary."""
-    return [opening(host, size)] + lines + summary(sent, received, stats)
+    return [opening(host, size, headers)] + lines + summary(sent, received, stats)
 
 
 def figures_of(rtts):

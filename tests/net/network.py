@@ -16,6 +16,7 @@ machine's own network. The program runs in "host".
 import json
 import os
 
+import network6
 from lab import LabError
 
 HOST = "198.18.0.2"
@@ -38,7 +39,7 @@ HOST_FILES = {
     "hosts": "127.0.0.1 localhost\n"
              "198.18.1.2 peer.vxnet\n"
              "198.18.1.2 3com.vxnet\n"
-             "198.18.0.2 self.vxnet\n",
+             "198.18.0.2 self.vxnet\n" + network6.HOST6_NAMES,
     # a resolver with nobody to ask
     "resolv.conf": "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n",
     "nsswitch.conf": "hosts: files dns\n",
@@ -130,6 +131,7 @@ def build_main(lab, own_sources):
     for destination, target in REJECTIONS:
         lab.run(lab.in_namespace("router", "iptables", "-w", "-A", "FORWARD", "-p", "icmp",
                                  "-d", destination) + target)
+    network6.build_main6(lab)
     lab.wait_until_up()
     lab.write_netns_files("host", HOST_FILES)
 

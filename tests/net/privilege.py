@@ -21,6 +21,7 @@ from dataclasses import dataclass, replace
 
 from lab import HERE, LabError, Result
 from network import ROUTER_LAN, HOST, add_lan_host
+from network6 import UNPRIVILEGED6, add_lan_host6
 
 UNPRIVILEGED_HOST = "198.18.0.4"
 OPEN_RANGE = "0 2147483647"
@@ -89,6 +90,7 @@ class UnprivilegedRunner:
 
     def _add_host(self):
         add_lan_host(self.lab, "unprivileged", "u", UNPRIVILEGED_HOST, ROUTER_LAN)
+        add_lan_host6(self.lab, "unprivileged", "u", UNPRIVILEGED6)
         settings = [("unprivileged", "net.ipv4.ping_group_range", OPEN_RANGE),
                     ("host", "net.ipv4.ping_group_range", CLOSED_RANGE),
                     # it keeps sending through the router, so every request draws its redirect

@@ -7,8 +7,9 @@ its whole output, exit status, timing and what it put on the wire.
 
 The lab (lab.py) is built before the first case and torn down on every exit:
 the main network (network.py), the unprivileged host (privilege.py), the
-fault networks (faults.py) and the flood host (load.py). The case tables are
-cases.py, privilege_cases.py and stress_cases.py.
+fault networks (faults.py) and the flood host (load.py); IPv6 runs on the
+main network beside IPv4 (network6.py). The case tables are cases.py,
+privilege_cases.py, stress_cases.py and ipv6_cases.py.
 
 Needs root. Without it the suite is skipped (status 77), or fails when CI
 is set to true. Exit status: 0 all passed, 1 a failure.
@@ -27,6 +28,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402
 import faults  # noqa: E402
 import json_twins  # noqa: E402
+import ipv6_cases  # noqa: E402
 import load  # noqa: E402
 import network  # noqa: E402
 import privilege  # noqa: E402
@@ -54,7 +56,7 @@ def give_up(reason):
 def all_cases(twins=True):
     """Every case; with twins, every case once more with --json."""
     table = CaseTable()
-    modules = (cases, privilege_cases, stress_cases)
+    modules = (cases, privilege_cases, stress_cases, ipv6_cases)
     for module in modules:
         module.add_cases(table)
     if twins:

@@ -25,9 +25,15 @@ def is_native(prefix):
 
 def skip_reason(case, native, wine):
     """Why case cannot run with this program, or None."""
+    if Need.ICMPV6 in case.needs and wine:
+        return Need.ICMPV6.value
+    if Need.NO_ICMPV6 in case.needs and not wine:
+        return Need.NO_ICMPV6.value
     if native:
         return None
     for need in case.needs:
+        if need in (Need.ICMPV6, Need.NO_ICMPV6):
+            continue
         if need is Need.POSIX_BACKEND:
             return need.value
         if not wine:

@@ -21,6 +21,8 @@ class Need(enum.Enum):
     LINUX_SOCKET = ("watches the program's socket through its Linux process id, which Wine does "
                     "not give, and expects the kernel filter of the POSIX backend, which Windows "
                     "has not")
+    ICMPV6 = "needs ICMPv6 sockets, which Wine 8 has not (10043)"
+    NO_ICMPV6 = "shows how vexmo.exe fails without ICMPv6 sockets: under Wine only"
 
 
 @dataclass

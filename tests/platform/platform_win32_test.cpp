@@ -7,11 +7,19 @@
 // programs' included, so each case recognises its own datagrams by a random
 // tag in the data and every receive loop is bounded.
 #include "platform/platform.h"
+#include "platform/win32/control.h"
+#include "platform/win32_interruptions.h"
 
+// The socket headers before windows.h, mswsock.h after them.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <mswsock.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -61,6 +69,30 @@ struct Seen {
   SocketAddress from = {};
 };
 
+// Receives one datagram, waiting for it for at most limit_ms as vexmo's
+// wait does: the byte count, -10060 when the time passed, or minus the error.
+Outcome receive_within(SocketHandle socket, std::vector<std::uint8_t>* buffer, SocketAddress* from,
+                       std::uint32_t limit_ms) {
+  const std::uint64_t start = counter_now();
+  for (;;) {
+    KernelStamps stamps;
+    const Outcome received =
+        socket_receive_queued(socket, buffer->data(), buffer->size(), from, &stamps);
+    if (received != -10035) {
+      return received;
+    }
+    const std::uint64_t waited = elapsed_ms(start);
+    if (waited >= limit_ms) {
+      return -10060;
+    }
+    Outcome failure = 0;
+    if (socket_wait(socket, static_cast<std::uint32_t>(limit_ms - waited), &failure) ==
+        WaitEnd::failed) {
+      return failure;
+    }
+  }
+}
+
 // Receives until a datagram of ICMP type `type` carries `tag`, the receive
 // fails, or kMaxDatagrams went by.
 Seen receive_tagged(SocketHandle socket, std::uint8_t type, std::uint64_t tag) {
@@ -68,9 +100,7 @@ Seen receive_tagged(SocketHandle socket, std::uint8_t type, std::uint64_t tag) {
   std::vector<std::uint8_t> buffer(65536 + 24);
   for (int i = 0; i < kMaxDatagrams; ++i) {
     SocketAddress from;
-    KernelStamps stamps;
-    const Outcome received =
-        socket_receive_from(socket, buffer.data(), buffer.size(), &from, &stamps);
+    const Outcome received = receive_within(socket, &buffer, &from, 2000);
     if (received <= 0) {
       return seen;
     }
@@ -97,7 +127,7 @@ class Win32Socket : public ::testing::Test {
   void SetUp() override {
     net_startup();
     std::uint16_t identifier = 0;
-    socket_ = socket_open_icmp(&identifier);
+    socket_ = socket_open_icmp(AddressFamily::ipv4, &identifier);
     if (socket_.kind == SocketKind::none) {
       GTEST_SKIP() << "cannot open a raw ICMP socket (error " << WSAGetLastError()
                    << "): it needs an elevated prompt on Windows, root under Wine";
@@ -128,37 +158,63 @@ TEST_F(Win32Socket, ReceiveTimeoutReadsBackExactly) {
   }
 }
 
-// The wait relies on a receive ending by the timeout with 10060, and on the
-// socket serving the next request afterwards. Windows may refuse a receive
+// A wait with nothing to receive ends when its time has passed, and the
+// socket serves the next request afterwards. Windows may refuse a receive
 // on a socket not bound yet (10022); its first send binds it, so the case
 // sends first, as vexmo does.
-TEST_F(Win32Socket, ReceiveEndsAfterTheTimeoutWith10060AndTheSocketLivesOn) {
+TEST_F(Win32Socket, WaitEndsAfterItsTimeAndTheSocketLivesOn) {
   const SocketHandle socket = socket_;
   const std::uint64_t first = fresh_tag();
   ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
   ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
-  ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, 200), 0);
   std::vector<std::uint8_t> buffer(65536 + 24);
-  Outcome received = 0;
+  WaitEnd end = WaitEnd::ready;
   std::uint64_t took_ms = 0;
-  int calls = 0;
-  do {  // datagrams of other programs may arrive first
+  for (int calls = 0; end == WaitEnd::ready && calls < kMaxDatagrams; ++calls) {
+    // Datagrams of other programs may be queued or come first.
     SocketAddress from;
     KernelStamps stamps;
+    while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps) > 0) {
+    }
+    Outcome failure = 0;
     const std::uint64_t start = counter_now();
-    received = socket_receive_from(socket, buffer.data(), buffer.size(), &from, &stamps);
+    end = socket_wait(socket, 200, &failure);
     took_ms = elapsed_ms(start);
-  } while (received > 0 && ++calls < kMaxDatagrams);
-  ASSERT_EQ(received, -10060);
+  }
+  ASSERT_EQ(end, WaitEnd::elapsed);
   EXPECT_GE(took_ms, 190u);
   EXPECT_LT(took_ms, 2000u);
 
   const std::uint64_t tag = fresh_tag();
   ASSERT_EQ(send_to_loopback(socket, echo_request(tag, 64)), 64);
   const Seen reply = receive_tagged(socket, 0, tag);
-  ASSERT_TRUE(reply.found) << "no echo reply from 127.0.0.1 after a timed-out receive";
+  ASSERT_TRUE(reply.found) << "no echo reply from 127.0.0.1 after a wait that timed out";
   EXPECT_EQ(reply.datagram[0], 0x45) << "received datagrams start with their IPv4 header";
   EXPECT_EQ(ipv4_of(reply.from), kLoopback);
+}
+
+// The wait watches the socket and the interruptions at once: a reply ends
+// it as soon as it is queued, a Ctrl-C as soon as it comes.
+TEST_F(Win32Socket, WaitEndsForAReplyOrAnInterruption) {
+  const SocketHandle socket = socket_;
+  ASSERT_TRUE(watch_interruptions());
+  std::vector<std::uint8_t> buffer(65536 + 24);
+  SocketAddress from;
+  KernelStamps stamps;
+  const std::uint64_t tag = fresh_tag();
+  ASSERT_EQ(send_to_loopback(socket, echo_request(tag, 64)), 64);
+  Outcome failure = 0;
+  const std::uint64_t start = counter_now();
+  EXPECT_EQ(socket_wait(socket, 5000, &failure), WaitEnd::ready);
+  EXPECT_LT(elapsed_ms(start), 1000u) << "the reply from loopback did not end the wait";
+  while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps) > 0) {
+  }
+
+  note_interruption(Interruption::stop);
+  const std::uint64_t interrupted_at = counter_now();
+  EXPECT_EQ(socket_wait(socket, 5000, &failure), WaitEnd::interrupted);
+  EXPECT_LT(elapsed_ms(interrupted_at), 100u);
+  EXPECT_EQ(take_interruption(), Interruption::stop);
 }
 
 // What the options put on the wire, read from our own request as loopback
@@ -185,7 +241,7 @@ TEST_F(Win32Socket, OptionsReachTheWire) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::uint16_t identifier = 0;
-    const SocketHandle socket = socket_open_icmp(&identifier);
+    const SocketHandle socket = socket_open_icmp(AddressFamily::ipv4, &identifier);
     ASSERT_NE(socket.kind, SocketKind::none);
     ASSERT_EQ(socket_set_option(socket, SocketOption::receive_timeout_ms, 2000), 0);
     if (c.ttl >= 0) {
@@ -235,24 +291,87 @@ TEST_F(Win32Socket, OversizedMessageFailsWith10040) {
 }
 
 // The drain before each send must never block, and must find what waits.
-TEST_F(Win32Socket, TakeQueuedNeverBlocks) {
+TEST_F(Win32Socket, ReceiveQueuedNeverBlocks) {
   const SocketHandle socket = socket_;
   const std::uint64_t first = fresh_tag();  // bound by its first send, as in vexmo
   ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
   ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
   std::vector<std::uint8_t> buffer(65536 + 24);
+  SocketAddress from;
+  KernelStamps stamps;
   for (int i = 0; i < kMaxDatagrams; ++i) {
     const std::uint64_t start = counter_now();
-    const Outcome received = socket_take_queued(socket, buffer.data(), buffer.size());
-    EXPECT_LT(elapsed_ms(start), 500u) << "a poll blocked";
-    if (received == 0) {
+    const Outcome received =
+        socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps);
+    EXPECT_LT(elapsed_ms(start), 500u) << "a receive blocked";
+    if (received <= 0) {
+      EXPECT_EQ(received, -10035) << "nothing queued: it would block";
       break;
     }
   }
   ASSERT_EQ(send_to_loopback(socket, echo_request(fresh_tag(), 64)), 64);
-  sleep_ms(100);
-  EXPECT_GT(socket_take_queued(socket, buffer.data(), buffer.size()), 0)
+  pause_for(100);
+  EXPECT_GT(socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps), 0)
       << "our request and its reply were waiting";
+}
+
+// The control data WSARecvMsg hands back beside an ICMPv6 message, built
+// the way the stack lays it out. Wine has no ICMPv6 sockets, so this is
+// where the reading of the hop limit is proven.
+class WsaControl {
+ public:
+  void add(int level, int type, INT value, std::size_t data_length = sizeof(INT),
+           std::size_t claimed = 0) {
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + WSA_CMSG_SPACE(data_length), 0);
+    WSACMSGHDR header;
+    std::memset(&header, 0, sizeof header);
+    header.cmsg_level = level;
+    header.cmsg_type = type;
+    header.cmsg_len = claimed != 0 ? claimed : WSA_CMSG_LEN(data_length);
+    std::memcpy(&bytes_[at], &header, sizeof header);
+    std::memcpy(&bytes_[at] + WSA_CMSG_LEN(0), &value, std::min(data_length, sizeof value));
+  }
+  int hop_limit() {
+    return hop_limit_from_control(bytes_.empty() ? nullptr : &bytes_[0], bytes_.size());
+  }
+
+ private:
+  std::vector<char> bytes_;
+};
+
+TEST(Win32Control, HopLimitFromWsaRecvMsgControlData) {
+  const struct {
+    const char* name;
+    void (*build)(WsaControl&);
+    int hop_limit;
+  } cases[] = {
+      {"hop limit", [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57); }, 57},
+      {"behind packet information",
+       [](WsaControl& c) {
+         c.add(IPPROTO_IPV6, IPV6_PKTINFO, 7, sizeof(IN6_PKTINFO));
+         c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 1);
+       },
+       1},
+      {"none", [](WsaControl&) {}, -1},
+      {"another kind only", [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_PKTINFO, 64); }, -1},
+      {"IPv4 time to live is not it", [](WsaControl& c) { c.add(IPPROTO_IP, IP_TTL, 64); }, -1},
+      {"cut short", [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57, 2); }, -1},
+      {"length past the buffer",
+       [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57, sizeof(INT), 4096); }, -1},
+      {"length 0 (would never advance)",
+       [](WsaControl& c) {
+         c.add(IPPROTO_IPV6, IPV6_PKTINFO, 0, sizeof(INT), 1);
+         c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57);
+       },
+       -1},
+      {"out of range", [](WsaControl& c) { c.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 256); }, -1},
+  };
+  for (const auto& c : cases) {
+    WsaControl control;
+    c.build(control);
+    EXPECT_EQ(control.hop_limit(), c.hop_limit) << c.name;
+  }
 }
 
 }  // namespace

@@ -7,6 +7,20 @@
 namespace vexmo {
 namespace fake {
 
+std::deque<Datagram>::iterator next_datagram(bool queued_only) {
+  State& s = state();
+  auto next = s.inbound.end();
+  for (auto d = s.inbound.begin(); d != s.inbound.end(); ++d) {
+    if (queued_only && !d->waiting && d->arrive_us > s.now_us) {
+      continue;
+    }
+    if (next == s.inbound.end() || d->arrive_us < next->arrive_us) {
+      next = d;
+    }
+  }
+  return next;
+}
+
 State& state() {
   static State current;
   return current;
@@ -35,8 +49,51 @@ std::vector<std::uint8_t> ip_datagram(const std::vector<std::uint8_t>& icmp, std
 
 std::vector<std::uint8_t> echo_reply_for(const std::vector<std::uint8_t>& request) {
   std::vector<std::uint8_t> reply = request;
-  reply[0] = 0;
+  reply[0] = request[0] == 128 ? 129 : 0;
   return reply;
+}
+
+SocketAddress address6(std::uint16_t g0, std::uint16_t g1, std::uint16_t g2, std::uint16_t g3,
+                       std::uint16_t g4, std::uint16_t g5, std::uint16_t g6, std::uint16_t g7,
+                       std::uint32_t scope_id) {
+  const std::uint16_t groups[8] = {g0, g1, g2, g3, g4, g5, g6, g7};
+  SocketAddress address;
+  address.family = AddressFamily::ipv6;
+  address.scope_id = scope_id;
+  for (int i = 0; i < 8; ++i) {
+    address.bytes[2 * i] = static_cast<std::uint8_t>(groups[i] >> 8);
+    address.bytes[2 * i + 1] = static_cast<std::uint8_t>(groups[i]);
+  }
+  return address;
+}
+
+std::vector<std::uint8_t> ipv6_datagram(const std::vector<std::uint8_t>& icmp,
+                                        std::uint8_t hop_limit) {
+  std::vector<std::uint8_t> datagram(40, 0);
+  datagram[0] = 0x60;
+  datagram[4] = static_cast<std::uint8_t>(icmp.size() >> 8);
+  datagram[5] = static_cast<std::uint8_t>(icmp.size());
+  datagram[6] = 58;
+  datagram[7] = hop_limit;
+  datagram.insert(datagram.end(), icmp.begin(), icmp.end());
+  return datagram;
+}
+
+std::vector<std::uint8_t> error6_about(std::uint8_t type, std::uint8_t code,
+                                       const std::vector<std::uint8_t>& request, std::uint32_t info,
+                                       std::size_t quoted_bytes) {
+  std::vector<std::uint8_t> message(8, 0);
+  message[0] = type;
+  message[1] = code;
+  for (int i = 0; i < 4; ++i) {
+    message[4 + i] = static_cast<std::uint8_t>(info >> (24 - 8 * i));
+  }
+  const std::vector<std::uint8_t> quoted = ipv6_datagram(
+      std::vector<std::uint8_t>(
+          request.begin(), request.begin() + std::min<std::size_t>(quoted_bytes, request.size())),
+      64);
+  message.insert(message.end(), quoted.begin(), quoted.end());
+  return message;
 }
 
 std::vector<std::uint8_t> error_about(std::uint8_t type, std::uint8_t code,
@@ -59,21 +116,29 @@ std::vector<std::uint8_t> error_about(std::uint8_t type, std::uint8_t code,
 using fake::state;
 
 void net_startup() {}
-void net_cleanup() {}
+void net_cleanup() {
+  state().cleanups += 1;
+}
 
-SocketHandle socket_open_icmp(std::uint16_t* identifier) {
+SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
+  state().opened.push_back(family);
   state().opened_identifier = *identifier;
+  SocketHandle handle;
+  handle.family = family;
+  if (family == AddressFamily::ipv6 && state().ipv6_unopenable) {
+    return handle;
+  }
   if (state().kernel_identifier != 0) {
     *identifier = state().kernel_identifier;
   }
-  SocketHandle handle;
-  handle.native = 3;
+  handle.native = family == AddressFamily::ipv6 ? 4 : 3;
   handle.kind = SocketKind::raw;
   return handle;
 }
 
-void socket_close(SocketHandle) {
+void socket_close(SocketHandle socket) {
   state().closed += 1;
+  state().closed_families.push_back(socket.family);
 }
 
 std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t not_before_ns) {
@@ -113,8 +178,11 @@ Outcome socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
   return 0;
 }
 
-Outcome socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t length,
+Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to) {
+  if (socket.kind == SocketKind::none) {
+    return -10038;
+  }
   if (state().send_error != 0) {
     return -state().send_error;
   }
@@ -126,26 +194,52 @@ Outcome socket_send_to(SocketHandle, const std::uint8_t* data, std::size_t lengt
   return static_cast<std::int32_t>(length);
 }
 
-Outcome socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from, KernelStamps* stamps) {
+WaitEnd socket_wait(SocketHandle, std::uint32_t timeout_ms, Outcome* failure) {
+  fake::State& s = state();
+  s.waits.push_back(timeout_ms);
+  if (s.waits.size() > fake::kMostWaits) {
+    // A wait without end on a script without end: fail rather than hang.
+    *failure = -10022;
+    return WaitEnd::failed;
+  }
+  const std::uint32_t slice = std::min(timeout_ms, s.longest_wait_ms);
+  std::uint64_t until = s.now_us + std::uint64_t{slice} * 1000;
+  bool datagram = false;
+  const auto next = fake::next_datagram(false);
+  if (next != s.inbound.end()) {
+    const std::uint64_t at = std::max(s.now_us, next->arrive_us);
+    if (at <= until) {
+      until = at;
+      datagram = true;
+    }
+  }
+  const WaitEnd end = fake::wait_until(until);
+  if (end == WaitEnd::elapsed && datagram && s.now_us == until) {
+    s.ready_for_receive = true;
+    return WaitEnd::ready;
+  }
+  return end;
+}
+
+Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from, KernelStamps* stamps) {
   fake::State& s = state();
   stamps->receive_ns = 0;
-  s.receives += 1;
-  if (s.inbound.empty()) {
-    // Nothing comes: the receive timeout passes (an unlimited one would
-    // block forever, which no test may reach).
-    s.now_us += std::uint64_t{s.receive_timeout_ms} * 1000;
-    return -10060;
+  const auto queued = fake::next_datagram(true);
+  if (queued == s.inbound.end()) {
+    return -10035;  // nothing queued: it would block
   }
-  fake::Datagram next = s.inbound.front();
-  s.inbound.pop_front();
-  s.now_us = std::max(s.now_us, next.arrive_us);
+  const fake::Datagram next = *queued;
+  s.inbound.erase(queued);
+  // Read after a wait, or drained before a send.
+  (s.ready_for_receive ? s.receives : s.discarded) += 1;
+  s.ready_for_receive = false;
   if (next.error != 0) {
     return -next.error;
   }
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
-  *from = ipv4_socket_address(next.from);
+  *from = next.ipv6 ? next.from6 : ipv4_socket_address(next.from);
   stamps->receive_ns = next.kernel_receive_ns;
   if (next.kernel_transmit_ns != 0) {
     stamps->transmit_ns = next.kernel_transmit_ns;
@@ -153,23 +247,28 @@ Outcome socket_receive_from(SocketHandle, std::uint8_t* buffer, std::size_t leng
   return static_cast<Outcome>(n);
 }
 
-Outcome socket_take_queued(SocketHandle, std::uint8_t* buffer, std::size_t length) {
-  fake::State& s = state();
-  if (s.inbound.empty() || !s.inbound.front().waiting) {
-    return 0;
-  }
-  const fake::Datagram next = s.inbound.front();
-  s.inbound.pop_front();
-  s.discarded += 1;
-  const std::size_t n = std::min(length, next.bytes.size());
-  std::copy_n(next.bytes.begin(), n, buffer);
-  return static_cast<Outcome>(n);
-}
-
-bool resolve_name(const char* name, std::uint32_t* address) {
+bool resolve_name(const char* name, AddressFamily family, SocketAddress* address) {
   state().looked_up.emplace_back(name);
+  state().looked_up_families.push_back(family);
+  if (family == AddressFamily::ipv6) {
+    const auto found = state().names6.find(name);
+    if (found == state().names6.end()) {
+      return false;
+    }
+    *address = found->second;
+    return true;
+  }
   const auto found = state().names.find(name);
   if (found == state().names.end()) {
+    return false;
+  }
+  *address = ipv4_socket_address(found->second);
+  return true;
+}
+
+bool parse_ipv6_address(const char* text, SocketAddress* address) {
+  const auto found = state().literals6.find(text);
+  if (found == state().literals6.end()) {
     return false;
   }
   *address = found->second;
@@ -203,12 +302,52 @@ void format_dotted_address(std::uint32_t address, char (&text)[16]) {
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
 }
 
+void format_address(const SocketAddress& address, char (&text)[kAddressTextBytes]) {
+  if (address.family == AddressFamily::ipv4) {
+    char dotted[16];
+    format_dotted_address(ipv4_of(address), dotted);
+    std::snprintf(text, sizeof text, "%s", dotted);
+    return;
+  }
+  // RFC 5952: the first longest run of two or more zero groups becomes "::".
+  unsigned groups[8];
+  for (int i = 0; i < 8; ++i) {
+    groups[i] = static_cast<unsigned>(address.bytes[2 * i] << 8 | address.bytes[2 * i + 1]);
+  }
+  int best_at = -1, best_length = 1;
+  for (int i = 0; i < 8;) {
+    int j = i;
+    while (j < 8 && groups[j] == 0) {
+      ++j;
+    }
+    if (j - i > best_length) {
+      best_at = i, best_length = j - i;
+    }
+    i = j == i ? i + 1 : j;
+  }
+  std::string out;
+  for (int i = 0; i < 8; ++i) {
+    if (i == best_at) {
+      out += "::";
+      i += best_length - 1;
+      continue;
+    }
+    char group[8];
+    std::snprintf(group, sizeof group, "%x", groups[i]);
+    if (!out.empty() && out.back() != ':') {
+      out += ':';
+    }
+    out += group;
+  }
+  std::snprintf(text, sizeof text, "%s", out.c_str());
+}
+
 std::uint32_t current_process_id() {
   return state().process_id;
 }
 
 std::uint64_t counter_now() {
-  return state().now_us;
+  return state().now_us + state().counter_offset;
 }
 
 std::uint64_t counter_frequency() {
@@ -217,15 +356,6 @@ std::uint64_t counter_frequency() {
 
 std::uint64_t wall_clock_ns() {
   return state().wall_offset_ns + state().now_us * 1000;
-}
-
-std::uint32_t tick_count_ms() {
-  return static_cast<std::uint32_t>(state().now_us / 1000) + state().tick_offset_ms;
-}
-
-void sleep_ms(std::uint32_t milliseconds) {
-  state().sleeps.push_back(milliseconds);
-  state().now_us += std::uint64_t{milliseconds} * 1000;
 }
 
 }  // namespace vexmo

@@ -5,18 +5,18 @@
 
 namespace vexmo {
 
-int datagram_socket_open(std::uint16_t*) {
+int datagram_socket_open(AddressFamily, std::uint16_t*) {
   errno = EPROTONOSUPPORT;
   return -1;
 }
 
-ssize_t datagram_socket_send(int, const std::uint8_t*, std::size_t, const sockaddr_in&) {
+ssize_t datagram_socket_send(int, const std::uint8_t*, std::size_t, const sockaddr*, socklen_t) {
   errno = EBADF;
   return -1;
 }
 
-ssize_t datagram_socket_receive(int, std::uint8_t*, std::size_t, sockaddr_in*, bool, std::uint64_t*,
-                                std::uint64_t*) {
+ssize_t datagram_socket_receive(int, AddressFamily, std::uint8_t*, std::size_t, sockaddr_storage*,
+                                std::uint64_t*, std::uint64_t*) {
   errno = EBADF;
   return -1;
 }

@@ -18,6 +18,12 @@ bool queued_icmp_error(const sock_extended_err& report, const sockaddr_in* offen
                        const sockaddr_in& original_destination, int time_to_live,
                        QueuedIcmpError* error);
 
+// The same for an ICMPv6 error (IPV6_RECVERR); hop_limit -1 when none was
+// reported.
+bool queued_icmp6_error(const sock_extended_err& report, const sockaddr_in6* offender,
+                        const sockaddr_in6& original_destination, int hop_limit,
+                        QueuedIcmp6Error* error);
+
 }  // namespace vexmo
 
 #endif  // VEXMO_PLATFORM_POSIX_ERROR_QUEUE_H

@@ -4,6 +4,7 @@
 
 #include "common/byte_order.h"
 #include "common/checksum.h"
+#include "platform/ipv6_framing.h"
 
 namespace vexmo {
 namespace {
@@ -70,6 +71,27 @@ std::size_t frame_icmp_error(std::uint8_t* datagram, std::size_t quoted_length,
   outer.source = error.sender;
   write_ipv4_header(datagram, outer, message_length);
   return kIpv4HeaderBytes + message_length;
+}
+
+std::size_t frame_icmp6_error(std::uint8_t* datagram, std::size_t quoted_length,
+                              const QueuedIcmp6Error& error) {
+  std::uint8_t* icmp = datagram + kIpv6HeaderBytes;
+  std::memset(icmp, 0, kIcmpHeaderBytes);
+  icmp[0] = error.type;
+  icmp[1] = error.code;
+  // The MTU of Packet Too Big and the pointer of Parameter Problem fill the
+  // second word; the kernel hands them over in host order.
+  if (error.type == kType6PacketTooBig || error.type == kType6ParameterProblem) {
+    put_be16(icmp + 4, error.info >> 16);
+    put_be16(icmp + 6, error.info);
+  }
+  // The quoted header: only the destination is known. No checksum: the
+  // stack verified the one that came, and nothing reads it here.
+  Ipv6HeaderFields quoted;
+  std::memcpy(quoted.destination, error.destination, sizeof quoted.destination);
+  write_ipv6_header(icmp + kIcmpHeaderBytes, quoted, quoted_length);
+  const std::size_t message_length = kIcmpHeaderBytes + kIpv6HeaderBytes + quoted_length;
+  return frame_icmp6_message(datagram, message_length, error.hop_limit, error.sender);
 }
 
 std::uint16_t port_for_identifier(std::uint16_t identifier) {

@@ -54,6 +54,29 @@ struct QueuedIcmpError {
 std::size_t frame_icmp_error(std::uint8_t* datagram, std::size_t quoted_length,
                              const QueuedIcmpError& error);
 
+// ICMPv6: where the quoted request starts in an error datagram as framed
+// here: behind the IPv6 header, the ICMPv6 header and the quoted IPv6 header.
+constexpr std::size_t kQuoted6RequestOffset =
+    kIpv6HeaderBytes + kIcmpHeaderBytes + kIpv6HeaderBytes;
+
+// An ICMPv6 error message as the error queue reports it.
+struct QueuedIcmp6Error {
+  std::uint8_t type = 0;
+  std::uint8_t code = 0;
+  std::uint32_t info = 0;             // the kernel's ee_info: MTU or pointer (host order)
+  std::uint8_t sender[16] = {};       // who sent the error
+  std::uint8_t destination[16] = {};  // where the quoted request went
+  int hop_limit = -1;                 // of the error datagram; -1: not reported
+};
+
+// Frames an ICMPv6 error whose quoted request (quoted_length bytes, from its
+// ICMPv6 header on) lies at datagram + kQuoted6RequestOffset: IPv6 header
+// (when the hop limit is known; otherwise the message moves to the front),
+// ICMPv6 header with the MTU or pointer the report carries, quoted IPv6
+// header, quoted request. Returns the datagram's length.
+std::size_t frame_icmp6_error(std::uint8_t* datagram, std::size_t quoted_length,
+                              const QueuedIcmp6Error& error);
+
 // The local port, as stored in sin_port, that makes the kernel write
 // identifier (as the request stores it, least significant byte first) onto
 // the wire unchanged; and back.

@@ -1,4 +1,4 @@
-// POSIX backend: BSD sockets, clock_gettime and nanosleep. The ICMP socket is
+// POSIX backend: BSD sockets, poll and clock_gettime. The ICMP socket is
 // a raw one where the process may open it, otherwise an ICMP datagram socket
 // made to look like one (datagram_socket.h); which, is decided at open and
 // kept in the handle. errno is translated in errors.cpp.
@@ -12,9 +12,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/winsock_errors.h"
 #include "platform/native_sockets.h"
 #include "platform/posix/datagram_socket.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/interruptions.h"
 #include "platform/posix/kernel_stamps.h"
 #include "platform/posix/privileges.h"
 #include "platform/posix/raw_socket.h"
@@ -33,8 +35,12 @@ int set_int_option(int fd, int level, int name, int value) {
 }
 
 // Datagrams carry the don't-fragment bit only when asked to, as on Windows;
-// Linux would otherwise set it by default (path MTU discovery).
-int set_dont_fragment(int fd, bool on) {
+// Linux would otherwise set it by default (path MTU discovery). IPv6 routers
+// never fragment; IPV6_DONTFRAG keeps the local stack from fragmenting too.
+int set_dont_fragment(int fd, AddressFamily family, bool on) {
+  if (family == AddressFamily::ipv6) {
+    return set_int_option(fd, IPPROTO_IPV6, IPV6_DONTFRAG, on ? 1 : 0);
+  }
 #if defined(IP_MTU_DISCOVER)
   return set_int_option(fd, IPPROTO_IP, IP_MTU_DISCOVER, on ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT);
 #elif defined(IP_DONTFRAG)
@@ -63,17 +69,21 @@ void net_startup() {}
 
 void net_cleanup() {}
 
-SocketHandle socket_open_icmp(std::uint16_t* identifier) {
+SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
   SocketHandle handle;
-  int fd = raw_socket_open();
+  handle.family = family;
+  int fd = raw_socket_open(family);
   SocketKind kind = SocketKind::raw;
   if (fd < 0 && (errno == EPERM || errno == EACCES)) {
     // No CAP_NET_RAW: an ICMP datagram socket, where the system grants one.
-    fd = datagram_socket_open(identifier);
+    fd = datagram_socket_open(family, identifier);
     kind = SocketKind::datagram;
   }
   if (fd >= 0) {
-    set_dont_fragment(fd, false);
+    // IPv6 keeps the system's setting unless -f asks.
+    if (family == AddressFamily::ipv4) {
+      set_dont_fragment(fd, family, false);
+    }
     enable_kernel_stamps(fd);
     handle.native = static_cast<std::uintptr_t>(fd);
     handle.kind = kind;
@@ -105,13 +115,17 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
       result = set_int_option(fd, SOL_SOCKET, SO_RCVBUF, static_cast<int>(value));
       break;
     case SocketOption::time_to_live:
-      result = set_int_option(fd, IPPROTO_IP, IP_TTL, static_cast<int>(value));
+      result = socket.family == AddressFamily::ipv6
+                   ? set_int_option(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, static_cast<int>(value))
+                   : set_int_option(fd, IPPROTO_IP, IP_TTL, static_cast<int>(value));
       break;
     case SocketOption::type_of_service:
-      result = set_int_option(fd, IPPROTO_IP, IP_TOS, static_cast<int>(value));
+      result = socket.family == AddressFamily::ipv6
+                   ? set_int_option(fd, IPPROTO_IPV6, IPV6_TCLASS, static_cast<int>(value))
+                   : set_int_option(fd, IPPROTO_IP, IP_TOS, static_cast<int>(value));
       break;
     case SocketOption::dont_fragment:
-      result = set_dont_fragment(fd, value != 0);
+      result = set_dont_fragment(fd, socket.family, value != 0);
       break;
   }
   return result != 0 ? errno_outcome() : 0;
@@ -133,51 +147,66 @@ Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identif
   if (socket.kind == SocketKind::datagram) {
     return 0;
   }
-  return attach_identifier_filter(descriptor(socket), identifier) != 0 ? errno_outcome() : 0;
+  return attach_identifier_filter(descriptor(socket), socket.family, identifier) != 0
+             ? errno_outcome()
+             : 0;
 }
 
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to) {
-  const sockaddr_in native = native_ipv4_address(to);
+  sockaddr_storage native;
+  const socklen_t native_length = static_cast<socklen_t>(native_address(to, &native));
+  const sockaddr* address = reinterpret_cast<const sockaddr*>(&native);
   const int fd = descriptor(socket);
   return count_or_error(socket.kind == SocketKind::datagram
-                            ? datagram_socket_send(fd, data, length, native)
-                            : raw_socket_send(fd, data, length, native));
+                            ? datagram_socket_send(fd, data, length, address, native_length)
+                            : raw_socket_send(fd, data, length, address, native_length));
 }
 
-Outcome socket_receive_from(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                            SocketAddress* from, KernelStamps* stamps) {
-  sockaddr_in native;
+WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* failure) {
+  if (socket.kind == SocketKind::none) {
+    return WaitEnd::ready;
+  }
+  const WaitEnd end = wait_for_descriptor(descriptor(socket), timeout_ms);
+  if (end == WaitEnd::failed) {
+    *failure = errno_outcome();
+  }
+  return end;
+}
+
+Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                              SocketAddress* from, KernelStamps* stamps) {
+  sockaddr_storage native;
   std::memset(&native, 0, sizeof native);
   const int fd = descriptor(socket);
   stamps->receive_ns = 0;
-  const ssize_t received =
-      socket.kind == SocketKind::datagram
-          ? datagram_socket_receive(fd, buffer, length, &native, true, &stamps->transmit_ns,
-                                    &stamps->receive_ns)
-          : raw_socket_receive(fd, buffer, length, &native, &stamps->receive_ns);
+  ssize_t received = -1;
+  if (socket.kind == SocketKind::datagram) {
+    // The error queue too: an ICMP error about a request is an answer, as a
+    // raw socket would receive it.
+    received = datagram_socket_receive(fd, socket.family, buffer, length, &native,
+                                       &stamps->transmit_ns, &stamps->receive_ns);
+  } else {
+    // A transmit stamp queued on the error queue makes poll report the
+    // socket again and again until it is taken: taken here, where the
+    // round trip wants it.
+    const std::uint64_t transmit_ns = take_transmit_stamp(fd, 0);
+    if (transmit_ns != 0) {
+      stamps->transmit_ns = transmit_ns;
+    }
+    received =
+        raw_socket_receive(fd, socket.family, buffer, length, &native, &stamps->receive_ns);
+  }
   if (received < 0) {
+    // Nothing queued after all; a signal cannot cut short a call that does
+    // not block, but is no failure either.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      return -kErrorWouldBlock;
+    }
     return errno_outcome();
   }
-  *from = from_native_ipv4_address(native);
+  *from = from_native_address(native);
   return static_cast<Outcome>(received);
-}
-
-Outcome socket_take_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length) {
-  const int fd = descriptor(socket);
-  ssize_t received = 0;
-  if (socket.kind == SocketKind::datagram) {
-    // The error queue too: an ICMP error that came late is as stale as a
-    // late reply.
-    sockaddr_in ignored;
-    std::uint64_t ignored_transmit = 0;
-    std::uint64_t ignored_receive = 0;
-    received = datagram_socket_receive(fd, buffer, length, &ignored, false, &ignored_transmit,
-                                       &ignored_receive);
-  } else {
-    received = raw_socket_take_queued(fd, buffer, length);
-  }
-  return received < 0 ? 0 : static_cast<Outcome>(received);
 }
 
 std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns) {
@@ -207,21 +236,6 @@ std::uint64_t wall_clock_ns() {
   clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
          static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-std::uint32_t tick_count_ms() {
-  const timespec now = monotonic_now();
-  const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000 +
-                           static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
-  return static_cast<std::uint32_t>(ms);
-}
-
-void sleep_ms(std::uint32_t milliseconds) {
-  timespec remaining;
-  remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);
-  remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
 }
 
 }  // namespace vexmo

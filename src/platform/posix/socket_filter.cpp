@@ -1,6 +1,8 @@
 // The identifier filter of the raw socket; see posix_socket_filter.h.
 #include "platform/posix/socket_filter.h"
 
+#include <netinet/icmp6.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "common/icmp.h"
@@ -65,21 +67,65 @@ void build_identifier_filter(std::uint16_t identifier,
     program[i] = code[i];
   }
 }
+
+void build_identifier6_filter(std::uint16_t identifier,
+                              sock_filter (&program)[kIdentifier6FilterLength]) {
+  const std::uint32_t wire =
+      static_cast<std::uint32_t>((identifier & 0xFFu) << 8 | identifier >> 8);
+  // An ICMPv6 raw socket's filter sees the message from its type on.
+  const sock_filter code[kIdentifier6FilterLength] = {
+      /* 0 */ statement(BPF_LD | BPF_B | BPF_ABS, 0),
+      // Error types 1 to 4 carry the identifier of the request they quote.
+      /* 1 */ jump(BPF_JMP | BPF_JGE | BPF_K, kType6DestinationUnreachable, 0, 3),
+      /* 2 */ jump(BPF_JMP | BPF_JGT | BPF_K, kType6ParameterProblem, 2, 0),
+      /* 3 */ statement(BPF_LD | BPF_H | BPF_ABS, kQuoted6IdentifierOffset),
+      /* 4 */ statement(BPF_JMP | BPF_JA, 1),
+      /* 5 */ statement(BPF_LD | BPF_H | BPF_ABS, kIdentifierOffset),
+      /* 6 */ jump(BPF_JMP | BPF_JEQ | BPF_K, wire, 0, 1),
+      /* 7 */ statement(BPF_RET | BPF_K, 0xFFFFFFFFu),
+      /* 8 */ statement(BPF_RET | BPF_K, 0),
+  };
+  for (std::size_t i = 0; i < kIdentifier6FilterLength; ++i) {
+    program[i] = code[i];
+  }
+}
 #endif
 
-int attach_identifier_filter(int fd, std::uint16_t identifier) {
+int attach_identifier_filter(int fd, AddressFamily family, std::uint16_t identifier) {
 #if defined(__linux__) && VEXMO_SOCKET_FILTER
-  sock_filter program[kIdentifierFilterLength];
-  build_identifier_filter(identifier, program);
+  sock_filter program4[kIdentifierFilterLength];
+  sock_filter program6[kIdentifier6FilterLength];
   sock_fprog attached;
-  attached.len = static_cast<unsigned short>(kIdentifierFilterLength);
-  attached.filter = program;
+  if (family == AddressFamily::ipv6) {
+    build_identifier6_filter(identifier, program6);
+    attached.len = static_cast<unsigned short>(kIdentifier6FilterLength);
+    attached.filter = program6;
+  } else {
+    build_identifier_filter(identifier, program4);
+    attached.len = static_cast<unsigned short>(kIdentifierFilterLength);
+    attached.filter = program4;
+  }
   return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached);
 #else
   (void)fd;
+  (void)family;
   (void)identifier;
   return 0;
 #endif
+}
+
+int attach_icmp6_type_filter(int fd) {
+  // Neighbour discovery, router advertisements, multicast listener
+  // messages and echo requests (our own to a local address among them)
+  // never reach the socket.
+  icmp6_filter filter;
+  ICMP6_FILTER_SETBLOCKALL(&filter);
+  ICMP6_FILTER_SETPASS(kType6EchoReply, &filter);
+  ICMP6_FILTER_SETPASS(kType6DestinationUnreachable, &filter);
+  ICMP6_FILTER_SETPASS(kType6PacketTooBig, &filter);
+  ICMP6_FILTER_SETPASS(kType6TimeExceeded, &filter);
+  ICMP6_FILTER_SETPASS(kType6ParameterProblem, &filter);
+  return setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
 }
 
 }  // namespace vexmo

@@ -14,6 +14,8 @@
 #include <linux/filter.h>
 #endif
 
+#include "common/address.h"
+
 namespace vexmo {
 
 #if defined(__linux__)
@@ -28,11 +30,25 @@ constexpr std::size_t kIdentifierFilterLength = 23;
 // otherwise, and when that field lies past its end.
 void build_identifier_filter(std::uint16_t identifier,
                              sock_filter (&program)[kIdentifierFilterLength]);
+
+constexpr std::size_t kIdentifier6FilterLength = 9;
+
+// The same for an ICMPv6 raw socket, whose messages come without their IPv6
+// header: the identifier of error types 1 to 4 at offset 52 (in the quoted
+// request), of every other type at offset 4.
+void build_identifier6_filter(std::uint16_t identifier,
+                              sock_filter (&program)[kIdentifier6FilterLength]);
 #endif
 
-// Attaches the program to the raw socket fd: 0, or -1 with errno. Does
-// nothing where the system has no such filter (or in a build without it).
-int attach_identifier_filter(int fd, std::uint16_t identifier);
+// Attaches the family's program to the raw socket fd: 0, or -1 with errno.
+// Does nothing where the system has no such filter (or in a build without
+// it).
+int attach_identifier_filter(int fd, AddressFamily family, std::uint16_t identifier);
+
+// Lets through an ICMPv6 raw socket only the types that can answer a
+// request: echo replies and error messages 1 to 4 (ICMP6_FILTER, RFC 3542).
+// 0, or -1 with errno.
+int attach_icmp6_type_filter(int fd);
 
 }  // namespace vexmo
 

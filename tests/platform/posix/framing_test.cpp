@@ -1,11 +1,15 @@
 // The framing that makes an ICMP datagram socket look like a raw one: what
 // the wait reads from a framed datagram must be where a raw socket puts it.
-#include "platform/posix/error_queue.h"
 #include "platform/posix/framing.h"
+#include "platform/posix/error_queue.h"
+
+#include "icmp/answer.h"
+#include "platform/posix/ancillary.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -172,6 +176,149 @@ TEST(DatagramFraming, MissingOffenderAndTimeToLiveLeaveZeros) {
                                 inet("198.18.1.30"), 300, &error));
   EXPECT_EQ(error.sender, 0u);
   EXPECT_EQ(error.time_to_live, 0);
+}
+
+sockaddr_in6 inet6(const char* text) {
+  sockaddr_in6 a;
+  std::memset(&a, 0, sizeof a);
+  a.sin6_family = AF_INET6;
+  inet_pton(AF_INET6, text, &a.sin6_addr);
+  return a;
+}
+
+// The ICMPv6 error a datagram socket reports becomes the message a raw
+// ICMPv6 socket would receive: the wait finds our identifier at 52 and the
+// request behind a quoted IPv6 header.
+TEST(DatagramFraming, Icmp6ErrorReportsBecomeTheMessageARawSocketReceives) {
+  const sockaddr_in6 destination = inet6("2001:db8:1::30");
+  const sockaddr_in6 offender = inet6("2001:db8::1");
+  const struct {
+    const char* what;
+    std::uint8_t type, code;
+    std::uint32_t info;
+    std::uint8_t second_word[4];
+    int hop_limit;
+  } cases[] = {
+      {"hop limit exceeded", 3, 0, 0, {0, 0, 0, 0}, 64},
+      {"address unreachable", 1, 3, 0, {0, 0, 0, 0}, 64},
+      {"packet too big, MTU 1280", 2, 0, 1280, {0, 0, 0x05, 0x00}, 64},
+      {"parameter problem at byte 40", 4, 1, 40, {0, 0, 0, 40}, 64},
+      {"no hop limit reported: the message goes up bare", 1, 4, 0, {0, 0, 0, 0}, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QueuedIcmp6Error error;
+    ASSERT_TRUE(queued_icmp6_error(report(SO_EE_ORIGIN_ICMP6, c.type, c.code, c.info), &offender,
+                                   destination, c.hop_limit, &error));
+    std::vector<std::uint8_t> request = echo_request();
+    request[0] = 128;
+    std::vector<std::uint8_t> datagram(1024, 0xAA);
+    std::memcpy(datagram.data() + kQuoted6RequestOffset, request.data(), request.size());
+    const std::size_t length = frame_icmp6_error(datagram.data(), request.size(), error);
+    const std::size_t header = c.hop_limit >= 0 ? 40 : 0;
+    ASSERT_EQ(length, header + 8u + 40u + 64u);
+
+    const ReplyView view = view_datagram(datagram.data(), AddressFamily::ipv6);
+    ASSERT_EQ(view.message - datagram.data(), static_cast<std::ptrdiff_t>(header));
+    if (header != 0) {
+      EXPECT_EQ(datagram[7], c.hop_limit);
+      EXPECT_EQ(be16(datagram.data() + 4), length - 40);
+      EXPECT_EQ(std::memcmp(datagram.data() + 8, &offender.sin6_addr, 16), 0);
+    }
+    const std::uint8_t* icmp = view.message;
+    EXPECT_EQ(icmp[0], c.type);
+    EXPECT_EQ(icmp[1], c.code);
+    EXPECT_EQ(std::memcmp(icmp + 4, c.second_word, 4), 0);
+    EXPECT_EQ(icmp[8] >> 4, 6);
+    EXPECT_EQ(icmp[8 + 6], 58);
+    EXPECT_EQ(be16(icmp + 8 + 4), 64);
+    EXPECT_EQ(std::memcmp(icmp + 8 + 24, &destination.sin6_addr, 16), 0);
+    EXPECT_EQ(std::memcmp(icmp + 48, request.data(), request.size()), 0);
+    EXPECT_EQ(carried_identifier(icmp, AddressFamily::ipv6), 0x1234);
+    EXPECT_TRUE(is_answer(icmp, length - header, 0x1234, 0, AddressFamily::ipv6));
+  }
+  // Local reports (a send refused for its size) are no ICMPv6 message; nor is
+  // an ICMP (IPv4) report.
+  QueuedIcmp6Error error;
+  EXPECT_FALSE(queued_icmp6_error(report(SO_EE_ORIGIN_LOCAL, 0, 0, 1280), &offender, destination,
+                                  -1, &error));
+  EXPECT_FALSE(
+      queued_icmp6_error(report(SO_EE_ORIGIN_ICMP, 11, 0, 0), &offender, destination, -1, &error));
+  // No offender: the sender is unknown, not garbage.
+  ASSERT_TRUE(
+      queued_icmp6_error(report(SO_EE_ORIGIN_ICMP6, 3, 0, 0), nullptr, destination, 300, &error));
+  EXPECT_EQ(error.hop_limit, -1);
+  EXPECT_EQ(std::memcmp(error.sender, std::vector<std::uint8_t>(16, 0).data(), 16), 0);
+}
+
+// Control messages as the kernel lays them out, read back.
+class ControlBuilder {
+ public:
+  template <typename T>
+  void add(int level, int type, const T& value, std::size_t length = sizeof(T)) {
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + CMSG_SPACE(length), 0);
+    cmsghdr header;
+    std::memset(&header, 0, sizeof header);
+    header.cmsg_level = level;
+    header.cmsg_type = type;
+    header.cmsg_len = CMSG_LEN(length);
+    std::memcpy(bytes_.data() + at, &header, sizeof header);
+    std::memcpy(bytes_.data() + at + CMSG_LEN(0), &value, std::min(length, sizeof(T)));
+  }
+  Control read() {
+    msghdr message;
+    std::memset(&message, 0, sizeof message);
+    message.msg_control = bytes_.data();
+    message.msg_controllen = bytes_.size();
+    return read_control(&message);
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+TEST(Ancillary, ReadsTheHopLimitAndTheReportOfEitherFamily) {
+  {
+    ControlBuilder control;
+    control.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 57);
+    control.add(IPPROTO_IPV6, IPV6_TCLASS, 0xB8);
+    const Control read = control.read();
+    EXPECT_EQ(read.time_to_live, 57);
+    EXPECT_EQ(read.type_of_service, 0xB8);
+    EXPECT_FALSE(read.has_report);
+  }
+  {
+    // An IPv6 error report with its offender.
+    struct {
+      sock_extended_err report;
+      sockaddr_in6 offender;
+    } data;
+    data.report = report(SO_EE_ORIGIN_ICMP6, 2, 0, 1280);
+    data.offender = inet6("2001:db8::1");
+    ControlBuilder control;
+    control.add(IPPROTO_IPV6, IPV6_RECVERR, data);
+    const Control read = control.read();
+    EXPECT_EQ(read.time_to_live, -1);
+    ASSERT_TRUE(read.has_report);
+    EXPECT_EQ(read.report.ee_info, 1280u);
+    ASSERT_TRUE(read.has_offender);
+    EXPECT_EQ(read.offender.ss_family, AF_INET6);
+  }
+  {
+    // IPv4 as before; a report without room for its offender keeps none;
+    // a hop limit cut short and other kinds are skipped.
+    ControlBuilder control;
+    control.add(IPPROTO_IP, IP_TTL, 63);
+    control.add(IPPROTO_IP, IP_RECVERR, report(SO_EE_ORIGIN_ICMP, 11, 0, 0));
+    control.add(IPPROTO_IPV6, IPV6_HOPLIMIT, 99, 2);
+    control.add(IPPROTO_IPV6, IPV6_PKTINFO, 12345);
+    const Control read = control.read();
+    EXPECT_EQ(read.time_to_live, 63);
+    ASSERT_TRUE(read.has_report);
+    EXPECT_EQ(read.report.ee_type, 11);
+    EXPECT_FALSE(read.has_offender);
+  }
 }
 
 TEST(DatagramFraming, BoundPortPutsTheIdentifierOnTheWireUnchanged) {

@@ -28,7 +28,7 @@ struct Pair {
   int receiver = -1;
 };
 
-Pair filtered_pair(std::uint16_t identifier) {
+Pair filtered_pair(std::uint16_t identifier, AddressFamily family = AddressFamily::ipv4) {
   int fds[2];
   Pair pair;
   if (socketpair(AF_UNIX, SOCK_DGRAM, 0, fds) != 0) {
@@ -37,7 +37,7 @@ Pair filtered_pair(std::uint16_t identifier) {
   }
   pair.sender = fds[0];
   pair.receiver = fds[1];
-  EXPECT_EQ(attach_identifier_filter(pair.receiver, identifier), 0);
+  EXPECT_EQ(attach_identifier_filter(pair.receiver, family, identifier), 0);
   return pair;
 }
 
@@ -144,12 +144,49 @@ TEST(IdentifierFilter, KeepsWhatCouldBeOursAndDropsTheRest) {
   close_pair(pair);
 }
 
+// An ICMPv6 raw socket's filter is handed the message alone: the identifier
+// of an error (types 1 to 4) in the request it quotes at 52, any other
+// type's at 4.
+TEST(IdentifierFilter, Icmp6KeepsWhatCouldBeOursAndDropsTheRest) {
+  const Pair pair = filtered_pair(kOurs, AddressFamily::ipv6);
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> datagram;
+    bool kept;
+  } cases[] = {
+      {"echo reply, ours", message(129, kOurs, 4, 64), true},
+      {"echo reply, foreign", message(129, 0x1235, 4, 64), false},
+      {"echo reply, ours in network order", message(129, 0x3412, 4, 64), false},
+      {"destination unreachable quoting ours", message(1, kOurs, 52, 64), true},
+      {"packet too big quoting ours", message(2, kOurs, 52, 64), true},
+      {"time exceeded quoting ours", message(3, kOurs, 52, 64), true},
+      {"parameter problem quoting ours", message(4, kOurs, 52, 64), true},
+      {"time exceeded quoting a foreign request", message(3, 0x4321, 52, 64), false},
+      {"error: ours at 4 is not what it quotes", message(1, kOurs, 4, 64), false},
+      {"error: ours at the IPv4 quote's place", message(3, kOurs, 32, 64), false},
+      {"error cut after the identifier", message(3, kOurs, 52, 54), true},
+      {"error cut inside the identifier", message(3, kOurs, 52, 53), false},
+      {"type 0 carrying ours at 4", message(0, kOurs, 4, 24), true},
+      {"type 5 (no error of ICMPv6) carrying ours at 4", message(5, kOurs, 4, 24), true},
+      {"empty datagram", {}, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(passes(pair, c.datagram), c.kept) << c.name;
+  }
+  close_pair(pair);
+}
+
 // The filter keeps a datagram exactly when the wait would find the
-// identifier in it; in particular it never drops an answer.
-TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
-  const Pair pair = filtered_pair(kOurs);
+// identifier in it; in particular it never drops an answer. The IPv4 filter
+// sees the datagram from its IPv4 header on; the ICMPv6 one sees the bare
+// message, which the wait later sees behind the header put in front of it.
+void expect_agreement_on_random_datagrams(AddressFamily family) {
+  const bool ipv6 = family == AddressFamily::ipv6;
+  const Pair pair = filtered_pair(kOurs, family);
   std::mt19937 random(20240611);
-  const std::uint8_t types[] = {0, 3, 4, 5, 8, 11, 12, 13, 0x45, 255};
+  const std::uint8_t types4[] = {0, 3, 4, 5, 8, 11, 12, 13, 0x45, 255};
+  const std::uint8_t types6[] = {0, 1, 2, 3, 4, 5, 128, 129, 135, 255};
+  const std::uint8_t* types = ipv6 ? types6 : types4;
   int kept = 0;
   for (int i = 0; i < 4000; ++i) {
     std::vector<std::uint8_t> datagram(random() % 120);
@@ -157,20 +194,21 @@ TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
       byte = static_cast<std::uint8_t>(random());
     }
     std::size_t start = 0;
-    if (!datagram.empty() && random() % 4 != 0) {
+    if (!ipv6 && !datagram.empty() && random() % 4 != 0) {
       datagram[0] = static_cast<std::uint8_t>(0x45 + random() % 11);
       start = static_cast<std::size_t>(datagram[0] & 0x0F) * 4;
     }
     if (start < datagram.size()) {
-      datagram[start] = types[random() % sizeof types];
-      // The identifier at an echo message's place, or in a quoted request
-      // behind a quoted header of 5 or 6 words.
-      const std::size_t offsets[] = {4, 32, 36};
+      datagram[start] = types[random() % 10];
+      // The identifier at an echo message's place, or in a quoted request:
+      // IPv4 behind a quoted header of 5 or 6 words, IPv6 at 52.
+      const std::size_t offsets4[] = {4, 32, 36};
+      const std::size_t offsets6[] = {4, kQuoted6IdentifierOffset, kQuoted6IdentifierOffset};
       const std::size_t pick = random() % 3;
-      const std::size_t at = start + offsets[pick];
+      const std::size_t at = start + (ipv6 ? offsets6 : offsets4)[pick];
       if (random() % 3 != 0 && at + 1 < datagram.size()) {
         if (pick != 0) {
-          datagram[start + 8] = static_cast<std::uint8_t>(pick == 1 ? 0x45 : 0x46);
+          datagram[start + 8] = static_cast<std::uint8_t>(ipv6 ? 0x60 : pick == 1 ? 0x45 : 0x46);
         }
         datagram[at] = 0x34, datagram[at + 1] = 0x12;
       }
@@ -178,14 +216,23 @@ TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
     // What the wait sees: the message behind the header, in a buffer
     // long enough that no field of it lies past the end.
     std::vector<std::uint8_t> buffer(datagram);
-    buffer.resize(datagram.size() + 64, 0);
-    const ReplyView view = view_datagram(buffer.data());
+    if (ipv6) {
+      std::vector<std::uint8_t> header(kIpv6HeaderBytes, 0);
+      header[0] = 0x60, header[kIpv6NextHeaderOffset] = kNextHeaderIcmp6;
+      buffer.insert(buffer.begin(), header.begin(), header.end());
+    }
+    const std::size_t received = buffer.size();
+    buffer.resize(received + 64, 0);
+    const ReplyView view = view_datagram(buffer.data(), family);
     const std::size_t header = static_cast<std::size_t>(view.message - buffer.data());
-    const std::size_t length = datagram.size() > header ? datagram.size() - header : 0;
-    const std::size_t offset = length > 0 ? identifier_offset(view.message) : kIdentifierOffset;
-    const bool carries_ours = length >= offset + 2 && carried_identifier(view.message) == kOurs;
-    const bool answer = length > 0 && is_answer(view.message, length, kOurs,
-                                                length >= 16 ? read_le64(view.message + 8) : 0);
+    const std::size_t length = received > header ? received - header : 0;
+    const std::size_t offset =
+        length > 0 ? identifier_offset(view.message, family) : kIdentifierOffset;
+    const bool carries_ours =
+        length >= offset + 2 && carried_identifier(view.message, family) == kOurs;
+    const bool answer =
+        length > 0 && is_answer(view.message, length, kOurs,
+                                length >= 16 ? read_le64(view.message + 8) : 0, family);
     const bool through = passes(pair, datagram);
     kept += through;
     ASSERT_EQ(through, carries_ours) << "datagram " << i << " of " << datagram.size() << " bytes";
@@ -195,12 +242,22 @@ TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
   close_pair(pair);
 }
 
+TEST(IdentifierFilter, AgreesWithTheWaitOnRandomDatagrams) {
+  expect_agreement_on_random_datagrams(AddressFamily::ipv4);
+}
+
+TEST(IdentifierFilter, Icmp6AgreesWithTheWaitOnRandomDatagrams) {
+  expect_agreement_on_random_datagrams(AddressFamily::ipv6);
+}
+
 TEST(IdentifierFilter, ReportsAFailureToAttach) {
   int fds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, fds), 0);
   close(fds[0]);
   close(fds[1]);
-  EXPECT_EQ(attach_identifier_filter(fds[1], kOurs), -1);
+  EXPECT_EQ(attach_identifier_filter(fds[1], AddressFamily::ipv4, kOurs), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(attach_identifier_filter(fds[1], AddressFamily::ipv6, kOurs), -1);
   EXPECT_EQ(errno, EBADF);
 }
 

@@ -1,0 +1,38 @@
+// What the run's waits do when the user interrupts them: a stop ends the
+// wait or the pause it comes in, and with it the run; an interim report is
+// printed by whoever reports the run, and the wait or pause then goes on
+// with the time it has left.
+#ifndef VEXMO_ICMP_INTERRUPTION_H
+#define VEXMO_ICMP_INTERRUPTION_H
+
+#include <cstdint>
+
+#include "common/run_types.h"
+
+namespace vexmo {
+
+// The outcome of a wait that the user stopped: neither a byte count nor
+// minus any error number.
+constexpr Outcome kOutcomeStopped = INT32_MIN;
+
+// Prints the statistics so far, in the middle of a wait or a pause.
+class InterimReport {
+ public:
+  virtual void print_interim() = 0;
+
+ protected:
+  ~InterimReport() = default;
+};
+
+// Takes the interruption a platform wait ended for, if any: false for a
+// stop. An interim is printed through report (when there is one) and gives
+// true, as does nothing at all.
+bool carry_on_after_interruption(InterimReport* report);
+
+// The pause between requests: milliseconds long, unless the user stops the
+// run (then false, at once). Interims are printed as they come.
+bool pause_unless_stopped(std::uint32_t milliseconds, InterimReport* report);
+
+}  // namespace vexmo
+
+#endif  // VEXMO_ICMP_INTERRUPTION_H

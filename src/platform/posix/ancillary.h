@@ -1,0 +1,47 @@
+// The control messages beside a received datagram (Linux): the time to live
+// or hop limit of its IP header, and on the error queue the report of an
+// ICMP or ICMPv6 error with the address of whoever sent it.
+#ifndef VEXMO_PLATFORM_POSIX_ANCILLARY_H
+#define VEXMO_PLATFORM_POSIX_ANCILLARY_H
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <time.h>  // before errqueue.h, which uses timespec
+#include <cstddef>
+
+#if defined(__linux__)
+#include <linux/errqueue.h>
+#endif
+
+namespace vexmo {
+
+#if defined(__linux__)
+constexpr std::size_t kReportBytes = sizeof(sock_extended_err) + sizeof(sockaddr_in6);
+#else
+constexpr std::size_t kReportBytes = 0;  // no error queue
+#endif
+
+// Room for every control message asked for, of either family.
+union ControlBuffer {
+  cmsghdr align;
+  char bytes[CMSG_SPACE(sizeof(int)) + CMSG_SPACE(sizeof(int)) + CMSG_SPACE(kReportBytes)];
+};
+
+struct Control {
+  int time_to_live = -1;  // IPv4 time to live or IPv6 hop limit; -1: none given
+  int type_of_service = 0;
+#if defined(__linux__)
+  bool has_report = false;
+  sock_extended_err report;
+  bool has_offender = false;
+  sockaddr_storage offender;  // AF_INET or AF_INET6
+#endif
+};
+
+// Reads what message carries; control messages of other kinds, or too short
+// for their kind, are skipped.
+Control read_control(msghdr* message);
+
+}  // namespace vexmo
+
+#endif  // VEXMO_PLATFORM_POSIX_ANCILLARY_H
