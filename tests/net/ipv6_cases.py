@@ -8,8 +8,8 @@ from expect import IPV4_HEADERS, IPV6_HEADERS, UNREACHABLE, exact, opening, repl
 from expect import run_lines, summary, timeouts
 from json_twins import icmp_told
 from network import PEER
-from network6 import (HOST6, MTU6_NET, PEER6, PEER6_ABSENT, PEER6_NET, PROHIBIT6_NET,
-                      ROUTER6_LAN, UNREACHABLE6_NET)
+from network6 import (HOST6, MTU6_NET, PEER6, PEER6_ABSENT, PEER6_ABSENT_TWIN, PEER6_NET,
+                      PROHIBIT6_NET, ROUTER6_LAN, UNREACHABLE6_NET)
 from privilege import PING_SOCKET
 from table import Need
 
@@ -96,9 +96,10 @@ def add_cases(table):
 
     # Linux gives up on neighbour solicitation after about 3 s: a wait of
     # the default 3000 ms would race it.
+    absent = PEER6_ABSENT_TWIN if table.twin else PEER6_ABSENT
     add("a neighbour that never answers: address unreachable",
-        ["-w", "6000", "-c", "1", PEER6_ABSENT],
-        run6(PEER6_ABSENT, [exact(UNREACHABLE + "Address unreachable")], 1, 1),
+        ["-w", "6000", "-c", "1", absent],
+        run6(absent, [exact(UNREACHABLE + "Address unreachable")], 1, 1),
         elapsed=(3.5, 6.0))
 
     # The first request learns the path MTU; the stack then fragments the

@@ -156,10 +156,13 @@ def text_lines(objects, with_stats):
                                                       obj.get("sequence"))
             lines.append(line + (", Ttl: %s" % obj["ttl"] if obj.get("ttl") is not None else ""))
         elif event == "icmp":
-            line = "%s: " % obj.get("from") if obj.get("type") == 11 else ""
+            # only the Time Exceeded line names the sender, in either family
+            line = "%s: " % obj.get("from") if obj.get("kind") == "Time Exceeded" else ""
             line += "ICMP: %s" % obj.get("kind")
             if "gateway" in obj:
                 line += ", Gateway: %s" % obj["gateway"]
+            if "mtu" in obj:
+                line += ", MTU: %s" % obj["mtu"]
             if obj.get("reason") is not None:
                 line += ", Reason: %s" % obj["reason"]
             lines.append(line)

@@ -2,7 +2,7 @@
 
     host 2001:db8::2 -- LAN 2001:db8::/64 -- router 2001:db8::1
                                                +-- peer 2001:db8:1::2 (+ ::10-::39)
-                                               +-- mtu6 2001:db8:2::2/.3/.4, a link of MTU 1280
+                                               +-- mtu6 2001:db8:2::2 to ::7, a link of MTU 1280
                                                +-- 2001:db8:7::/64 unreachable,
                                                    2001:db8:8::/64 prohibit
     unprivileged 2001:db8::4 (when the unprivileged host is built)
@@ -17,6 +17,9 @@ UNPRIVILEGED6 = "2001:db8::4"
 PEER6 = "2001:db8:1::2"
 PEER6_NET = "2001:db8:1::"  # the peer also has ::10 to ::39 of it
 PEER6_ABSENT = "2001:db8:1::99"  # on the peer's link, but nobody answers for it
+# Another, for the --json twin: the router keeps one neighbour entry per
+# address, and a resolution already under way would end the twin's early.
+PEER6_ABSENT_TWIN = "2001:db8:1::98"
 MTU6_NET = "2001:db8:2::"  # behind a link of MTU 1280
 UNREACHABLE6_NET = "2001:db8:7::"  # router: route type unreachable
 PROHIBIT6_NET = "2001:db8:8::"  # router: route type prohibit
