@@ -23,9 +23,9 @@ struct RunSettings {
   std::uint8_t tos = 0;
   bool tos_given = false;
   bool dont_fragment = false;
-  FamilyChoice family = FamilyChoice::any;
   bool json = false;   // --json: JSON Lines instead of the text lines
   bool stats = false;  // --stats: the fuller round-trip line in the text summary
+  FamilyChoice family = FamilyChoice::any;
 };
 
 // Where the answer lies in the receive buffer. ip_header is nullptr when the

@@ -52,8 +52,7 @@ struct IcmpFacts {
   const char* kind = "";               // as the text line names it: "Time Exceeded"
   std::optional<std::string> reason;   // the line's reason; none where it has none
   std::optional<std::string> gateway;  // redirects only
-  std::optional<std::uint32_t> mtu;    // fragmentation needed (packet too big) only
-  bool ipv6 = false;                   // an ICMPv6 message: its own type numbers
+  std::optional<std::uint32_t> mtu;    // ICMPv6 Packet Too Big only
 };
 
 struct FailureFacts {

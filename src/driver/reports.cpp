@@ -61,10 +61,7 @@ const char* const kTimeExceeded6Reasons[] = {
     "Fragment reassembly time exceeded",
 };
 
-std::uint32_t read_be32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
+const char* const kKindTimeExceeded = "Time Exceeded";  // the one line that names its sender
 
 template <std::size_t N>
 std::optional<std::string> reason_of(const char* const (&reasons)[N], std::uint8_t code) {
@@ -72,6 +69,11 @@ std::optional<std::string> reason_of(const char* const (&reasons)[N], std::uint8
     return std::string(reasons[code]);
   }
   return "Unknown code " + std::to_string(code);
+}
+
+std::uint32_t read_be32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
 
 // The time of an event: milliseconds of the real-time clock.
@@ -96,7 +98,7 @@ std::string failure_message(std::uint32_t error) {
   }
 }
 
-IcmpDescription describe_icmp(AddressFamily family, std::uint8_t type, std::uint8_t code) {
+IcmpDescription describe_icmp(std::uint8_t type, std::uint8_t code, AddressFamily family) {
   if (family == AddressFamily::ipv6) {
     switch (type) {
       case kType6DestinationUnreachable:
@@ -104,7 +106,7 @@ IcmpDescription describe_icmp(AddressFamily family, std::uint8_t type, std::uint
       case kType6PacketTooBig:
         return {"Packet Too Big", std::nullopt};
       case kType6TimeExceeded:
-        return {"Time Exceeded", reason_of(kTimeExceeded6Reasons, code)};
+        return {kKindTimeExceeded, reason_of(kTimeExceeded6Reasons, code)};
       case kType6ParameterProblem:
         return {"Parameter Problem", std::nullopt};
       default:
@@ -115,7 +117,7 @@ IcmpDescription describe_icmp(AddressFamily family, std::uint8_t type, std::uint
     case kTypeDestinationUnreachable:
       return {"Destination Unreachable", reason_of(kUnreachableReasons, code)};
     case kTypeTimeExceeded:
-      return {"Time Exceeded", reason_of(kTimeExceededReasons, code)};
+      return {kKindTimeExceeded, reason_of(kTimeExceededReasons, code)};
     case kTypeParameterProblem:
       return {"Parameter Problem", std::nullopt};
     case kTypeSourceQuench:
@@ -152,11 +154,10 @@ IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* f
   facts.from = from;
   facts.type = view.message[0];
   facts.code = view.message[1];
-  IcmpDescription description = describe_icmp(view.family, view.message[0], view.message[1]);
+  IcmpDescription description = describe_icmp(view.message[0], view.message[1], view.family);
   facts.kind = description.kind;
   facts.reason = std::move(description.reason);
-  facts.ipv6 = view.family == AddressFamily::ipv6;
-  if (facts.ipv6) {
+  if (view.family == AddressFamily::ipv6) {
     if (facts.type == kType6PacketTooBig) {
       facts.mtu = read_be32(view.message + 4);
     }
@@ -166,10 +167,6 @@ IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* f
     char gateway_text[16];
     format_dotted_address(gateway, gateway_text);
     facts.gateway = gateway_text;
-  } else if (facts.type == kTypeDestinationUnreachable && facts.code == kCodeFragmentationNeeded) {
-    // The next hop's MTU (RFC 1191), in network order; 0 from a router
-    // that does not tell it.
-    facts.mtu = static_cast<std::uint32_t>(view.message[6] << 8 | view.message[7]);
   }
   return facts;
 }
@@ -185,15 +182,14 @@ std::string reply_line(const ReplyFacts& facts) {
 
 std::string icmp_line(const IcmpFacts& facts) {
   // Only the Time Exceeded line names the sender.
-  const bool time_exceeded = facts.type == (facts.ipv6 ? kType6TimeExceeded : kTypeTimeExceeded);
-  std::string line = time_exceeded ? std::string(facts.from) + ": " : "";
+  std::string line =
+      std::strcmp(facts.kind, kKindTimeExceeded) == 0 ? std::string(facts.from) + ": " : "";
   line += "ICMP: ";
   line += facts.kind;
   if (facts.gateway) {
     line += ", Gateway: " + *facts.gateway;
   }
-  // Packet Too Big says the MTU on its line; fragmentation needed only in JSON.
-  if (facts.ipv6 && facts.mtu) {
+  if (facts.mtu) {
     line += ", MTU: " + std::to_string(*facts.mtu);
   }
   if (facts.reason) {
@@ -208,11 +204,7 @@ void Reporter::emit(const std::string& line) {
   std::fflush(stdout);
 }
 
-void Reporter::start(AddressFamily family) {
-  const bool ipv6 = family == AddressFamily::ipv6;
-  const std::uint32_t ip_bytes =
-      settings_.size +
-      static_cast<std::uint32_t>((ipv6 ? kIpv6HeaderBytes : kIpv4HeaderBytes) + kIcmpHeaderBytes);
+void Reporter::start(int ip_version, std::uint32_t ip_bytes) {
   if (!settings_.json) {
     emit(std::string("Ping to ") + settings_.host + ", buffer size " +
          std::to_string(settings_.size) + " Bytes (IP+ICMP+DATA " + std::to_string(ip_bytes) +
@@ -221,7 +213,7 @@ void Reporter::start(AddressFamily family) {
   }
   StartFacts facts;
   facts.host = settings_.host;
-  facts.family = ipv6 ? 6 : 4;
+  facts.family = ip_version;
   facts.size = settings_.size;
   facts.ip_bytes = ip_bytes;
   facts.count = settings_.count;

@@ -20,15 +20,16 @@ std::string failure_message(std::uint32_t error);
 // An ICMP or ICMPv6 error message as its line names it: the kind ("Time
 // Exceeded") and the reason its code gives, "Unknown code N" for a code
 // without one, none for the kinds whose line has no reason (Source Quench,
-// Packet Too Big, Parameter Problem).
+// Parameter Problem, Packet Too Big).
 struct IcmpDescription {
   const char* kind = "";
   std::optional<std::string> reason;
 };
-IcmpDescription describe_icmp(AddressFamily family, std::uint8_t type, std::uint8_t code);
+IcmpDescription describe_icmp(std::uint8_t type, std::uint8_t code, AddressFamily family);
 
-// What the line or the object of an answer tells. from (the sender's
-// address text) is borrowed, not copied.
+// What the line or the object of an answer tells, in the view's family.
+// from (the sender's address text) is borrowed, not copied. An ICMP error
+// carries a gateway for an IPv4 redirect, an MTU for ICMPv6 Packet Too Big.
 ReplyFacts reply_facts(const ReplyView& view, std::uint32_t request, const char* from,
                        std::uint64_t frequency);
 IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* from);
@@ -45,9 +46,9 @@ class Reporter {
  public:
   explicit Reporter(const RunSettings& settings) : settings_(settings) {}
 
-  // The opening line: "Ping to ...", or the start object, counting the
-  // headers of the run's family.
-  void start(AddressFamily family);
+  // The opening line: "Ping to ...", or the start object. ip_version: 4 or
+  // 6; ip_bytes: the size with the IP and ICMP headers.
+  void start(int ip_version, std::uint32_t ip_bytes);
   void reply(const ReplyFacts& facts);
   void icmp(const IcmpFacts& facts);
   // A failed send or wait (error: the Windows Sockets number).
@@ -57,8 +58,8 @@ class Reporter {
   // The statistics of the requests finished so far while the run goes on:
   // the blank line and the summary lines of the text, or an interim object.
   void interim(const RunStatistics& stats);
-  // The summary that ends the run. interrupted: the run was stopped before
-  // its last request (the text does not show it; the JSON says so).
+  // The summary that ends the run. interrupted: the user stopped it before
+  // it ended by itself (the text does not show it; the JSON says so).
   void finish(const RunStatistics& stats, bool interrupted);
   // The run could not give up its elevated identity and ends before it
   // starts. With --json the message goes to standard error, which keeps

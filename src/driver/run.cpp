@@ -91,10 +91,6 @@ FamilyChoice unresolved_family(const RunSettings& settings) {
                                                              : FamilyChoice::ipv4;
 }
 
-AddressFamily address_family(FamilyChoice family) {
-  return family == FamilyChoice::ipv6 ? AddressFamily::ipv6 : AddressFamily::ipv4;
-}
-
 }  // namespace
 
 int run_requests(const RunSettings& settings) {
@@ -114,10 +110,10 @@ int run_requests(const RunSettings& settings) {
   if (needed.ipv6) {
     ipv6_socket.open(AddressFamily::ipv6, identifier);
   }
-  Reporter reporter(settings);
   // The right to open the sockets was all that elevation was for. Going on
   // elevated is no option: the run ends here, before it looks up a name or
   // reads what the network sends, and says why.
+  Reporter reporter(settings);
   if (!drop_elevated_privileges()) {
     reporter.privileges_kept();
     std::free(data);
@@ -145,7 +141,8 @@ int run_requests(const RunSettings& settings) {
         family = choice_of(address.family);
         (family == FamilyChoice::ipv6 ? ipv4_socket : ipv6_socket).close();
       }
-      reporter.start(address_family(resolved ? family : unresolved_family(settings)));
+      const FamilyChoice counted = resolved ? family : unresolved_family(settings);
+      reporter.start(counted == FamilyChoice::ipv6 ? 6 : 4, settings.size + header_bytes(counted));
     }
     if (!resolved) {
       reporter.unresolved(i);
@@ -172,8 +169,7 @@ int run_requests(const RunSettings& settings) {
       outcome = socket.wait(&address, &view, send_stamp, &interims);
     }
     if (outcome == kOutcomeStopped) {
-      // Sent and not answered; it gets no line.
-      stats.record_no_answer();
+      stats.record_no_answer();  // sent and not answered; it gets no line
       interrupted = true;
       break;
     }

@@ -111,11 +111,11 @@ TEST(JsonLines, EveryEvent) {
   redirect.reason = "Unknown code 4";
   redirect.gateway = "192.168.1.1";
   IcmpFacts too_big = exceeded;
-  too_big.type = 3;
-  too_big.code = 4;
-  too_big.kind = "Destination Unreachable";
-  too_big.reason = "Fragmentation needed and DF set";
-  too_big.mtu = 1492;
+  too_big.from = "2001:db8::1";
+  too_big.type = 2;
+  too_big.kind = "Packet Too Big";
+  too_big.reason.reset();
+  too_big.mtu = 1280;
 
   FailureFacts timeout;
   timeout.request = 4294967294u;
@@ -150,9 +150,8 @@ TEST(JsonLines, EveryEvent) {
        "{\"event\":\"icmp\",\"request\":0,\"from\":\"10.0.0.1\",\"type\":5,\"code\":4,"
        "\"kind\":\"Redirect\",\"reason\":\"Unknown code 4\",\"gateway\":\"192.168.1.1\"," AT_NOON},
       {"packet too big", json_icmp(too_big, kNoon),
-       "{\"event\":\"icmp\",\"request\":0,\"from\":\"10.0.0.1\",\"type\":3,\"code\":4,"
-       "\"kind\":\"Destination Unreachable\",\"reason\":\"Fragmentation needed and DF set\","
-       "\"mtu\":1492," AT_NOON},
+       "{\"event\":\"icmp\",\"request\":0,\"from\":\"2001:db8::1\",\"type\":2,\"code\":0,"
+       "\"kind\":\"Packet Too Big\",\"reason\":null,\"mtu\":1280," AT_NOON},
       {"failure", json_failure(timeout, kNoon),
        "{\"event\":\"failure\",\"request\":4294967294,\"error\":10060,"
        "\"message\":\"Request timeout.\"," AT_NOON},

@@ -93,23 +93,34 @@ TEST(ReportIcmpMessage, EveryKindAndReason) {
 }
 
 // What the JSON object of an ICMP error message carries beyond the line:
-// the sender always, a gateway for redirects only, an MTU for
-// fragmentation needed only, and no reason where the line has none.
+// the sender always, a gateway for IPv4 redirects only, an MTU for ICMPv6
+// Packet Too Big only, and no reason where the line has none.
 TEST(IcmpFacts, FieldsByKind) {
   const struct {
     std::uint8_t type, code;
     const char* kind;
     const char* reason;   // nullptr: none
     const char* gateway;  // nullptr: none
-    long mtu;             // -1: none
+    std::int64_t mtu;     // -1: none
+    AddressFamily family;
   } cases[] = {
-      {3, 1, "Destination Unreachable", "Host unreachable", nullptr, -1},
-      {3, 4, "Destination Unreachable", "Fragmentation needed and DF set", nullptr, 1492},
-      {3, 200, "Destination Unreachable", "Unknown code 200", nullptr, -1},
-      {11, 0, "Time Exceeded", "Time To Live exceeded in transit", nullptr, -1},
-      {12, 0, "Parameter Problem", nullptr, nullptr, -1},
-      {4, 0, "Source Quench", nullptr, nullptr, -1},
-      {5, 1, "Redirect", "Redirect datagrams for the Host", "192.168.5.212", -1},
+      {3, 1, "Destination Unreachable", "Host unreachable", nullptr, -1, AddressFamily::ipv4},
+      {3, 4, "Destination Unreachable", "Fragmentation needed and DF set", nullptr, -1,
+       AddressFamily::ipv4},
+      {3, 200, "Destination Unreachable", "Unknown code 200", nullptr, -1, AddressFamily::ipv4},
+      {11, 0, "Time Exceeded", "Time To Live exceeded in transit", nullptr, -1,
+       AddressFamily::ipv4},
+      {12, 0, "Parameter Problem", nullptr, nullptr, -1, AddressFamily::ipv4},
+      {4, 0, "Source Quench", nullptr, nullptr, -1, AddressFamily::ipv4},
+      {5, 1, "Redirect", "Redirect datagrams for the Host", "192.168.5.212", -1,
+       AddressFamily::ipv4},
+      // ICMPv6: the same word is the MTU of Packet Too Big; type 3 is Time
+      // Exceeded there, and there is no redirect to report.
+      {2, 0, "Packet Too Big", nullptr, nullptr, 3232237012, AddressFamily::ipv6},
+      {3, 0, "Time Exceeded", "Hop limit exceeded in transit", nullptr, -1, AddressFamily::ipv6},
+      {1, 4, "Destination Unreachable", "Port unreachable", nullptr, -1, AddressFamily::ipv6},
+      {4, 2, "Parameter Problem", nullptr, nullptr, -1, AddressFamily::ipv6},
+      {5, 1, "", nullptr, nullptr, -1, AddressFamily::ipv6},
   };
   for (const auto& c : cases) {
     std::uint8_t message[64] = {};
@@ -120,6 +131,7 @@ TEST(IcmpFacts, FieldsByKind) {
     std::memcpy(message + 4, word, sizeof word);
     ReplyView view;
     view.message = message;
+    view.family = c.family;
     const IcmpFacts facts = icmp_facts(view, 9, "10.0.0.1");
     const std::string label = "type " + std::to_string(c.type) + " code " + std::to_string(c.code);
     EXPECT_EQ(facts.request, 9u) << label;
@@ -226,9 +238,9 @@ TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
     view.message = message;
     view.family = AddressFamily::ipv6;
     const IcmpFacts facts = icmp_facts(view, 0, "2001:db8::1");
-    // Types IPv4 reports have no kind over ICMPv6 (the wait never takes them).
-    EXPECT_EQ(facts.kind[0] == '\0' ? std::string() : icmp_line(facts) + "\n", c.line)
-        << int{c.type} << "/" << int{c.code};
+    // The reports leave a type they do not know without a line.
+    const std::string line = facts.kind[0] == '\0' ? "" : icmp_line(facts) + "\n";
+    EXPECT_EQ(line, c.line) << int{c.type} << "/" << int{c.code};
   }
 }
 

@@ -271,6 +271,93 @@ TEST(RunRequests, NameThatStopsResolvingEndsTheRunThere) {
             (std::vector<AddressFamily>{AddressFamily::ipv6, AddressFamily::ipv4}));
 }
 
+// --json: the same run as objects, one per line, each request by its index
+// (the sequence number repeats), stamped with the fake wall clock.
+TEST(RunRequests, JsonLinesOfEveryOutcome) {
+  fake::reset();
+  const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
+  const Answer exceeded = [](const fake::Sent& r) {
+    fake::Datagram error;
+    error.bytes = fake::ip_datagram(fake::error_about(11, 0, r.bytes), 255);
+    error.from = kRouter;
+    error.arrive_us = r.at_us + 1000;
+    return std::vector<fake::Datagram>{error};
+  };
+  const Answer too_big = [](const fake::Sent& r) {
+    fake::Datagram error;
+    // Next-hop MTU 1492 in bytes 6 and 7.
+    error.bytes =
+        fake::ip_datagram(fake::error_about(3, 4, r.bytes, fake::address(0, 0, 0x05, 0xD4)), 255);
+    error.from = kRouter;
+    error.arrive_us = r.at_us + 2000;
+    return std::vector<fake::Datagram>{error};
+  };
+  RunSettings settings = settings_for("10.0.0.2", 5);
+  settings.json = true;
+  settings.ttl = 64;
+  settings.ttl_given = true;
+  const std::string out = run_with(settings, {ten_ms, nullptr, exceeded, too_big, ten_ms});
+  EXPECT_EQ(out,
+            "{\"event\":\"start\",\"host\":\"10.0.0.2\",\"family\":4,\"size\":56,"
+            "\"ip_bytes\":84,\"count\":5,\"timeout_ms\":3000,\"ttl\":64,\"tos\":null,"
+            "\"dont_fragment\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
+            "{\"event\":\"reply\",\"request\":0,\"from\":\"10.0.0.2\",\"sequence\":0,"
+            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2023-11-14T22:13:21.010Z\"}\n"
+            "{\"event\":\"failure\",\"request\":1,\"error\":10060,"
+            "\"message\":\"Request timeout.\",\"time\":\"2023-11-14T22:13:25.010Z\"}\n"
+            "{\"event\":\"icmp\",\"request\":2,\"from\":\"10.0.0.1\",\"type\":11,\"code\":0,"
+            "\"kind\":\"Time Exceeded\",\"reason\":\"Time To Live exceeded in transit\","
+            "\"time\":\"2023-11-14T22:13:25.011Z\"}\n"
+            "{\"event\":\"icmp\",\"request\":3,\"from\":\"10.0.0.1\",\"type\":3,\"code\":4,"
+            "\"kind\":\"Destination Unreachable\",\"reason\":\"Fragmentation needed and DF set\","
+            "\"time\":\"2023-11-14T22:13:26.013Z\"}\n"
+            "{\"event\":\"reply\",\"request\":4,\"from\":\"10.0.0.2\",\"sequence\":3,"
+            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2023-11-14T22:13:27.023Z\"}\n"
+            "{\"event\":\"summary\",\"sent\":5,\"received\":4,\"replies\":2,\"errors\":2,"
+            "\"lost_percent\":20,\"rtt_ms\":{\"min\":10.000,\"avg\":10.000,\"max\":10.000,"
+            "\"median\":10.000,\"p90\":10.000,\"p99\":10.000,\"stddev\":0.000,"
+            "\"jitter\":0.000},\"longest_loss_streak\":1,\"interrupted\":false,"
+            "\"time\":\"2023-11-14T22:13:28.023Z\"}\n");
+}
+
+TEST(RunRequests, JsonLinesOfAnUnresolvableHost) {
+  fake::reset();
+  RunSettings settings = settings_for("no\"where\".invalid", 5);
+  settings.json = true;
+  settings.size = 100;
+  settings.tos = 0x58;
+  settings.tos_given = true;
+  settings.dont_fragment = true;
+  EXPECT_EQ(run_with(settings, {}),
+            "{\"event\":\"start\",\"host\":\"no\\\"where\\\".invalid\",\"family\":4,"
+            "\"size\":100,\"ip_bytes\":128,\"count\":5,\"timeout_ms\":3000,\"ttl\":null,"
+            "\"tos\":88,\"dont_fragment\":true,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
+            "{\"event\":\"unresolved\",\"request\":0,\"host\":\"no\\\"where\\\".invalid\","
+            "\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
+            "{\"event\":\"summary\",\"sent\":0,\"received\":0,\"replies\":0,\"errors\":0,"
+            "\"lost_percent\":null,\"rtt_ms\":null,\"longest_loss_streak\":0,"
+            "\"interrupted\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n");
+}
+
+// --stats adds its one line after the round-trip line and changes nothing
+// else; without it the run prints what it always did.
+TEST(RunRequests, StatsAddsOneLineToTheSummary) {
+  const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
+  const Answer twenty_ms = [](const fake::Sent& r) { return reply_after(r, 20250); };
+  const std::vector<Answer> script = {ten_ms, nullptr, twenty_ms, ten_ms};
+  fake::reset();
+  const std::string plain = run_with(settings_for("10.0.0.2", 4), script);
+  fake::reset();
+  RunSettings settings = settings_for("10.0.0.2", 4);
+  settings.stats = true;
+  const std::string with_stats = run_with(settings, script);
+  EXPECT_EQ(with_stats, plain +
+                            "Round Trip Time (Median/P90/P99/StdDev/Jitter): 10.000 ms/20.250 ms/"
+                            "20.250 ms/5.918 ms/10.250 ms\n");
+  EXPECT_NE(plain.find("Rount Trip Time (Min/Avg/Max): 10.000 ms/13.416 ms/20.250 ms\n"),
+            std::string::npos);
+}
+
 std::string reply_line(unsigned sequence, const char* time = "10.000") {
   return std::string("10.0.0.2: Time: ") + time + " ms, Sequence: " + std::to_string(sequence) +
          ", Ttl: 63\n";
@@ -432,6 +519,75 @@ TEST(RunRequests, Interruptions) {
   }
 }
 
+// The same interruptions with --json: the cut request gets no object but
+// counts as sent and as a loss, the summary says the run was interrupted,
+// and Ctrl-\\ prints an interim object between the request objects.
+TEST(RunRequests, InterruptionsInJsonLines) {
+  using I = Interruption;
+  const struct {
+    const char* name;
+    std::uint32_t count;
+    std::vector<std::uint64_t> reply_after_ms;  // per request; 0: no reply
+    std::vector<fake::ScriptedInterruption> interruptions;
+    std::vector<std::string> events;  // of the objects in order
+    std::string summary;              // the summary object's counts and flag
+  } cases[] = {
+      {"Ctrl-C in the third wait",
+       5,
+       {10, 10, 0},
+       {user(I::stop, 2520)},
+       {"start", "reply", "reply", "summary"},
+       "\"sent\":3,\"received\":2,\"replies\":2,\"errors\":0,\"lost_percent\":34,"
+       "\"rtt_ms\":{\"min\":10.000,\"avg\":10.000,\"max\":10.000,\"median\":10.000,"
+       "\"p90\":10.000,\"p99\":10.000,\"stddev\":0.000,\"jitter\":0.000},"
+       "\"longest_loss_streak\":1,\"interrupted\":true"},
+      {"Ctrl-C before the first request",
+       5,
+       {10},
+       {user(I::stop, 0)},
+       {"start", "summary"},
+       "\"sent\":0,\"received\":0,\"replies\":0,\"errors\":0,\"lost_percent\":null,"
+       "\"rtt_ms\":null,\"longest_loss_streak\":0,\"interrupted\":true"},
+      {"Ctrl-\\ in a wait, the run complete",
+       2,
+       {10, 500},
+       {user(I::interim, 1300)},
+       {"start", "reply", "interim", "reply", "summary"},
+       "\"sent\":2,\"received\":2,\"replies\":2,\"errors\":0,\"lost_percent\":0,"
+       "\"rtt_ms\":{\"min\":10.000,\"avg\":255.000,\"max\":500.000,\"median\":10.000,"
+       "\"p90\":500.000,\"p99\":500.000,\"stddev\":346.482,\"jitter\":490.000},"
+       "\"longest_loss_streak\":0,\"interrupted\":false"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    fake::state().interruptions = c.interruptions;
+    const std::vector<std::uint64_t> replies = c.reply_after_ms;
+    fake::state().on_send = [replies](const fake::Sent& request) {
+      const std::size_t n = fake::state().sent.size() - 1;
+      if (n < replies.size() && replies[n] != 0) {
+        fake::state().inbound.push_back(reply_after(request, replies[n] * 1000)[0]);
+      }
+    };
+    const std::string count = std::to_string(c.count);
+    const char* argv[] = {"vexmo", "--json", "-c", count.c_str(), "10.0.0.2"};
+    int status = -2;
+    const std::string out = captured_stdout([&] { status = vexmo_main(5, argv); });
+    EXPECT_EQ(status, 0);
+    std::vector<std::string> events;
+    std::string last;
+    for (std::size_t at = 0; at < out.size();) {
+      const std::size_t end = out.find('\n', at);
+      last = out.substr(at, end - at);
+      const std::size_t name = last.find("\"event\":\"") + 9;
+      events.push_back(last.substr(name, last.find('"', name) - name));
+      at = end + 1;
+    }
+    EXPECT_EQ(events, c.events);
+    EXPECT_NE(last.find(c.summary), std::string::npos) << last;
+  }
+}
+
 const SocketAddress kPeer6 = fake::address6(0x2001, 0xdb8, 0, 0, 0, 0, 0, 5);
 const SocketAddress kLinkLocal = fake::address6(0xfe80, 0, 0, 0, 0, 0, 0, 1, 2);
 const SocketAddress kRouter6 = fake::address6(0x2001, 0xdb8, 0, 1, 0, 0, 0, 1);
@@ -452,99 +608,11 @@ bool same_address(const SocketAddress& a, const SocketAddress& b) {
          std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
 }
 
-// --json: the same run as objects, one per line, each request by its index
-// (the sequence number repeats), stamped with the fake wall clock.
-TEST(RunRequests, JsonLinesOfEveryOutcome) {
-  fake::reset();
-  const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
-  const Answer exceeded = [](const fake::Sent& r) {
-    fake::Datagram error;
-    error.bytes = fake::ip_datagram(fake::error_about(11, 0, r.bytes), 255);
-    error.from = kRouter;
-    error.arrive_us = r.at_us + 1000;
-    return std::vector<fake::Datagram>{error};
-  };
-  const Answer too_big = [](const fake::Sent& r) {
-    fake::Datagram error;
-    // Next-hop MTU 1492 in bytes 6 and 7.
-    error.bytes =
-        fake::ip_datagram(fake::error_about(3, 4, r.bytes, fake::address(0, 0, 0x05, 0xD4)), 255);
-    error.from = kRouter;
-    error.arrive_us = r.at_us + 2000;
-    return std::vector<fake::Datagram>{error};
-  };
-  RunSettings settings = settings_for("10.0.0.2", 5);
-  settings.json = true;
-  settings.ttl = 64;
-  settings.ttl_given = true;
-  const std::string out = run_with(settings, {ten_ms, nullptr, exceeded, too_big, ten_ms});
-  EXPECT_EQ(out,
-            "{\"event\":\"start\",\"host\":\"10.0.0.2\",\"family\":4,\"size\":56,"
-            "\"ip_bytes\":84,\"count\":5,\"timeout_ms\":3000,\"ttl\":64,\"tos\":null,"
-            "\"dont_fragment\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
-            "{\"event\":\"reply\",\"request\":0,\"from\":\"10.0.0.2\",\"sequence\":0,"
-            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2023-11-14T22:13:21.010Z\"}\n"
-            "{\"event\":\"failure\",\"request\":1,\"error\":10060,"
-            "\"message\":\"Request timeout.\",\"time\":\"2023-11-14T22:13:25.010Z\"}\n"
-            "{\"event\":\"icmp\",\"request\":2,\"from\":\"10.0.0.1\",\"type\":11,\"code\":0,"
-            "\"kind\":\"Time Exceeded\",\"reason\":\"Time To Live exceeded in transit\","
-            "\"time\":\"2023-11-14T22:13:25.011Z\"}\n"
-            "{\"event\":\"icmp\",\"request\":3,\"from\":\"10.0.0.1\",\"type\":3,\"code\":4,"
-            "\"kind\":\"Destination Unreachable\",\"reason\":\"Fragmentation needed and DF set\","
-            "\"mtu\":1492,\"time\":\"2023-11-14T22:13:26.013Z\"}\n"
-            "{\"event\":\"reply\",\"request\":4,\"from\":\"10.0.0.2\",\"sequence\":3,"
-            "\"rtt_ms\":10.000,\"ttl\":63,\"time\":\"2023-11-14T22:13:27.023Z\"}\n"
-            "{\"event\":\"summary\",\"sent\":5,\"received\":4,\"replies\":2,\"errors\":2,"
-            "\"lost_percent\":20,\"rtt_ms\":{\"min\":10.000,\"avg\":10.000,\"max\":10.000,"
-            "\"median\":10.000,\"p90\":10.000,\"p99\":10.000,\"stddev\":0.000,"
-            "\"jitter\":0.000},\"longest_loss_streak\":1,\"interrupted\":false,"
-            "\"time\":\"2023-11-14T22:13:28.023Z\"}\n");
-}
-
-TEST(RunRequests, JsonLinesOfAnUnresolvableHost) {
-  fake::reset();
-  RunSettings settings = settings_for("no\"where\".invalid", 5);
-  settings.json = true;
-  settings.size = 100;
-  settings.tos = 0x58;
-  settings.tos_given = true;
-  settings.dont_fragment = true;
-  EXPECT_EQ(run_with(settings, {}),
-            "{\"event\":\"start\",\"host\":\"no\\\"where\\\".invalid\",\"family\":4,"
-            "\"size\":100,\"ip_bytes\":128,\"count\":5,\"timeout_ms\":3000,\"ttl\":null,"
-            "\"tos\":88,\"dont_fragment\":true,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
-            "{\"event\":\"unresolved\",\"request\":0,\"host\":\"no\\\"where\\\".invalid\","
-            "\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
-            "{\"event\":\"summary\",\"sent\":0,\"received\":0,\"replies\":0,\"errors\":0,"
-            "\"lost_percent\":null,\"rtt_ms\":null,\"longest_loss_streak\":0,"
-            "\"interrupted\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n");
-}
-
-// --stats adds its one line after the round-trip line and changes nothing
-// else; without it the run prints what it always did.
-TEST(RunRequests, StatsAddsOneLineToTheSummary) {
-  const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
-  const Answer twenty_ms = [](const fake::Sent& r) { return reply_after(r, 20250); };
-  const std::vector<Answer> script = {ten_ms, nullptr, twenty_ms, ten_ms};
-  fake::reset();
-  const std::string plain = run_with(settings_for("10.0.0.2", 4), script);
-  fake::reset();
-  RunSettings settings = settings_for("10.0.0.2", 4);
-  settings.stats = true;
-  const std::string with_stats = run_with(settings, script);
-  EXPECT_EQ(with_stats, plain +
-                            "Round Trip Time (Median/P90/P99/StdDev/Jitter): 10.000 ms/20.250 ms/"
-                            "20.250 ms/5.918 ms/10.250 ms\n");
-  EXPECT_NE(plain.find("Rount Trip Time (Min/Avg/Max): 10.000 ms/13.416 ms/20.250 ms\n"),
-            std::string::npos);
-}
-
 TEST(ResolveHost, FamilyChoice) {
   using F = FamilyChoice;
   const AddressFamily v4 = AddressFamily::ipv4;
   const AddressFamily v6 = AddressFamily::ipv6;
   const SocketAddress none;
-
   const struct {
     const char* host;
     FamilyChoice family;

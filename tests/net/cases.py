@@ -249,7 +249,7 @@ def add_cases(table):
         ["-f", "-n", "1000", "-c", "2", address],
         run_lines(address, [exact(UNREACHABLE + "Fragmentation needed and DF set"),
                       exact("Error 10040.")], 2, 1, size=1000),
-        checks=[icmp_told(mtu=576, sender=ROUTER_LAN)])
+        checks=[icmp_told(sender=ROUTER_LAN)])
 
     address = routed(SMALL_NET + ".3")
     add("without -f the request is fragmented and answered", ["-n", "1000", "-c", "1", address],

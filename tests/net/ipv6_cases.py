@@ -6,9 +6,10 @@ import json
 
 from expect import IPV4_HEADERS, IPV6_HEADERS, UNREACHABLE, exact, opening, replies, reply
 from expect import run_lines, summary, timeouts
+from json_twins import icmp_told
 from network import PEER
-from network6 import (HOST6, MTU6_NET, PEER6, PEER6_ABSENT, PEER6_NET, PROHIBIT6_NET,
-                      ROUTER6_LAN, UNREACHABLE6_NET)
+from network6 import (HOST6, MTU6_NET, PEER6, PEER6_ABSENT, PEER6_ABSENT_TWIN, PEER6_NET,
+                      PROHIBIT6_NET, ROUTER6_LAN, UNREACHABLE6_NET)
 from privilege import PING_SOCKET
 from table import Need
 
@@ -95,22 +96,27 @@ def add_cases(table):
 
     # Linux gives up on neighbour solicitation after about 3 s: a wait of
     # the default 3000 ms would race it.
+    absent = PEER6_ABSENT_TWIN if table.twin else PEER6_ABSENT
     add("a neighbour that never answers: address unreachable",
-        ["-w", "6000", "-c", "1", PEER6_ABSENT],
-        run6(PEER6_ABSENT, [exact(UNREACHABLE + "Address unreachable")], 1, 1),
+        ["-w", "6000", "-c", "1", absent],
+        run6(absent, [exact(UNREACHABLE + "Address unreachable")], 1, 1),
         elapsed=(3.5, 6.0))
 
     # The first request learns the path MTU; the stack then fragments the
     # second, which is answered.
-    address = MTU6_NET + "2"
+    # The --json twins get destinations of their own: the host keeps the
+    # path MTU it learns per destination.
+    address = MTU6_NET + ("5" if table.twin else "2")
     add("-n 1400 across the MTU of 1280: packet too big, then fragmented and answered",
         ["-n", "1400", "-c", "2", address],
-        run6(address, [exact(PACKET_TOO_BIG), reply(address, 1)], 2, 2, size=1400))
+        run6(address, [exact(PACKET_TOO_BIG), reply(address, 1)], 2, 2, size=1400),
+        checks=[icmp_told(mtu=1280)])
 
-    address = MTU6_NET + "4"
+    address = MTU6_NET + ("6" if table.twin else "4")
     add("-f -n 1400 across the MTU of 1280: packet too big, then the send is refused",
         ["-f", "-n", "1400", "-c", "2", address],
-        run6(address, [exact(PACKET_TOO_BIG), exact("Error 10040.")], 2, 1, size=1400))
+        run6(address, [exact(PACKET_TOO_BIG), exact("Error 10040.")], 2, 1, size=1400),
+        checks=[icmp_told(mtu=1280)])
 
     address = PEER6_NET + "20"
     add("a silent peer (dropped by the router): timeouts without pause",
@@ -163,7 +169,7 @@ def add_cases(table):
     unprivileged("a neighbour that never answers: address unreachable",
                  ["-w", "6000", "-c", "1", PEER6_ABSENT],
                  run6(PEER6_ABSENT, [exact(UNREACHABLE + "Address unreachable")], 1, 1))
-    address = MTU6_NET + "3"
+    address = MTU6_NET + ("7" if table.twin else "3")
     unprivileged("-n 1400 across the MTU of 1280: packet too big, then answered",
                  ["-n", "1400", "-c", "2", address],
                  run6(address, [exact(PACKET_TOO_BIG), reply(address, 1)], 2, 2, size=1400))

@@ -156,10 +156,13 @@ def text_lines(objects, with_stats):
                                                       obj.get("sequence"))
             lines.append(line + (", Ttl: %s" % obj["ttl"] if obj.get("ttl") is not None else ""))
         elif event == "icmp":
-            line = "%s: " % obj.get("from") if obj.get("type") == 11 else ""
+            # only the Time Exceeded line names the sender, in either family
+            line = "%s: " % obj.get("from") if obj.get("kind") == "Time Exceeded" else ""
             line += "ICMP: %s" % obj.get("kind")
             if "gateway" in obj:
                 line += ", Gateway: %s" % obj["gateway"]
+            if "mtu" in obj:
+                line += ", MTU: %s" % obj["mtu"]
             if obj.get("reason") is not None:
                 line += ", Reason: %s" % obj["reason"]
             lines.append(line)
@@ -253,8 +256,10 @@ def start_problems(start, args):
                       ("timeout_ms", 3000 if "-w" not in args else timeout)):
         if want is not None and start.get(key) != want:
             problems.append("start %s %s, expected %s" % (key, start.get(key), want))
-    if start.get("ip_bytes") != (start.get("size") or 0) + 28:
-        problems.append("start ip_bytes %s for size %s" % (start.get("ip_bytes"), start.get("size")))
+    headers = 48 if start.get("family") == 6 else 28  # IP and ICMP headers
+    if start.get("ip_bytes") != (start.get("size") or 0) + headers:
+        problems.append("start ip_bytes %s for size %s, family %s"
+                        % (start.get("ip_bytes"), start.get("size"), start.get("family")))
     return problems
 
 
@@ -323,7 +328,7 @@ def icmp_told(sender=None, **fields):
 
 
 def interrupted_problems(case, result):
-    """The summary says whether the run was stopped before its end."""
+    """The summary says whether the user stopped the run."""
     summaries = [o for o in getattr(result, "json", []) if o.get("event") == "summary"]
     if summaries and summaries[-1].get("interrupted") is not case.interrupted:
         return ["json: summary interrupted is %s" % summaries[-1].get("interrupted")]

@@ -2,7 +2,7 @@
 
     host 2001:db8::2 -- LAN 2001:db8::/64 -- router 2001:db8::1
                                                +-- peer 2001:db8:1::2 (+ ::10-::39)
-                                               +-- mtu6 2001:db8:2::2/.3/.4, a link of MTU 1280
+                                               +-- mtu6 2001:db8:2::2 to ::7, a link of MTU 1280
                                                +-- 2001:db8:7::/64 unreachable,
                                                    2001:db8:8::/64 prohibit
     unprivileged 2001:db8::4 (when the unprivileged host is built)
@@ -17,6 +17,9 @@ UNPRIVILEGED6 = "2001:db8::4"
 PEER6 = "2001:db8:1::2"
 PEER6_NET = "2001:db8:1::"  # the peer also has ::10 to ::39 of it
 PEER6_ABSENT = "2001:db8:1::99"  # on the peer's link, but nobody answers for it
+# Another, for the --json twin: the router keeps one neighbour entry per
+# address, and a resolution already under way would end the twin's early.
+PEER6_ABSENT_TWIN = "2001:db8:1::98"
 MTU6_NET = "2001:db8:2::"  # behind a link of MTU 1280
 UNREACHABLE6_NET = "2001:db8:7::"  # router: route type unreachable
 PROHIBIT6_NET = "2001:db8:8::"  # router: route type prohibit
@@ -54,7 +57,8 @@ def build_main6(lab):
         ("router", MTU6_NET + "1/64", t("mm")),
     ]
     addresses += [("peer", "%s%d/128" % (PEER6_NET, i), t("p")) for i in range(10, 40)]
-    addresses += [("mtu6", "%s%d/64" % (MTU6_NET, i), t("m")) for i in (2, 3, 4)]
+    # 5 to 7: the --json twins' own (the path MTU is kept per destination)
+    addresses += [("mtu6", "%s%d/64" % (MTU6_NET, i), t("m")) for i in range(2, 8)]
     for role, address, dev in addresses:
         add_address(lab, role, address, dev)
     routes = [

@@ -57,8 +57,8 @@ def give_up(reason):
 def all_cases(twins=True):
     """Every case; with twins, every case once more with --json."""
     table = CaseTable()
-    modules = (cases, privilege_cases, stress_cases)
-    for module in modules + (ipv6_cases, interruption_cases):
+    modules = (cases, privilege_cases, stress_cases, ipv6_cases)
+    for module in modules + (interruption_cases,):
         module.add_cases(table)
     if twins:
         for module in modules:
