@@ -235,7 +235,7 @@ if [ -n "$package" ]; then
 
   echo "-- man vexmo"
   page=$(in_root "$root" host "runuser -u tester -- man -P cat vexmo 2>&1") || fail "man vexmo: $page"
-  grep -q 'ICMP echo diagnostic for IPv4 hosts' <<<"$page" || fail "man vexmo: $page"
+  grep -q 'vexmo - ICMP echo diagnostic for IPv4' <<<"$page" || fail "man vexmo: $page"
   echo "   $(grep -m1 -A1 '^NAME' <<<"$page" | tail -n 1 | sed 's/^ *//')"
 
   echo "-- apt-get remove vexmo"
