@@ -72,12 +72,16 @@ TEST(IsAnswer, ErrorTypesQuoteTheRequestRepliesEchoTheStamp) {
 
 // An error is this request's answer only when what it quotes is this
 // request: an ICMP echo request with our identifier and, where quoted, our
+
+// message with the byte at `at` set to value: one field of a quote spoiled.
+std::vector<std::uint8_t> with(std::vector<std::uint8_t> message, std::size_t at,
+                               std::uint8_t value) {
+  message[at] = value;
+  return message;
+}
+
 // send stamp. Anything else is someone else's traffic.
 TEST(IsAnswer, ErrorsMustQuoteThisRequest) {
-  const auto with = [](std::vector<std::uint8_t> m, std::size_t at, std::uint8_t value) {
-    m[at] = value;
-    return m;
-  };
   const std::size_t request_at = kQuotedHeaderOffset + kIpv4HeaderBytes;
   const std::vector<std::uint8_t> full = error_quoting(kTypeTimeExceeded, 24);
   std::vector<std::uint8_t> udp_length_equal = full;  // another program's UDP datagram
@@ -170,10 +174,6 @@ TEST(IsAnswer, Icmp6ErrorsQuoteTheRequestRepliesEchoTheStamp) {
 // datagram, then our echo request (128) with our identifier and, where
 // quoted, our stamp.
 TEST(IsAnswer, Icmp6ErrorsMustQuoteThisRequest) {
-  const auto with = [](std::vector<std::uint8_t> m, std::size_t at, std::uint8_t value) {
-    m[at] = value;
-    return m;
-  };
   const std::size_t request_at = kQuotedHeaderOffset + kIpv6HeaderBytes;
   const std::vector<std::uint8_t> full = error6_quoting(kType6TimeExceeded, 24);
   const struct {
