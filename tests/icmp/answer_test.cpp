@@ -70,9 +70,6 @@ TEST(IsAnswer, ErrorTypesQuoteTheRequestRepliesEchoTheStamp) {
   }
 }
 
-// An error is this request's answer only when what it quotes is this
-// request: an ICMP echo request with our identifier and, where quoted, our
-
 // message with the byte at `at` set to value: one field of a quote spoiled.
 std::vector<std::uint8_t> with(std::vector<std::uint8_t> message, std::size_t at,
                                std::uint8_t value) {
@@ -80,6 +77,8 @@ std::vector<std::uint8_t> with(std::vector<std::uint8_t> message, std::size_t at
   return message;
 }
 
+// An error is this request's answer only when what it quotes is this
+// request: an ICMP echo request with our identifier and, where quoted, our
 // send stamp. Anything else is someone else's traffic.
 TEST(IsAnswer, ErrorsMustQuoteThisRequest) {
   const std::size_t request_at = kQuotedHeaderOffset + kIpv4HeaderBytes;
