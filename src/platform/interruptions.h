@@ -36,6 +36,27 @@ bool watch_interruptions();
 // count as one.
 Interruption take_interruption();
 
+// The counts of interruptions raised (by a signal handler or a console
+// handler) and taken so far.
+struct InterruptionCounts {
+  long stops = 0;
+  long interims = 0;
+};
+
+// What take_interruption gives for the counts raised against those taken,
+// which it brings up to date.
+inline Interruption take_from_counts(InterruptionCounts raised, InterruptionCounts* taken) {
+  if (raised.stops != taken->stops) {
+    *taken = raised;
+    return Interruption::stop;
+  }
+  if (raised.interims != taken->interims) {
+    taken->interims = raised.interims;
+    return Interruption::interim;
+  }
+  return Interruption::none;
+}
+
 // The pause between requests: waits for milliseconds unless an
 // interruption is pending or comes (`interrupted`, not taken).
 WaitEnd pause_for(std::uint32_t milliseconds);

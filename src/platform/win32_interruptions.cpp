@@ -11,8 +11,7 @@ struct InterruptionWatch {
   HANDLE wake = nullptr;  // manual reset: set while something may be pending
   volatile LONG stops_raised = 0;
   volatile LONG interims_raised = 0;
-  LONG stops_taken = 0;
-  LONG interims_taken = 0;
+  InterruptionCounts taken;
   bool tried = false;
   bool watching = false;
   DWORD setup_error = 0;
@@ -42,8 +41,8 @@ BOOL WINAPI on_console_event(DWORD event) {
 }
 
 bool interruption_pending() {
-  return read_count(&g_watch.stops_raised) != g_watch.stops_taken ||
-         read_count(&g_watch.interims_raised) != g_watch.interims_taken;
+  return read_count(&g_watch.stops_raised) != g_watch.taken.stops ||
+         read_count(&g_watch.interims_raised) != g_watch.taken.interims;
 }
 
 HANDLE wake_event() {
@@ -99,18 +98,8 @@ Interruption take_interruption() {
   if (g_watch.wake != nullptr) {
     ResetEvent(g_watch.wake);
   }
-  const LONG stops = read_count(&g_watch.stops_raised);
-  const LONG interims = read_count(&g_watch.interims_raised);
-  if (stops != g_watch.stops_taken) {
-    g_watch.stops_taken = stops;
-    g_watch.interims_taken = interims;
-    return Interruption::stop;
-  }
-  if (interims != g_watch.interims_taken) {
-    g_watch.interims_taken = interims;
-    return Interruption::interim;
-  }
-  return Interruption::none;
+  return take_from_counts({read_count(&g_watch.stops_raised), read_count(&g_watch.interims_raised)},
+                          &g_watch.taken);
 }
 
 DWORD wait_timeout_from_ms(std::uint32_t ms) {

@@ -120,9 +120,10 @@ class UnprivilegedRunner:
                 self.lab.run(["setcap", "cap_net_raw+ep", path])
         return bindir
 
-    def run(self, way, args, limit_s):
+    def run(self, way, args, limit_s, started=None):
         """Runs the program as nobody, the way way says (and reads its status
-        while it runs, when the way asks for it)."""
+        while it runs, when the way asks for it); started(proc) is called once
+        it runs, proc.pid being the program's own."""
         program = os.path.join(self.bindir, "vexmo-" + way.copy)
         launcher = []
         if way.pid:
@@ -137,6 +138,8 @@ class UnprivilegedRunner:
         watchers = []
 
         def watch(proc):
+            if started:
+                started(proc)
             if way.probe:
                 watcher = threading.Thread(target=lambda: seen.append(
                     status_while_running(proc.pid, program, time.monotonic())))

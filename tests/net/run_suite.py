@@ -27,8 +27,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import cases  # noqa: E402
 import faults  # noqa: E402
-import json_twins  # noqa: E402
 import ipv6_cases  # noqa: E402
+import json_twins  # noqa: E402
+import interruption_cases  # noqa: E402
 import load  # noqa: E402
 import network  # noqa: E402
 import privilege  # noqa: E402
@@ -57,7 +58,7 @@ def all_cases(twins=True):
     """Every case; with twins, every case once more with --json."""
     table = CaseTable()
     modules = (cases, privilege_cases, stress_cases, ipv6_cases)
-    for module in modules:
+    for module in modules + (interruption_cases,):
         module.add_cases(table)
     if twins:
         for module in modules:
@@ -217,6 +218,9 @@ def main():
                              "or the one the first request carried (a loader in between)")
     parser.add_argument("--slack", type=float, default=0.5,
                         help="seconds added to every upper bound on a whole run (start-up cost)")
+    parser.add_argument("--ctrl-c-within", type=float, default=0.1, metavar="SECONDS",
+                        help="how soon after a Ctrl-C the program must have ended with its "
+                             "summary (a sanitized build spends longer in its exit checks)")
     parser.add_argument("--allow-stderr", action="store_true",
                         help="do not fail a run that wrote to standard error")
     parser.add_argument("--wine", action="store_true",

@@ -8,7 +8,10 @@ A runner has
   identifier(result, requests)
       the echo identifier the run's requests must carry;
   start(roles) and stop()
-      what the runner needs in those namespaces before and after the cases.
+      what the runner needs in those namespaces before and after the cases;
+  signal_target(proc)
+      the Linux process id that stands for the program when it is signalled
+      (proc: the process run started), or None.
 """
 from lab import Result
 from table import Need
@@ -34,7 +37,7 @@ def skip_reason(case, native, wine):
     for need in case.needs:
         if need in (Need.ICMPV6, Need.NO_ICMPV6):
             continue
-        if need is Need.POSIX_BACKEND:
+        if need in (Need.POSIX_BACKEND, Need.POSIX_SIGNALS):
             return need.value
         if not wine:
             return Need.OTHER_NAMESPACE.value
@@ -69,6 +72,9 @@ class NativeRunner(IdentifierRule):
 
     def stop(self):
         pass
+
+    def signal_target(self, proc):
+        return proc.pid  # ip netns exec runs the program in place
 
     def run(self, args, limit_s, role="host", started=None):
         cmd = self.lab.in_namespace(role, *self.prefix, *args)

@@ -178,6 +178,29 @@ class WineRunner(IdentifierRule):
         return Result(cmd, run.returncode, stdout.replace("\r\n", "\n"), err.decode("latin-1"),
                       pid, start, run.end, run.killed, line_times=run.line_times)
 
+    def signal_target(self, proc, role="host"):
+        """The Linux process of vexmo.exe in role's prefix, as Wine turns a
+        SIGINT to it into CTRL_C_EVENT. Wine starts a Windows process apart
+        from its parent, so it is found by its name and prefix: one at a
+        time, which a case that signals it must ensure (solo)."""
+        wanted = ("WINEPREFIX=" + self.prefixes[role]).encode()
+        name = os.path.basename(self.exe)
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/comm" % entry) as f:
+                    if f.read().strip() != name:
+                        continue
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if wanted not in f.read().split(b"\0"):
+                        continue
+            except OSError:
+                continue
+            found.append(int(entry))
+        return found[0] if len(found) == 1 else None
+
     def stop(self):
         """Ends every namespace's wineserver and the Windows programs it still serves."""
         for role, prefix in list(self.prefixes.items()):

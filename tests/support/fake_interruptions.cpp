@@ -13,6 +13,24 @@ bool is_pending(const ScriptedInterruption& i) {
 
 }  // namespace
 
+bool nothing_scripted() {
+  const State& s = state();
+  if (!s.inbound.empty()) {
+    return false;
+  }
+  for (const ScriptedInterruption& i : s.interruptions) {
+    if (!i.taken) {
+      return false;
+    }
+  }
+  for (const std::uint64_t at : s.early_wakeups_us) {
+    if (at > s.now_us) {
+      return false;
+    }
+  }
+  return true;
+}
+
 WaitEnd wait_until(std::uint64_t until_us) {
   State& s = state();
   std::uint64_t end_us = until_us;

@@ -202,6 +202,13 @@ WaitEnd socket_wait(SocketHandle, std::uint32_t timeout_ms, Outcome* failure) {
     *failure = -10022;
     return WaitEnd::failed;
   }
+  const bool no_deadline = s.receive_timeout_ms == 0 || s.timeout_option_fails;
+  if (no_deadline && timeout_ms == 0xFFFFFFFFu && fake::nothing_scripted()) {
+    // A wait without end that nothing will ever end: no test may wait it
+    // out. It fails as a timeout would.
+    *failure = -10060;
+    return WaitEnd::failed;
+  }
   const std::uint32_t slice = std::min(timeout_ms, s.longest_wait_ms);
   std::uint64_t until = s.now_us + std::uint64_t{slice} * 1000;
   bool datagram = false;

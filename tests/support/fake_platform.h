@@ -114,6 +114,10 @@ std::deque<Datagram>::iterator next_datagram(bool queued_only);
 // The same scripting serves the pause and the socket's wait.
 WaitEnd wait_until(std::uint64_t until_us);
 
+// True when nothing is scripted to come: no datagram, no interruption not
+// taken yet, no wake-up still ahead.
+bool nothing_scripted();
+
 std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
 
 // An IPv4 datagram around an ICMP message: header_words 5 is a plain 20-byte

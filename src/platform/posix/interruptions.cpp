@@ -21,8 +21,7 @@ struct InterruptionWatch {
   int wake_write = -1;
   volatile sig_atomic_t stops_raised = 0;
   volatile sig_atomic_t interims_raised = 0;
-  sig_atomic_t stops_taken = 0;
-  sig_atomic_t interims_taken = 0;
+  InterruptionCounts taken;
   bool tried = false;
   bool watching = false;
   int setup_error = 0;
@@ -82,8 +81,8 @@ bool install_handler(int signal_number) {
 }
 
 bool interruption_pending() {
-  return g_watch.stops_raised != g_watch.stops_taken ||
-         g_watch.interims_raised != g_watch.interims_taken;
+  return g_watch.stops_raised != g_watch.taken.stops ||
+         g_watch.interims_raised != g_watch.taken.interims;
 }
 
 void drain_wake_pipe() {
@@ -122,19 +121,7 @@ Interruption take_interruption() {
   // Empty the pipe before reading the counts: a signal that comes after
   // this leaves a byte for the next wait, so none goes unnoticed.
   drain_wake_pipe();
-  const sig_atomic_t stops = g_watch.stops_raised;
-  const sig_atomic_t interims = g_watch.interims_raised;
-  if (stops != g_watch.stops_taken) {
-    // The summary that follows a stop says all an interim report would.
-    g_watch.stops_taken = stops;
-    g_watch.interims_taken = interims;
-    return Interruption::stop;
-  }
-  if (interims != g_watch.interims_taken) {
-    g_watch.interims_taken = interims;
-    return Interruption::interim;
-  }
-  return Interruption::none;
+  return take_from_counts({g_watch.stops_raised, g_watch.interims_raised}, &g_watch.taken);
 }
 
 int poll_timeout_from_ms(std::uint32_t ms) {
