@@ -21,6 +21,8 @@ import statistics
 import threading
 import time
 
+import json_twins
+
 from expect import (IPV6_HEADERS, Line, check_output, exact, opening, replies, run_lines,
                     summary, timeouts)
 from network6 import PEER6_NET
@@ -122,7 +124,7 @@ class InterruptDriver:
         result.expect = self.expect(len(self.requests_on_wire(suite)) - before)
         problems = list(seen["problems"])
         if not last:  # the suite checks the last run's output and status itself
-            problems += check_output(result.expect, result.stdout)
+            problems += result.problems + check_output(result.expect, result.stdout)
             if result.status != case.status:
                 problems.append("exit status %s, expected %d" % (result.status, case.status))
         took = None
@@ -236,3 +238,31 @@ def add_cases(table):
                                                            + replies(address, 3)[1:]
                                                            + summary(3, 3)),
                                3, measure=False))
+
+    # With --json the summary says that the user stopped the run, and the
+    # request cut off in its wait has no object but counts as sent and lost
+    # (json_twins.py checks both); Ctrl-\\ gives an interim object. A few
+    # tries each: the timing is for the text cases above to prove.
+    twins = json_twins.Twins(table)
+    address = twins.responder()
+    twins.add("Ctrl-C in a wait on a silent peer: the request counts as lost",
+              ["-c", "5", "-w", "5000", address], [], solo=True, interrupted=True,
+              driver=InterruptDriver(address, Signals(1, [(0.5, signal.SIGINT)]),
+                                     lambda n, address=address: ([opening(address)]
+                                                                 + summary(1, 0)), 3))
+    address = twins.responder(echo())
+    twins.add("Ctrl-C in the pause: the summary of the requests so far", ["-c", "5", address], [],
+              solo=True, interrupted=True,
+              driver=InterruptDriver(address, Signals(2, [(0.5, signal.SIGINT)]),
+                                     lambda n, address=address: ([opening(address)]
+                                                                 + replies(address, 2)
+                                                                 + summary(2, 2)), 3))
+    address = twins.responder(echo(at=800))
+    twins.add("Ctrl-\\ in a wait: the statistics so far, then the rest of the run",
+              ["-c", "3", address], [], solo=True, needs=(Need.POSIX_SIGNALS,),
+              driver=InterruptDriver(address, Signals(2, [(0.4, signal.SIGQUIT)]),
+                                     lambda n, address=address: ([opening(address)]
+                                                                 + replies(address, 1) + interim
+                                                                 + replies(address, 3)[1:]
+                                                                 + summary(3, 3)),
+                                     1, measure=False))
