@@ -60,6 +60,9 @@ constexpr bool is_icmp6_error_type(std::uint8_t type) {
 }
 
 constexpr std::uint8_t kNextHeaderIcmp6 = 58;  // in the IPv6 header
+constexpr std::uint8_t kNextHeaderFragment = 44;
+constexpr std::size_t kIpv6FragmentHeaderBytes = 8;
+constexpr std::size_t kFragmentOffsetOffset = 2;  // in the Fragment header: 13 bits, then flags
 constexpr std::size_t kIpv6HeaderBytes = 40;
 constexpr std::size_t kIpv6PayloadLengthOffset = 4;
 constexpr std::size_t kIpv6NextHeaderOffset = 6;
@@ -69,6 +72,10 @@ constexpr std::size_t kIpv6DestinationOffset = 24;
 
 constexpr std::size_t kQuoted6IdentifierOffset =
     kIcmpHeaderBytes + kIpv6HeaderBytes + kIdentifierOffset;  // 52
+// Where a quote of a request's first fragment holds the identifier: behind
+// the Fragment header too.
+constexpr std::size_t kQuoted6FragmentIdentifierOffset =
+    kQuoted6IdentifierOffset + kIpv6FragmentHeaderBytes;  // 60
 
 }  // namespace vexmo
 

@@ -15,19 +15,36 @@ std::uint8_t echo_request_type(AddressFamily family) {
   return family == AddressFamily::ipv6 ? kType6EchoRequest : kTypeEchoRequest;
 }
 
+bool quotes_fragment_header(const std::uint8_t* message) {
+  return message[kQuotedHeaderOffset + kIpv6NextHeaderOffset] == kNextHeaderFragment;
+}
+
 // Where the quoted request starts in an error message of length bytes, or 0
 // when the quote is no header of an ICMP datagram of the family: an IPv4
 // header of any length with protocol 1, or an IPv6 header whose next header
-// is ICMPv6 (our requests carry no extension headers).
+// is ICMPv6. The only extension header our requests carry is the Fragment
+// header the stack adds to a request larger than the path; an error about
+// the first fragment quotes it before the ICMPv6 header.
 std::size_t quoted_request_at(const std::uint8_t* message, std::size_t length,
                               AddressFamily family) {
   const std::uint8_t* quoted = message + kQuotedHeaderOffset;
   if (family == AddressFamily::ipv6) {
-    if (length < kQuotedHeaderOffset + kIpv6HeaderBytes || (quoted[0] & 0xF0u) != 0x60u ||
-        quoted[kIpv6NextHeaderOffset] != kNextHeaderIcmp6) {
+    std::size_t at = kQuotedHeaderOffset + kIpv6HeaderBytes;
+    if (length < at || (quoted[0] & 0xF0u) != 0x60u) {
       return 0;
     }
-    return kQuotedHeaderOffset + kIpv6HeaderBytes;
+    std::uint8_t next_header = quoted[kIpv6NextHeaderOffset];
+    if (next_header == kNextHeaderFragment) {
+      const std::uint8_t* fragment = message + at;
+      // Later fragments hold no ICMPv6 header: only offset 0 is ours to read.
+      if (length < at + kIpv6FragmentHeaderBytes ||
+          (fragment[kFragmentOffsetOffset] | (fragment[kFragmentOffsetOffset + 1] & 0xF8u)) != 0) {
+        return 0;
+      }
+      next_header = fragment[0];
+      at += kIpv6FragmentHeaderBytes;
+    }
+    return next_header == kNextHeaderIcmp6 ? at : 0;
   }
   if (length < kQuotedHeaderOffset + kIpv4HeaderBytes) {
     return 0;
@@ -98,7 +115,8 @@ std::size_t identifier_offset(const std::uint8_t* message, AddressFamily family)
     return kIdentifierOffset;
   }
   if (family == AddressFamily::ipv6) {
-    return kQuoted6IdentifierOffset;
+    return quotes_fragment_header(message) ? kQuoted6FragmentIdentifierOffset
+                                           : kQuoted6IdentifierOffset;
   }
   const std::size_t quoted_header_bytes = (message[kQuotedHeaderOffset] & 0x0Fu) * 4u;
   return kQuotedHeaderOffset + quoted_header_bytes + kIdentifierOffset;

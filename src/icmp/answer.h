@@ -29,8 +29,8 @@ ReplyView view_datagram(std::uint8_t* datagram, AddressFamily family);
 
 // Where the identifier of a message lies: for error messages in the request
 // they quote, behind the quoted header (IPv4: as long as its first byte says;
-// IPv6: 40 bytes, so at 52), otherwise at the message's own. Reads the
-// message's first bytes.
+// IPv6: 40 bytes, so at 52, or 60 behind a quoted Fragment header),
+// otherwise at the message's own. Reads the message's first bytes.
 std::size_t identifier_offset(const std::uint8_t* message, AddressFamily family);
 
 // The identifier a message carries, read there.

@@ -169,6 +169,26 @@ TEST(IsAnswer, Icmp6ErrorsQuoteTheRequestRepliesEchoTheStamp) {
   }
 }
 
+// The quote of a request's first fragment: a Fragment header (next header
+// 58, the offset and flags bytes as given) between the IPv6 header and the
+// request.
+std::vector<std::uint8_t> first_fragment(std::vector<std::uint8_t> message,
+                                         std::uint8_t offset_high,
+                                         std::uint8_t offset_low_and_flags) {
+  const std::size_t request_at = kQuotedHeaderOffset + kIpv6HeaderBytes;
+  message[kQuotedHeaderOffset + kIpv6NextHeaderOffset] = kNextHeaderFragment;
+  const std::uint8_t fragment[] = {
+      kNextHeaderIcmp6, 0, offset_high, offset_low_and_flags, 0x12, 0x34, 0x56, 0x78};
+  message.insert(message.begin() + static_cast<std::ptrdiff_t>(request_at), std::begin(fragment),
+                 std::end(fragment));
+  return message;
+}
+
+std::vector<std::uint8_t> cut(std::vector<std::uint8_t> message, std::size_t length) {
+  message.resize(length);
+  return message;
+}
+
 // The rule of IPv4, for ICMPv6: the quote must be an IPv6 header of an ICMPv6
 // datagram, then our echo request (128) with our identifier and, where
 // quoted, our stamp.
@@ -188,8 +208,14 @@ TEST(IsAnswer, Icmp6ErrorsMustQuoteThisRequest) {
       {"nothing quoted", error6_quoting(kType6TimeExceeded, 0), false},
       {"quoted next header UDP", with(full, kQuotedHeaderOffset + kIpv6NextHeaderOffset, 17),
        false},
-      {"quoted fragment header", with(full, kQuotedHeaderOffset + kIpv6NextHeaderOffset, 44),
+      {"quoted fragment header, no Fragment header behind it",
+       with(full, kQuotedHeaderOffset + kIpv6NextHeaderOffset, 44), false},
+      {"first fragment: Fragment header, then the request", first_fragment(full, 0x00, 0x01), true},
+      {"later fragment: offset 8", first_fragment(full, 0x00, 0x09), false},
+      {"later fragment: offset 2048", first_fragment(full, 0x01, 0x01), false},
+      {"first fragment of a UDP datagram", with(first_fragment(full, 0x00, 0x01), request_at, 17),
        false},
+      {"Fragment header cut short", cut(first_fragment(full, 0x00, 0x01), request_at + 7), false},
       {"quoted header of version 4", with(full, kQuotedHeaderOffset, 0x45), false},
       {"quoted echo reply, not a request", with(full, request_at, kType6EchoReply), false},
       {"quoted ICMP (IPv4) echo request", with(full, request_at, kTypeEchoRequest), false},

@@ -75,15 +75,20 @@ void build_identifier6_filter(std::uint16_t identifier,
   // An ICMPv6 raw socket's filter sees the message from its type on.
   const sock_filter code[kIdentifier6FilterLength] = {
       /* 0 */ statement(BPF_LD | BPF_B | BPF_ABS, 0),
-      // Error types 1 to 4 carry the identifier of the request they quote.
-      /* 1 */ jump(BPF_JMP | BPF_JGE | BPF_K, kType6DestinationUnreachable, 0, 3),
-      /* 2 */ jump(BPF_JMP | BPF_JGT | BPF_K, kType6ParameterProblem, 2, 0),
-      /* 3 */ statement(BPF_LD | BPF_H | BPF_ABS, kQuoted6IdentifierOffset),
-      /* 4 */ statement(BPF_JMP | BPF_JA, 1),
-      /* 5 */ statement(BPF_LD | BPF_H | BPF_ABS, kIdentifierOffset),
-      /* 6 */ jump(BPF_JMP | BPF_JEQ | BPF_K, wire, 0, 1),
-      /* 7 */ statement(BPF_RET | BPF_K, 0xFFFFFFFFu),
-      /* 8 */ statement(BPF_RET | BPF_K, 0),
+      // Error types 1 to 4 carry the identifier of the request they quote,
+      // behind a Fragment header when the request was the first fragment.
+      /* 1 */ jump(BPF_JMP | BPF_JGE | BPF_K, kType6DestinationUnreachable, 0, 7),
+      /* 2 */ jump(BPF_JMP | BPF_JGT | BPF_K, kType6ParameterProblem, 6, 0),
+      /* 3 */ statement(BPF_LD | BPF_B | BPF_ABS, kQuotedHeaderOffset + kIpv6NextHeaderOffset),
+      /* 4 */ jump(BPF_JMP | BPF_JEQ | BPF_K, kNextHeaderFragment, 0, 2),
+      /* 5 */ statement(BPF_LD | BPF_H | BPF_ABS, kQuoted6FragmentIdentifierOffset),
+      /* 6 */ statement(BPF_JMP | BPF_JA, 3),
+      /* 7 */ statement(BPF_LD | BPF_H | BPF_ABS, kQuoted6IdentifierOffset),
+      /* 8 */ statement(BPF_JMP | BPF_JA, 1),
+      /* 9 */ statement(BPF_LD | BPF_H | BPF_ABS, kIdentifierOffset),
+      /* 10 */ jump(BPF_JMP | BPF_JEQ | BPF_K, wire, 0, 1),
+      /* 11 */ statement(BPF_RET | BPF_K, 0xFFFFFFFFu),
+      /* 12 */ statement(BPF_RET | BPF_K, 0),
   };
   for (std::size_t i = 0; i < kIdentifier6FilterLength; ++i) {
     program[i] = code[i];

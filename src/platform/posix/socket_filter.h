@@ -31,11 +31,12 @@ constexpr std::size_t kIdentifierFilterLength = 23;
 void build_identifier_filter(std::uint16_t identifier,
                              sock_filter (&program)[kIdentifierFilterLength]);
 
-constexpr std::size_t kIdentifier6FilterLength = 9;
+constexpr std::size_t kIdentifier6FilterLength = 13;
 
 // The same for an ICMPv6 raw socket, whose messages come without their IPv6
 // header: the identifier of error types 1 to 4 at offset 52 (in the quoted
-// request), of every other type at offset 4.
+// request; at 60 when the quote begins with a Fragment header), of every
+// other type at offset 4.
 void build_identifier6_filter(std::uint16_t identifier,
                               sock_filter (&program)[kIdentifier6FilterLength]);
 #endif

@@ -201,14 +201,19 @@ void expect_agreement_on_random_datagrams(AddressFamily family) {
     if (start < datagram.size()) {
       datagram[start] = types[random() % 10];
       // The identifier at an echo message's place, or in a quoted request:
-      // IPv4 behind a quoted header of 5 or 6 words, IPv6 at 52.
+      // IPv4 behind a quoted header of 5 or 6 words, IPv6 at 52 or behind a
+      // quoted Fragment header at 60.
       const std::size_t offsets4[] = {4, 32, 36};
-      const std::size_t offsets6[] = {4, kQuoted6IdentifierOffset, kQuoted6IdentifierOffset};
+      const std::size_t offsets6[] = {4, kQuoted6IdentifierOffset,
+                                      kQuoted6FragmentIdentifierOffset};
       const std::size_t pick = random() % 3;
       const std::size_t at = start + (ipv6 ? offsets6 : offsets4)[pick];
       if (random() % 3 != 0 && at + 1 < datagram.size()) {
         if (pick != 0) {
           datagram[start + 8] = static_cast<std::uint8_t>(ipv6 ? 0x60 : pick == 1 ? 0x45 : 0x46);
+          if (ipv6 && pick == 2) {
+            datagram[start + kQuotedHeaderOffset + kIpv6NextHeaderOffset] = kNextHeaderFragment;
+          }
         }
         datagram[at] = 0x34, datagram[at + 1] = 0x12;
       }
