@@ -144,7 +144,10 @@ class Lab:
     def wait_until_up(self, limit_s=10.0):
         """A new veth gets its carrier only after a moment, and until then a
         bridge drops what it should forward: waits for every link and every
-        bridge port of the lab."""
+        bridge port of the lab. Then for the end of duplicate address
+        detection on its link-local addresses: until then the kernel sends no
+        neighbour solicitation for a packet whose source is no address of the
+        interface (the responder's), and the packet waits a second."""
         deadline = time.monotonic() + limit_s
         while True:
             pending = []
@@ -155,6 +158,10 @@ class Lab:
                     dev = line.split(":")[1].strip().split("@")[0]
                     if dev != "lo" and " state UP " not in line:
                         pending.append("%s/%s" % (name, dev))
+                out = subprocess.run(["ip", "-n", name, "-6", "-o", "addr", "show", "tentative"],
+                                     capture_output=True, text=True).stdout
+                pending += ["%s/%s (tentative)" % (name, line.split()[3])
+                            for line in out.splitlines()]
             for role in self._bridge_roles:
                 out = subprocess.run(["bridge", "-n", self._namespaces[role], "link", "show"],
                                      capture_output=True, text=True).stdout
