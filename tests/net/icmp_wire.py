@@ -1,8 +1,10 @@
-"""ICMP over IPv4 as the namespace suite's own tools write and read it: the
-Internet checksum, ICMP messages, IPv4 headers and the fields of an echo.
+"""ICMP over IPv4 and ICMPv6 as the namespace suite's own tools write and
+read them: the Internet checksum, ICMP messages, IPv4 and IPv6 headers and
+the fields of an echo.
 
-Written from RFC 791, 792 and 1071 on purpose: the suite judges the program
-under test by bytes it builds and reads itself, sharing no code with it.
+Written from RFC 791, 792, 1071, 8200 and 4443 on purpose: the suite judges
+the program under test by bytes it builds and reads itself, sharing no code
+with it.
 """
 import socket
 import struct
@@ -13,8 +15,13 @@ DESTINATION_UNREACHABLE = 3
 REDIRECT = 5
 ECHO_REQUEST = 8
 TIME_EXCEEDED = 11
+ECHO6_REQUEST = 128
+ECHO6_REPLY = 129
+NEXT_HEADER_UDP = 17
+NEXT_HEADER_ICMPV6 = 58
 
 IPV4_HEADER_BYTES = 20
+IPV6_HEADER_BYTES = 40
 ICMP_HEADER_BYTES = 8
 DONT_FRAGMENT = 0x4000
 
@@ -39,11 +46,12 @@ def checksum_holds(data):
     return ones_complement_sum(data) == 0xFFFF
 
 
-def icmp_message(icmp_type, code, rest, body, spoil_checksum=False):
+def icmp_message(icmp_type, code, rest, body, spoil_checksum=False, pseudo_header=b""):
     """An ICMP message: type, code, checksum, the 4 bytes rest, then body.
-    spoil_checksum: a wrong checksum, for receivers that should notice."""
+    spoil_checksum: a wrong checksum, for receivers that should notice.
+    pseudo_header: what ICMPv6 sums before the message (ipv6_pseudo_header)."""
     message = bytearray(struct.pack("!BBH", icmp_type, code, 0) + bytes(rest) + bytes(body))
-    checksum = internet_checksum(bytes(message))
+    checksum = internet_checksum(bytes(pseudo_header) + bytes(message))
     if spoil_checksum:
         checksum ^= 0x5A5A
     message[2:4] = struct.pack("!H", checksum)
@@ -73,6 +81,26 @@ def ipv4_header(source, destination, payload_length, ttl=64, option_bytes=0,
 def ipv4_packet(source, destination, payload, ttl=64, option_bytes=0):
     """An IPv4 datagram carrying ICMP."""
     return ipv4_header(source, destination, len(payload), ttl, option_bytes) + bytes(payload)
+
+
+def ipv6_pseudo_header(source, destination, length):
+    """What the ICMPv6 checksum covers before the message (RFC 8200, 8.1)."""
+    return (socket.inet_pton(socket.AF_INET6, source)
+            + socket.inet_pton(socket.AF_INET6, destination)
+            + struct.pack("!IxxxB", length, NEXT_HEADER_ICMPV6))
+
+
+def icmpv6_checksum_holds(source, destination, message):
+    return ones_complement_sum(ipv6_pseudo_header(source, destination, len(message))
+                               + bytes(message)) == 0xFFFF
+
+
+def ipv6_header(source, destination, payload_length, hop_limit=64, traffic_class=0,
+                next_header=NEXT_HEADER_ICMPV6):
+    return (struct.pack("!IHBB", 6 << 28 | traffic_class << 20, payload_length, next_header,
+                        hop_limit)
+            + socket.inet_pton(socket.AF_INET6, source)
+            + socket.inet_pton(socket.AF_INET6, destination))
 
 
 @dataclass(frozen=True)

@@ -1,7 +1,8 @@
 """IPv6 cases of the namespace suite: ICMPv6 echo against real kernels on the
-lab's IPv6 addresses (network6.py), by root through the raw socket and by
-nobody through the ICMPv6 datagram socket. Wine has no ICMPv6 sockets: there
-only the last case runs, which shows how vexmo.exe fails without them."""
+lab's IPv6 addresses (network6.py) and against the crafted responder, by
+root through the raw socket and by nobody through the ICMPv6 datagram
+socket. Wine has no ICMPv6 sockets: there only the last case runs, which
+shows how vexmo.exe fails without them."""
 import json
 
 from expect import IPV4_HEADERS, IPV6_HEADERS, UNREACHABLE, exact, opening, replies, reply
@@ -9,12 +10,38 @@ from expect import run_lines, summary, timeouts
 from json_twins import icmp_told
 from network import PEER
 from network6 import (HOST6, MTU6_NET, PEER6, PEER6_ABSENT, PEER6_ABSENT_TWIN, PEER6_NET,
-                      PROHIBIT6_NET, ROUTER6_LAN, UNREACHABLE6_NET)
+                      PROHIBIT6_NET, RESPONDER6_NET, ROUTER6_LAN, UNREACHABLE6_NET)
 from privilege import PING_SOCKET
-from table import Need
+from table import Need, echo, error
+from wire_checks import count, icmp_length, seqs, tos
 
 HOP_LIMIT_EXCEEDED = "%s: ICMP: Time Exceeded, Reason: Hop limit exceeded in transit"
 PACKET_TOO_BIG = "ICMP: Packet Too Big, MTU: 1280"
+
+# Every ICMPv6 error the responder crafts (type, code, the 4 bytes after the
+# checksum) with the line it draws; {a} is the responder's address.
+CRAFTED_ERRORS6 = [
+    (1, 2, "00000000", UNREACHABLE + "Beyond scope of source address"),
+    (1, 5, "00000000", UNREACHABLE + "Source address failed ingress/egress policy"),
+    (1, 6, "00000000", UNREACHABLE + "Reject route to destination"),
+    (1, 7, "00000000", UNREACHABLE + "Unknown code 7"),
+    (1, 255, "00000000", UNREACHABLE + "Unknown code 255"),
+    (2, 0, "00000578", "ICMP: Packet Too Big, MTU: 1400"),
+    (2, 0, "ffffffff", "ICMP: Packet Too Big, MTU: 4294967295"),
+    (3, 0, "00000000", "{a}: ICMP: Time Exceeded, Reason: Hop limit exceeded in transit"),
+    (3, 1, "00000000", "{a}: ICMP: Time Exceeded, Reason: Fragment reassembly time exceeded"),
+    (3, 7, "00000000", "{a}: ICMP: Time Exceeded, Reason: Unknown code 7"),
+    (4, 0, "00000000", "ICMP: Parameter Problem"),
+    (4, 2, "0000002c", "ICMP: Parameter Problem"),
+]
+# The rows the datagram socket's cases take (the kernel hands it the same).
+DATAGRAM_SOCKET_ERRORS6 = {(1, 5), (2, 0), (3, 1), (4, 2)}
+
+# 2000 messages with our identifier and sequence but of types that answer
+# nothing, for each request: our own request type, listener and neighbour
+# discovery messages (their hop limit below 255 makes the kernel ignore
+# them), node information and types nobody uses.
+FLOOD_TYPES6 = [128, 130, 131, 132, 135, 136, 139, 140, 143, 100, 127, 200, 201, 255]
 
 
 def run6(host, lines, sent, received, size=56):
@@ -86,6 +113,14 @@ def add_cases(table):
     add("-i 1: hop limit exceeded at the router, counted, paused", ["-i", "1", "-c", "2", address],
         run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2), elapsed=(2.0, 2.6))
 
+    # A request larger than the link is sent in fragments; the error about
+    # the first quotes its Fragment header before the ICMPv6 header.
+    address = PEER6_NET + "32"
+    add("-i 1 -n 2000: hop limit exceeded, the error quoting the first fragment",
+        ["-i", "1", "-n", "2000", "-c", "2", address],
+        run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2, size=2000),
+        elapsed=(2.0, 2.6))
+
     for address, reason in [
             (UNREACHABLE6_NET + "5", "No route to destination"),
             (PROHIBIT6_NET + "5", "Communication with destination administratively prohibited"),
@@ -128,12 +163,12 @@ def add_cases(table):
             (["-c", "2"], PEER6_NET + "35", 63, 0),
             (["-i", "5", "-t", "2:d:t", "-c", "2"], PEER6_NET + "36", 4, 0x58),
             (["-i", "0x30", "-t", "7", "-c", "1"], PEER6_NET + "37", 47, 0xE0)]:
-        count = int(args[args.index("-c") + 1])
+        sent = int(args[args.index("-c") + 1])
         add("%s: hop limit %d and traffic class %#04x on the wire"
             % (" ".join(args[:-2]) or "no options", hop_limit, traffic_class),
             args + [destination],
-            run6(destination, replies(destination, count), count, count),
-            driver=OnTheWire6(destination, hop_limit, traffic_class, count),
+            run6(destination, replies(destination, sent), sent, sent),
+            driver=OnTheWire6(destination, hop_limit, traffic_class, sent),
             needs=(Need.OTHER_NAMESPACE,))
 
     # -------------------------------------------------------- names and the family
@@ -160,6 +195,10 @@ def add_cases(table):
     address = PEER6_NET + "31"
     unprivileged("-i 1: hop limit exceeded at the router", ["-i", "1", "-c", "2", address],
                  run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2))
+    address = PEER6_NET + "33"
+    unprivileged("-i 1 -n 2000: hop limit exceeded, the error quoting the first fragment",
+                 ["-i", "1", "-n", "2000", "-c", "2", address],
+                 run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2, size=2000))
     for address, reason in [(UNREACHABLE6_NET + "6", "No route to destination"),
                             (PROHIBIT6_NET + "6",
                              "Communication with destination administratively prohibited"),
@@ -181,6 +220,147 @@ def add_cases(table):
                  ["-i", "5", "-t", "2:d:t", "-c", "1", destination],
                  run6(destination, [reply(destination, 0)], 1, 1),
                  driver=OnTheWire6(destination, 4, 0x58, 1))
+
+    # -------------------------------------------------------- the crafted responder
+
+    responder6 = table.responder6
+    address = responder6(echo())
+    add("responder: replies, seq 0 1 2, one-second pause also after the last",
+        ["-c", "3", address], run6(address, replies(address, 3), 3, 3),
+        wire=address, wire_checks=[seqs(0, 1, 2), icmp_length(64), tos(0)],
+        gaps=[(1.0, 1.5)] * 2, tail=1.0)
+
+    address = responder6(echo(at=100), echo(at=400))
+    add("duplicate replies: the duplicate is not the next answer", ["-c", "3", address],
+        run6(address, replies(address, 3, rtt_range=(100, 390)), 3, 3),
+        wire=address, wire_checks=[seqs(0, 1, 2)])
+
+    address = responder6(echo(foreign=True))
+    add("replies with a foreign identifier only: timeouts", ["-c", "2", "-w", "400", address],
+        run6(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)])
+
+    address = responder6(echo(foreign=True), echo(at=80))
+    add("a foreign identifier first, ours behind it", ["-c", "1", address],
+        run6(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address)
+
+    # A forged send stamp is no answer: the request ends with its genuine
+    # reply, or times out.
+    for stamp in ("zero", "ones", "future", "past"):
+        address = responder6(echo(stamp=stamp))
+        add("forged send stamp (%s) alone: timeouts" % stamp, ["-c", "2", "-w", "400", address],
+            run6(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)])
+        address = responder6(echo(stamp=stamp), echo(at=60))
+        add("forged send stamp (%s), the genuine reply behind it" % stamp, ["-c", "2", address],
+            run6(address, replies(address, 2, rtt_range=(60, 700)), 2, 2),
+            wire=address, wire_checks=[seqs(0, 1)])
+
+    # Hop limits as they arrive: sent from the LAN, where no router lowers them.
+    for hop_limit in (0, 1, 255):
+        address = responder6(echo(ttl=hop_limit, lan=True))
+        add("reply arriving with hop limit %d prints it" % hop_limit, ["-c", "1", address],
+            run6(address, [reply(address, 0, hop_limit)], 1, 1), wire=address)
+
+    address = responder6(echo(code=255))
+    add("echo reply with code 255 is a reply", ["-c", "1", address],
+        run6(address, [reply(address, 0)], 1, 1), wire=address)
+
+    # A late echo reply follows every error: it must be discarded, not taken
+    # as the answer to the next request.
+    for icmp_type, code, rest, text in CRAFTED_ERRORS6:
+        address = responder6(error(icmp_type, code, rest=rest), echo(at=50))
+        line = exact(text.format(a=address))
+        add("crafted type %d code %d (%s)" % (icmp_type, code, rest), ["-c", "2", address],
+            run6(address, [line, line], 2, 2), wire=address, wire_checks=[seqs(0, 1)])
+
+    # The identifier stands at byte 4 of the quoted request, behind a whole
+    # IPv6 header: a quote cut before its end matches nothing.
+    for what, action in [
+            ("half an IPv6 header", error(1, 0, quoted_header=20)),
+            ("no byte of the request", error(1, 0, quote=0)),
+            ("4 bytes of the request", error(3, 0, quote=4)),
+            ("a UDP datagram whose length field holds our identifier",
+             error(1, 4, quoted_udp=True)),
+            ("our identifier with a forged send stamp", error(1, 3, quoted_stamp="past")),
+            ("an echo reply carrying our identifier", error(1, 3, quoted_type=129))]:
+        address = responder6(action, echo(at=80))
+        add("error quoting %s: skipped" % what, ["-c", "1", address],
+            run6(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address)
+    for what, quote in [("6 bytes of the request", 6), ("12 bytes of the request", 12),
+                        ("the whole request, its send stamp included", None)]:
+        action = error(1, 3) if quote is None else error(1, 3, quote=quote)
+        address = responder6(action, echo(at=80))
+        add("error quoting %s: the answer" % what, ["-c", "2", address],
+            run6(address, [exact(UNREACHABLE + "Address unreachable")] * 2, 2, 2),
+            wire=address, wire_checks=[seqs(0, 1)])
+
+    for icmp_type in (128, 200):
+        address = responder6(dict(at=0, do="carrying", type=icmp_type), echo(at=100))
+        add("type %d carrying our identifier is not the answer" % icmp_type, ["-c", "1", address],
+            run6(address, [reply(address, 0, rtt_range=(100, 600))], 1, 1), wire=address)
+
+    # The kernel keeps most of them from the wait (ICMP6_FILTER); whatever
+    # passes, the wait reads through. Alone: the burst holds the responder up.
+    address = responder6(dict(at=0, do="flood", count=2000, types=FLOOD_TYPES6), echo(at=300))
+    add("2000 messages with our identifier of other types, then the reply", ["-c", "2", address],
+        run6(address, replies(address, 2, rtt_range=(300, 1500)), 2, 2),
+        wire=address, wire_checks=[seqs(0, 1)], solo=True)
+
+    # Who really answered is printed, whoever was asked.
+    address = responder6(echo(src=PEER6))
+    add("reply from another address than the one asked: the real sender", ["-c", "2", address],
+        run6(address, replies(PEER6, 2), 2, 2), wire=address)
+    elsewhere = RESPONDER6_NET + "fa"
+    address = responder6(echo(src=elsewhere, at=0), echo(at=100))
+    add("a reply from elsewhere first, the destination's behind it", ["-c", "2", address],
+        run6(address, replies(elsewhere, 2, rtt_range=(0, 90)), 2, 2),
+        wire=address, wire_checks=[seqs(0, 1)])
+    address = responder6(error(3, 0, src=PEER6))
+    add("time exceeded from another address names it", ["-c", "1", address],
+        run6(address, [exact(HOP_LIMIT_EXCEEDED % PEER6)], 1, 1), wire=address)
+
+    # Unlike ICMP, the kernel checks an ICMPv6 checksum before any socket
+    # reads the message: a spoiled reply never ends the wait.
+    address = responder6(echo(bad_checksum=True))
+    add("reply with a spoiled checksum alone: timeouts", ["-c", "2", "-w", "400", address],
+        run6(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)])
+    address = responder6(echo(bad_checksum=True), echo(at=150))
+    add("reply with a spoiled checksum, the genuine one behind it answers", ["-c", "1", address],
+        run6(address, [reply(address, 0, rtt_range=(150, 700))], 1, 1), wire=address,
+        wire_checks=[count(1)])
+
+    # nobody, through the ping socket: what the kernel lets through, vexmo
+    # judges alike
+
+    address = responder6(echo())
+    unprivileged("responder: replies, identifier on the wire, pause after each",
+                 ["-c", "3", address], run6(address, replies(address, 3), 3, 3),
+                 wire=address, wire_checks=[seqs(0, 1, 2), icmp_length(64)],
+                 gaps=[(1.0, 1.5)] * 2, tail=1.0)
+    address = responder6(echo(at=100), echo(at=400))
+    unprivileged("duplicate replies: the duplicate is not the next answer", ["-c", "3", address],
+                 run6(address, replies(address, 3, rtt_range=(100, 390)), 3, 3),
+                 wire=address, wire_checks=[seqs(0, 1, 2)])
+    address = responder6(echo(foreign=True), echo(stamp="past"), echo(at=80))
+    unprivileged("a foreign identifier and a forged stamp first, ours behind them",
+                 ["-c", "1", address],
+                 run6(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address)
+    for icmp_type, code, rest, text in CRAFTED_ERRORS6:
+        if (icmp_type, code) not in DATAGRAM_SOCKET_ERRORS6 or rest == "ffffffff":
+            continue
+        address = responder6(error(icmp_type, code, rest=rest), echo(at=50))
+        line = exact(text.format(a=address))
+        unprivileged("crafted type %d code %d, a late reply behind it" % (icmp_type, code),
+                     ["-c", "2", address], run6(address, [line, line], 2, 2),
+                     wire=address, wire_checks=[seqs(0, 1)])
+    address = responder6(error(1, 3, quoted_stamp="past"), echo(at=80))
+    unprivileged("error quoting our identifier with a forged send stamp: skipped",
+                 ["-c", "1", address],
+                 run6(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address)
+    address = responder6(echo(bad_checksum=True), echo(at=150))
+    unprivileged("reply with a spoiled checksum, the genuine one behind it answers",
+                 ["-c", "1", address],
+                 run6(address, [reply(address, 0, rtt_range=(150, 700))], 1, 1), wire=address,
+                 wire_checks=[count(1)])
 
     # -------------------------------------------------------- Wine
 

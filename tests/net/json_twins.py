@@ -72,6 +72,9 @@ class Twins:
     def responder(self, *actions, **behaviour):
         return self.table.responder(*actions, **behaviour)
 
+    def responder6(self, *actions, **behaviour):
+        return self.table.responder6(*actions, **behaviour)
+
     def routed(self, destination):
         if any(d == destination for d, _ in self.table.own_sources):
             return destination

@@ -3,6 +3,8 @@
     host 2001:db8::2 -- LAN 2001:db8::/64 -- router 2001:db8::1
                                                +-- peer 2001:db8:1::2 (+ ::10-::39)
                                                +-- mtu6 2001:db8:2::2 to ::7, a link of MTU 1280
+                                               +-- responder 2001:db8:6::2, answering for
+                                                   all of 2001:db8:9::/64
                                                +-- 2001:db8:7::/64 unreachable,
                                                    2001:db8:8::/64 prohibit
     unprivileged 2001:db8::4 (when the unprivileged host is built)
@@ -21,6 +23,8 @@ PEER6_ABSENT = "2001:db8:1::99"  # on the peer's link, but nobody answers for it
 # address, and a resolution already under way would end the twin's early.
 PEER6_ABSENT_TWIN = "2001:db8:1::98"
 MTU6_NET = "2001:db8:2::"  # behind a link of MTU 1280
+RESPONDER6_LINK_NET = "2001:db8:6::"
+RESPONDER6_NET = "2001:db8:9::"  # every address here is local to the responder
 UNREACHABLE6_NET = "2001:db8:7::"  # router: route type unreachable
 PROHIBIT6_NET = "2001:db8:8::"  # router: route type prohibit
 
@@ -55,6 +59,8 @@ def build_main6(lab):
         ("router", PEER6_NET + "1/64", t("pp")),
         ("peer", PEER6 + "/64", t("p")),
         ("router", MTU6_NET + "1/64", t("mm")),
+        ("router", RESPONDER6_LINK_NET + "1/64", t("qq")),
+        ("responder", RESPONDER6_LINK_NET + "2/64", t("q")),
     ]
     addresses += [("peer", "%s%d/128" % (PEER6_NET, i), t("p")) for i in range(10, 40)]
     # 5 to 7: the --json twins' own (the path MTU is kept per destination)
@@ -65,6 +71,9 @@ def build_main6(lab):
         ("host", "default", "via", ROUTER6_LAN),
         ("peer", "default", "via", PEER6_NET + "1"),
         ("mtu6", "default", "via", MTU6_NET + "1"),
+        ("responder", "default", "via", RESPONDER6_LINK_NET + "1"),
+        ("responder", "local", RESPONDER6_NET + "/64", "dev", "lo"),
+        ("router", RESPONDER6_NET + "/64", "via", RESPONDER6_LINK_NET + "2"),
         ("router", "unreachable", UNREACHABLE6_NET + "/64"),
         ("router", "prohibit", PROHIBIT6_NET + "/64"),
     ]
@@ -73,6 +82,8 @@ def build_main6(lab):
     lab.sysctl("router", "net.ipv6.conf.all.forwarding", 1)
     # no ICMPv6 rate limit on the router: errors must come every time
     lab.sysctl("router", "net.ipv6.icmp.ratelimit", 0)
+    # the responder.py answers, not its kernel
+    lab.sysctl("responder", "net.ipv6.icmp.echo_ignore_all", 1)
     for destination, target in REJECTIONS6:
         lab.run(lab.in_namespace("router", "ip6tables", "-w", "-A", "FORWARD", "-p", "ipv6-icmp",
                                  "-d", destination) + target)

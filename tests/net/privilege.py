@@ -21,7 +21,7 @@ from dataclasses import dataclass, replace
 
 from lab import HERE, LabError, Result
 from network import ROUTER_LAN, HOST, add_lan_host
-from network6 import UNPRIVILEGED6, add_lan_host6
+from network6 import HOST6, UNPRIVILEGED6, add_lan_host6
 
 UNPRIVILEGED_HOST = "198.18.0.4"
 OPEN_RANGE = "0 2147483647"
@@ -36,9 +36,11 @@ class Way:
     source: str  # source address of its requests on the wire
     probe: bool = False  # read /proc/PID/status while it runs
     pid: int = None  # the process id it gets, in a pid namespace of its own
+    source6: str = HOST6  # source address of its IPv6 requests
 
 
-PING_SOCKET = Way("ping socket", "unprivileged", "plain", UNPRIVILEGED_HOST)
+PING_SOCKET = Way("ping socket", "unprivileged", "plain", UNPRIVILEGED_HOST,
+                  source6=UNPRIVILEGED6)
 CAPABILITY = Way("cap_net_raw+ep", "host", "cap", HOST, probe=True)
 SET_UID_ROOT = Way("set-uid root", "host", "suid", HOST, probe=True)
 NO_SOCKET = Way("no socket", "host", "plain", HOST)

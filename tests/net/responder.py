@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Crafted ICMP responder for the namespace suite.
+"""Crafted ICMP and ICMPv6 responder for the namespace suite.
 
 Runs inside the responder namespace, whose kernel does not answer echo
-requests itself. Every echo request to a configured address is logged (one
-JSON line per request in LOGDIR/<address>.jsonl) and answered by the actions
-configured for that address. Its bytes are built by icmp_wire.py, which
-shares nothing with the program under test.
+requests itself. Every echo request to a configured address (IPv4 or IPv6)
+is logged (one JSON line per request in LOGDIR/<address>.jsonl) and answered
+by the actions configured for that address. Its bytes are built by
+icmp_wire.py, which shares nothing with the program under test. Over IPv6
+the types are ICMPv6's (echo reply 129), an error quotes the whole request
+unless quote says otherwise, ttl is the hop limit and options are not
+offered.
 
 Usage: responder.py CONFIG.json LOGDIR
 CONFIG maps an address to {"actions": [...], "answer_every": N, "answer_from": K};
@@ -26,7 +29,8 @@ Each action is {"at": milliseconds after the request, "do": KIND, ...}:
             may be changed: quoted_stamp (bytes 8 to 15 forged, as stamp
             of reply), quoted_type, quoted_options (option bytes in the
             quoted IP header), quoted_udp: a UDP datagram in place of the
-            request, whose length field holds the request's identifier
+            request, whose length field holds the request's identifier;
+            IPv6 only: quoted_header (bytes of the quoted IPv6 header kept)
   carrying  a message of another type with the request's identifier and
             sequence at offsets 4 and 6; type, code
   flood     count messages like carrying, one after another, their types
@@ -43,18 +47,21 @@ import socket
 import struct
 import sys
 import time
+from dataclasses import dataclass
 
-from icmp_wire import (ECHO_REPLY, ECHO_REQUEST, icmp_message, ipv4_header, ipv4_packet, send_stamp,
-                       view_ipv4)
+from icmp_wire import (ECHO6_REPLY, ECHO6_REQUEST, ECHO_REPLY, ECHO_REQUEST, IPV6_HEADER_BYTES,
+                       NEXT_HEADER_UDP, icmp_message, ipv4_header, ipv4_packet, ipv6_header,
+                       ipv6_pseudo_header, send_stamp, view_ipv4)
 
 IP_PKTINFO = getattr(socket, "IP_PKTINFO", 8)
 IP_MTU_DISCOVER, IP_PMTUDISC_DONT = 10, 0
 
 
 class Sender:
-    """Two send paths: crafted headers (options, odd lengths) through an
-    IP_HDRINCL socket, and plain messages through an ICMP socket that lets
-    the kernel fragment large replies."""
+    """Two send paths for IPv4: crafted headers (options, odd lengths)
+    through an IP_HDRINCL socket, and plain messages through an ICMP socket
+    that lets the kernel fragment large replies. IPv6 goes out with its
+    header crafted (hop limit, source and checksum as the action says)."""
 
     def __init__(self):
         self.hdrincl = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
@@ -62,11 +69,13 @@ class Sender:
         self.plain.setsockopt(socket.IPPROTO_IP, socket.IP_TTL, 64)
         self.plain.setsockopt(socket.IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT)
         self.plain.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
-
+        self.hdrincl6 = socket.socket(socket.AF_INET6, socket.SOCK_RAW, socket.IPPROTO_RAW)
+        self.hdrincl6.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
         self.lan = None
+        self.lan6 = None
 
     def open_lan(self, netns):
-        """A header-including socket in the LAN namespace: a socket stays in
+        """Header-including sockets in the LAN namespace: a socket stays in
         the namespace it was made in."""
         import ctypes
         libc = ctypes.CDLL(None, use_errno=True)
@@ -75,11 +84,16 @@ class Sender:
                 raise OSError(ctypes.get_errno(), "setns " + netns)
             try:
                 self.lan = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
+                self.lan6 = socket.socket(socket.AF_INET6, socket.SOCK_RAW, socket.IPPROTO_RAW)
             finally:
                 if libc.setns(home.fileno(), 0x40000000) != 0:
                     raise OSError(ctypes.get_errno(), "setns back")
 
     def send(self, src, dst, payload, option_bytes=0, ttl=64, lan=False):
+        if ":" in dst:
+            packet = ipv6_header(src, dst, len(payload), ttl) + payload
+            (self.lan6 if lan else self.hdrincl6).sendto(packet, (dst, 0))
+            return
         if lan:
             if self.lan is None:
                 raise OSError("no LAN namespace configured")
@@ -93,6 +107,24 @@ class Sender:
         self.plain.sendmsg([payload], ancillary, 0, (dst, 0))
 
 
+@dataclass(frozen=True)
+class Request:
+    """An echo request as it arrived; an IPv6 one with its header rebuilt
+    from what the socket told (a raw ICMPv6 socket hands over no header)."""
+    src: str
+    dst: str
+    ip_header: bytes
+    total_length: int
+    tos: int
+    ttl: int
+    dont_fragment: bool
+    icmp: bytes
+
+    @property
+    def ipv6(self):
+        return ":" in self.dst
+
+
 def forged_stamp(kind, icmp):
     genuine = send_stamp(icmp)
     value = {"zero": 0, "ones": (1 << 64) - 1, "past": genuine - 1,
@@ -100,32 +132,49 @@ def forged_stamp(kind, icmp):
     return struct.pack("<Q", value & ((1 << 64) - 1))
 
 
-def quoted(action, request_ip, icmp):
+def quoted(action, request):
     """What an error quotes of the request: its IP header and the first
-    bytes of its ICMP message, or what the action puts in their place."""
-    message = bytearray(icmp[: action.get("quote", 8)])
+    bytes of its ICMP message (over IPv6 all of it), or what the action puts
+    in their place."""
+    icmp = request.icmp
+    message = bytearray(icmp[: action.get("quote", len(icmp) if request.ipv6 else 8)])
     if "quoted_stamp" in action:
         message[8:16] = forged_stamp(action["quoted_stamp"], icmp)
     if "quoted_type" in action:
         message[0] = action["quoted_type"]
-    request = view_ipv4(request_ip)
-    protocol = socket.IPPROTO_ICMP
+    protocol = socket.IPPROTO_ICMPV6 if request.ipv6 else socket.IPPROTO_ICMP
     if action.get("quoted_udp"):
         # a UDP datagram whose length field holds the request's identifier bytes
         protocol = socket.IPPROTO_UDP
         message = struct.pack("!HH", 40000, 33434) + icmp[4:6] + b"\0\0" + bytes(message[8:])
-    if "quoted_options" in action or protocol != socket.IPPROTO_ICMP:
-        header = ipv4_header(request.source, request.destination,
-                             request.total_length - len(request.header), request.ttl,
+    if request.ipv6:
+        header = ipv6_header(request.src, request.dst, len(icmp), request.ttl, request.tos,
+                             protocol)
+        header = header[: action.get("quoted_header", IPV6_HEADER_BYTES)]
+        if len(header) < IPV6_HEADER_BYTES:
+            message = b""
+    elif "quoted_options" in action or protocol != socket.IPPROTO_ICMP:
+        header = ipv4_header(request.src, request.dst,
+                             request.total_length - len(request.ip_header), request.ttl,
                              action.get("quoted_options", 0), protocol)
     else:
-        header = request_ip
+        header = request.ip_header
     return bytes(header) + bytes(message)
 
 
-def build(action, request_ip, icmp):
+def message(request, src, icmp_type, code, rest, body, spoil=False):
+    """An ICMP message to the request's sender from src; over IPv6 its
+    checksum covers the pseudo-header."""
+    pseudo = b""
+    if request.ipv6:
+        pseudo = ipv6_pseudo_header(src, request.src, 8 + len(body))
+    return icmp_message(icmp_type, code, rest, body, spoil, pseudo)
+
+
+def build(action, request, src):
     """Returns the ICMP bytes (IP payload) and the option length for one action."""
     kind = action["do"]
+    icmp = request.icmp
     ident, seq = icmp[4:6], icmp[6:8]
     opts = action.get("options", 0)
     if kind == "reply":
@@ -134,33 +183,69 @@ def build(action, request_ip, icmp):
         body = icmp[8:]
         if "stamp" in action:
             body = forged_stamp(action["stamp"], icmp) + body[8:]
-        return icmp_message(ECHO_REPLY, action.get("code", 0), ident + seq, body,
-                            action.get("bad_checksum", False)), opts
+        reply_type = ECHO6_REPLY if request.ipv6 else ECHO_REPLY
+        return message(request, src, reply_type, action.get("code", 0), ident + seq, body,
+                       action.get("bad_checksum", False)), opts
     if kind == "error":
         if "gateway" in action:
             rest = socket.inet_aton(action["gateway"])
         else:
             rest = bytes.fromhex(action.get("rest", "00000000"))
-        return icmp_message(action["type"], action.get("code", 0), rest,
-                            quoted(action, request_ip, icmp)), opts
+        return message(request, src, action["type"], action.get("code", 0), rest,
+                       quoted(action, request)), opts
     if kind == "carrying":
-        return icmp_message(action["type"], action.get("code", 0), ident + seq, bytes(12)), opts
+        return message(request, src, action["type"], action.get("code", 0), ident + seq,
+                       bytes(12)), opts
     if kind == "junk":
         return bytes.fromhex(action["hex"]), opts
     raise ValueError("unknown action " + kind)
+
+
+def receive4(sock):
+    data, _ = sock.recvfrom(70000)
+    view = view_ipv4(data)
+    return Request(view.source, view.destination, data[:20], view.total_length, view.tos,
+                   view.ttl, view.dont_fragment, view.payload), ECHO_REQUEST
+
+
+def receive6(sock):
+    data, ancillary, _, address = sock.recvmsg(70000, 256)
+    dst, hop_limit, traffic_class = None, 0, 0
+    for level, kind, value in ancillary:
+        if level != socket.IPPROTO_IPV6:
+            continue
+        if kind == socket.IPV6_PKTINFO:
+            dst = socket.inet_ntop(socket.AF_INET6, value[:16])
+        elif kind == socket.IPV6_HOPLIMIT:
+            hop_limit = struct.unpack("@i", value[:4])[0]
+        elif kind == socket.IPV6_TCLASS:
+            traffic_class = struct.unpack("@i", value[:4])[0]
+    src = address[0]
+    header = ipv6_header(src, dst or "::", len(data), hop_limit, traffic_class)
+    return Request(src, dst, header, IPV6_HEADER_BYTES + len(data), traffic_class, hop_limit,
+                   False, bytes(data)), ECHO6_REQUEST
+
+
+def open_receivers():
+    recv4 = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
+    recv6 = socket.socket(socket.AF_INET6, socket.SOCK_RAW, socket.IPPROTO_ICMPV6)
+    for option in (socket.IPV6_RECVPKTINFO, socket.IPV6_RECVHOPLIMIT, socket.IPV6_RECVTCLASS):
+        recv6.setsockopt(socket.IPPROTO_IPV6, option, 1)
+    for sock in (recv4, recv6):
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+    return {recv4: receive4, recv6: receive6}
 
 
 def main():
     with open(sys.argv[1]) as f:
         config = json.load(f)
     logdir = sys.argv[2]
-    recv = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
-    recv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+    receivers = open_receivers()
     sender = Sender()
     if "_lan_netns" in config:
         sender.open_lan(config.pop("_lan_netns"))
     counts = {}
-    queue = []  # (due, order, src, dst, payload, option_bytes)
+    queue = []  # (due, order, action, request)
     order = 0
     logs = {}
     print("ready", flush=True)
@@ -168,51 +253,55 @@ def main():
         timeout = None
         if queue:
             timeout = max(0.0, queue[0][0] - time.monotonic())
-        readable, _, _ = select.select([recv, sys.stdin], [], [], timeout)
+        readable, _, _ = select.select(list(receivers) + [sys.stdin], [], [], timeout)
         if sys.stdin in readable and not sys.stdin.buffer.read1(100):
             return  # the suite closed our standard input: stop
-        if recv in readable:
-            data, _ = recv.recvfrom(70000)
+        for sock in receivers:
+            if sock not in readable:
+                continue
             now = time.monotonic()
-            request = view_ipv4(data)
-            src, dst, icmp = request.source, request.destination, request.payload
-            if dst in config and len(icmp) >= 8 and icmp[0] == ECHO_REQUEST:
-                number = counts.get(dst, 0)
-                counts[dst] = number + 1
-                if dst not in logs:
-                    logs[dst] = open(os.path.join(logdir, dst + ".jsonl"), "a")
-                entry = {
-                    "t": now,
-                    "n": number,
-                    "src": src,
-                    "ip_len": request.total_length,
-                    "tos": request.tos,
-                    "ttl": request.ttl,
-                    "df": request.dont_fragment,
-                    "ip_header": request.header.hex(),
-                    "icmp": icmp.hex(),
-                }
-                logs[dst].write(json.dumps(entry) + "\n")
-                logs[dst].flush()
-                behaviour = config[dst]
-                every = behaviour.get("answer_every", 1)
-                if number % every == behaviour.get("answer_from", 0) % every:
-                    for action in behaviour.get("actions", []):
-                        order += 1
-                        due = now + action.get("at", 0) / 1000.0
-                        heapq.heappush(queue, (due, order, dst, src, action, data[:20], icmp))
+            request, request_type = receivers[sock](sock)
+            dst, icmp = request.dst, request.icmp
+            if dst not in config or len(icmp) < 8 or icmp[0] != request_type:
+                continue
+            number = counts.get(dst, 0)
+            counts[dst] = number + 1
+            if dst not in logs:
+                logs[dst] = open(os.path.join(logdir, dst + ".jsonl"), "a")
+            entry = {
+                "t": now,
+                "n": number,
+                "src": request.src,
+                "ip_len": request.total_length,
+                "tos": request.tos,
+                "ttl": request.ttl,
+                "df": request.dont_fragment,
+                "ip_header": request.ip_header.hex(),
+                "icmp": icmp.hex(),
+            }
+            logs[dst].write(json.dumps(entry) + "\n")
+            logs[dst].flush()
+            behaviour = config[dst]
+            every = behaviour.get("answer_every", 1)
+            if number % every == behaviour.get("answer_from", 0) % every:
+                for action in behaviour.get("actions", []):
+                    order += 1
+                    due = now + action.get("at", 0) / 1000.0
+                    heapq.heappush(queue, (due, order, action, request))
         while queue and queue[0][0] <= time.monotonic():
-            _, _, src, dst, action, request_ip, icmp = heapq.heappop(queue)
+            _, _, action, request = heapq.heappop(queue)
+            src = action.get("src", request.dst)
             # built when due: a forged stamp "in the future" is so when it is sent
             try:
                 if action["do"] == "flood":
                     types = action["types"]
                     for k in range(action["count"]):
-                        payload = icmp_message(types[k % len(types)], 0, icmp[4:8], bytes(12))
-                        sender.send(src, dst, payload)
+                        payload = message(request, src, types[k % len(types)], 0,
+                                          request.icmp[4:8], bytes(12))
+                        sender.send(src, request.src, payload)
                     continue
-                payload, opts = build(action, request_ip, icmp)
-                sender.send(action.get("src", src), dst, payload, opts, action.get("ttl", 64),
+                payload, opts = build(action, request, src)
+                sender.send(src, request.src, payload, opts, action.get("ttl", 64),
                             action.get("lan", False))
             except (OSError, ValueError) as err:
                 print("send failed: %s" % err, file=sys.stderr, flush=True)

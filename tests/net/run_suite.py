@@ -32,6 +32,7 @@ import json_twins  # noqa: E402
 import interruption_cases  # noqa: E402
 import load  # noqa: E402
 import network  # noqa: E402
+import network6  # noqa: E402
 import privilege  # noqa: E402
 import privilege_cases  # noqa: E402
 import stress_cases  # noqa: E402
@@ -119,7 +120,10 @@ class Suite:
 
     def wire_problems(self, case, result):
         requests = wire_checks.read_log(self.wire_logs, case.wire)
-        source = case.unprivileged.source if case.unprivileged else network.HOST
+        if ":" in case.wire:
+            source = case.unprivileged.source6 if case.unprivileged else network6.HOST6
+        else:
+            source = case.unprivileged.source if case.unprivileged else network.HOST
         problems = wire_checks.every_request(
             requests, self.program.identifier(result, requests), source,
             dont_fragment="-f" in case.args, ttl=None if "-i" in case.args else 63)

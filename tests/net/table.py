@@ -11,6 +11,7 @@ import enum
 from dataclasses import dataclass, field
 
 from network import RESPONDER_NET, SOURCE_NET
+from network6 import RESPONDER6_NET
 
 
 class Need(enum.Enum):
@@ -77,6 +78,13 @@ class CaseTable:
         """An address of the responder's own that answers each request with
         actions."""
         address = "%s.%d" % (RESPONDER_NET, 10 + len(self.responder_behaviours))
+        self.responder_behaviours[address] = dict(actions=list(actions), **behaviour)
+        return address
+
+    def responder6(self, *actions, **behaviour):
+        """An IPv6 address of the responder's own that answers each request
+        with actions."""
+        address = "%s%x" % (RESPONDER6_NET, 0x10 + len(self.responder_behaviours))
         self.responder_behaviours[address] = dict(actions=list(actions), **behaviour)
         return address
 

@@ -20,6 +20,11 @@ class LoggedRequest:
     ttl: int
     dont_fragment: bool
     icmp: bytes
+    destination: str
+
+    @property
+    def ipv6(self):
+        return ":" in self.destination
 
     @property
     def identifier(self):
@@ -41,18 +46,25 @@ def read_log(logdir, address):
     with open(path) as f:
         entries = [json.loads(line) for line in f]
     return [LoggedRequest(e["t"], e["src"], e["ip_len"], e["tos"], e["ttl"], e["df"],
-                          bytes.fromhex(e["icmp"])) for e in entries]
+                          bytes.fromhex(e["icmp"]), address) for e in entries]
 
 
 def every_request(requests, identifier, source, dont_fragment, ttl):
     """What every logged request must show, whatever the case. ttl: as it
-    arrives behind the router, or None when the case sets its own."""
+    arrives behind the router, or None when the case sets its own. IPv6
+    has no DF bit: dont_fragment is not asked of its requests."""
     problems = []
     for i, r in enumerate(requests):
         where = "request %d: " % i
-        if r.icmp[0] != icmp_wire.ECHO_REQUEST or r.icmp[1] != 0:
-            problems.append(where + "type %d code %d, expected 8 0" % (r.icmp[0], r.icmp[1]))
-        if not icmp_wire.checksum_holds(r.icmp):
+        want_type = icmp_wire.ECHO6_REQUEST if r.ipv6 else icmp_wire.ECHO_REQUEST
+        if r.icmp[0] != want_type or r.icmp[1] != 0:
+            problems.append(where + "type %d code %d, expected %d 0"
+                            % (r.icmp[0], r.icmp[1], want_type))
+        if r.ipv6:
+            checksum_holds = icmp_wire.icmpv6_checksum_holds(r.source, r.destination, r.icmp)
+        else:
+            checksum_holds = icmp_wire.checksum_holds(r.icmp)
+        if not checksum_holds:
             problems.append(where + "bad ICMP checksum")
         if r.identifier != identifier:
             problems.append(where + "identifier bytes %02x %02x, expected %02x %02x "
@@ -60,7 +72,7 @@ def every_request(requests, identifier, source, dont_fragment, ttl):
                             % (r.icmp[4], r.icmp[5], identifier & 0xFF, identifier >> 8))
         if any(r.icmp[24:]):
             problems.append(where + "data after offset 24 is not zero")
-        if r.dont_fragment != dont_fragment:
+        if not r.ipv6 and r.dont_fragment != dont_fragment:
             problems.append(where + "DF bit %s" % ("set" if r.dont_fragment else "clear"))
         if ttl is not None and r.ttl != ttl:
             problems.append(where + "TTL after the router %d, expected %d" % (r.ttl, ttl))
@@ -111,8 +123,9 @@ def seqs(*want):
 
 def icmp_length(n):
     def check(requests, result):
-        bad = [len(r.icmp) for r in requests if len(r.icmp) != n or r.ip_length != n + 20]
-        return ["ICMP length %s, expected %d (IP %d)" % (bad, n, n + 20)] if bad else []
+        headers = 40 if requests and requests[0].ipv6 else 20
+        bad = [len(r.icmp) for r in requests if len(r.icmp) != n or r.ip_length != n + headers]
+        return ["ICMP length %s, expected %d (IP %d)" % (bad, n, n + headers)] if bad else []
     return check
 
 
