@@ -77,16 +77,21 @@ class CaseTable:
     def responder(self, *actions, **behaviour):
         """An address of the responder's own that answers each request with
         actions."""
-        address = "%s.%d" % (RESPONDER_NET, 10 + len(self.responder_behaviours))
+        address = "%s.%d" % (RESPONDER_NET, 10 + self._responders(ipv6=False))
+        if 10 + self._responders(ipv6=False) > 250:
+            raise ValueError("the responder's IPv4 addresses are used up")
         self.responder_behaviours[address] = dict(actions=list(actions), **behaviour)
         return address
 
     def responder6(self, *actions, **behaviour):
         """An IPv6 address of the responder's own that answers each request
         with actions."""
-        address = "%s%x" % (RESPONDER6_NET, 0x10 + len(self.responder_behaviours))
+        address = "%s%x" % (RESPONDER6_NET, 0x10 + self._responders(ipv6=True))
         self.responder_behaviours[address] = dict(actions=list(actions), **behaviour)
         return address
+
+    def _responders(self, ipv6):
+        return sum((":" in a) == ipv6 for a in self.responder_behaviours)
 
     def routed(self, destination):
         """destination, reached from a source address of its own."""
