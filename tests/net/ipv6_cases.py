@@ -195,6 +195,10 @@ def add_cases(table):
     address = PEER6_NET + "31"
     unprivileged("-i 1: hop limit exceeded at the router", ["-i", "1", "-c", "2", address],
                  run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2))
+    unprivileged("an AAAA-only name is IPv6", ["-c", "1", "peer6.vxnet"],
+                 [opening("peer6.vxnet", headers=IPV6_HEADERS), reply(PEER6, 0)] + summary(1, 1))
+    unprivileged("-6: a name with both is IPv6", ["-6", "-c", "1", "dual.vxnet"],
+                 [opening("dual.vxnet", headers=IPV6_HEADERS), reply(PEER6, 0)] + summary(1, 1))
     address = PEER6_NET + "33"
     unprivileged("-i 1 -n 2000: hop limit exceeded, the error quoting the first fragment",
                  ["-i", "1", "-n", "2000", "-c", "2", address],

@@ -20,7 +20,7 @@ import time
 from dataclasses import dataclass, replace
 
 from lab import HERE, LabError, Result
-from network import ROUTER_LAN, HOST, add_lan_host
+from network import HOST, HOST_FILES, ROUTER_LAN, add_lan_host
 from network6 import HOST6, UNPRIVILEGED6, add_lan_host6
 
 UNPRIVILEGED_HOST = "198.18.0.4"
@@ -103,6 +103,7 @@ class UnprivilegedRunner:
                     ("unprivileged", "net.ipv4.conf.default.rp_filter", 0)]
         for role, key, value in settings:
             self.lab.sysctl(role, key, value)
+        self.lab.write_netns_files("unprivileged", HOST_FILES)
         self.lab.wait_until_up()
 
     def _make_copies(self, program):

@@ -3,9 +3,10 @@ errors from the routers and timeouts must print what the raw socket prints
 (run_suite.py -k unprivileged for these alone). They need the POSIX
 backend: a program started through a loader skips them."""
 from cases import CRAFTED_ERRORS, crafted_error
-from expect import (UNREACHABLE, exact, redirect, replies, reply, run_lines, time_exceeded,
-                    timeouts)
+from expect import (IPV6_HEADERS, UNREACHABLE, exact, redirect, replies, reply, run_lines,
+                    time_exceeded, timeouts)
 from network import PEER, PEER_NET, ROUTER2_FAR, ROUTER2_LAN, ROUTER_LAN, SMALL_NET
+from network6 import PEER6
 from privilege import (CAPABILITY, NO_SOCKET, PING_SOCKET, SET_UID_ROOT, HeldIdentifierDriver,
                        holds_nothing, ping_socket_with_pid)
 from table import Need, echo, error
@@ -20,11 +21,12 @@ DATAGRAM_SOCKET_ERRORS = {(4, 0), (12, 1), (3, 15), (11, 7), (5, 3)}
 def add_cases(table):
     responder, routed = table.responder, table.routed
 
-    def add(name, args, expect, way, checks=(), **kw):
+    def add(name, args, expect, way, checks=(), needs_icmpv6=False, **kw):
         checks = list(checks) + ([holds_nothing] if way.probe else [])
+        needs = (Need.POSIX_BACKEND,) + ((Need.ICMPV6,) if needs_icmpv6 else ())
         return table.add("unprivileged, %s: %s" % (way.name, name), args, expect,
-                         unprivileged=way, program_role=way.role, checks=checks,
-                         needs=(Need.POSIX_BACKEND,), **kw)
+                         unprivileged=way, program_role=way.role, checks=checks, needs=needs,
+                         **kw)
 
     # ping socket: what the raw-socket cases print, printed by nobody
 
@@ -151,6 +153,10 @@ def add_cases(table):
             wire=address, wire_checks=[tos(0xE2), ttl_seen(199), seqs(0, 1, 2)])
         add("a name resolved after the drop", ["-c", "2", "peer.vxnet"],
             run_lines("peer.vxnet", replies(PEER, 2), 2, 2), way)
+        # the ICMPv6 socket, too, was opened before the drop
+        add("an AAAA-only name resolved after the drop", ["-c", "2", "peer6.vxnet"],
+            run_lines("peer6.vxnet", replies(PEER6, 2), 2, 2, headers=IPV6_HEADERS), way,
+            needs_icmpv6=True)
         address = routed(PEER_NET + ".32" if way is CAPABILITY else PEER_NET + ".33")
         add("-i 1: time exceeded from the router", ["-i", "1", "-c", "2", address],
             run_lines(address, [time_exceeded(ROUTER_LAN)] * 2, 2, 2), way)
