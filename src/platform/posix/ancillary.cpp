@@ -56,4 +56,24 @@ Control read_control(msghdr* message) {
   return control;
 }
 
+ssize_t ReceivedMessage::receive(int fd, void* data, std::size_t length, sockaddr_storage* from,
+                                 int flags) {
+  part_.iov_base = data;
+  part_.iov_len = length;
+  std::memset(&message_, 0, sizeof message_);
+  message_.msg_name = from;
+  message_.msg_namelen = from != nullptr ? sizeof *from : 0;
+  message_.msg_iov = &part_;
+  message_.msg_iovlen = 1;
+  message_.msg_control = control_;
+  message_.msg_controllen = sizeof control_;
+  return recvmsg(fd, &message_, flags | MSG_DONTWAIT);
+}
+
+void ipv6_address_of(const sockaddr_storage& from, std::uint8_t (&address)[16]) {
+  sockaddr_in6 sender;
+  std::memcpy(&sender, &from, sizeof sender);
+  std::memcpy(address, &sender.sin6_addr, sizeof address);
+}
+
 }  // namespace vexmo

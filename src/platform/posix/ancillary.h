@@ -6,8 +6,12 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <time.h>  // before errqueue.h, which uses timespec
 #include <cstddef>
+#include <cstdint>
+
+#include "platform/posix/kernel_stamps.h"
 
 #if defined(__linux__)
 #include <linux/errqueue.h>
@@ -41,6 +45,29 @@ struct Control {
 // Reads what message carries; control messages of other kinds, or too short
 // for their kind, are skipped.
 Control read_control(msghdr* message);
+
+// One message taken from a socket without waiting, with room for every
+// control message asked for (the hop limit, an error report, the kernel's
+// stamps); message() describes them for read_control and
+// read_stamp_control until the next receive.
+class ReceivedMessage {
+ public:
+  // Receives into data[0, length) with MSG_DONTWAIT and flags, the sender's
+  // address into *from (nullptr: not wanted): the byte count, or -1 with
+  // errno (EAGAIN when none is waiting).
+  ssize_t receive(int fd, void* data, std::size_t length, sockaddr_storage* from, int flags);
+  msghdr* message() {
+    return &message_;
+  }
+
+ private:
+  iovec part_;
+  msghdr message_;
+  alignas(cmsghdr) char control_[sizeof(ControlBuffer) + kStampControlBytes];
+};
+
+// The 16 address bytes of an IPv6 sender.
+void ipv6_address_of(const sockaddr_storage& from, std::uint8_t (&address)[16]);
 
 }  // namespace vexmo
 

@@ -75,38 +75,21 @@ std::size_t quoted_request_room(AddressFamily family) {
   return is_ipv6(family) ? kQuoted6RequestOffset : kQuotedRequestOffset;
 }
 
-// The reports and hop limits of either family, and the kernel's stamps.
-union DatagramControl {
-  cmsghdr align;
-  char bytes[sizeof(ControlBuffer) + kStampControlBytes];
-};
-
 // One datagram from the receive queue, framed; -1 with errno (EAGAIN when
 // none is waiting, or a pending socket error the kernel reports once).
 ssize_t receive_datagram(int fd, AddressFamily family, std::uint8_t* buffer, std::size_t length,
                          sockaddr_storage* from, std::uint64_t* receive_ns) {
   const std::size_t room = header_room(family);
-  iovec data = {buffer + room, length - room};
-  DatagramControl control_buffer;
-  msghdr message;
-  std::memset(&message, 0, sizeof message);
-  message.msg_name = from;
-  message.msg_namelen = sizeof *from;
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control_buffer.bytes;
-  message.msg_controllen = sizeof control_buffer.bytes;
-  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT);
+  ReceivedMessage message;
+  const ssize_t received = message.receive(fd, buffer + room, length - room, from, 0);
   if (received < 0) {
     return -1;
   }
-  const Control control = read_control(&message);
-  *receive_ns = read_stamp_control(&message).stamp_ns;
+  const Control control = read_control(message.message());
+  *receive_ns = read_stamp_control(message.message()).stamp_ns;
   if (is_ipv6(family)) {
-    sockaddr_in6 sender;
-    std::memcpy(&sender, from, sizeof sender);
     std::uint8_t source[16];
-    std::memcpy(source, &sender.sin6_addr, sizeof source);
+    ipv6_address_of(*from, source);
     return static_cast<ssize_t>(frame_icmp6_message(buffer, static_cast<std::size_t>(received),
                                                     control.time_to_live, source));
   }
@@ -174,26 +157,18 @@ ssize_t receive_error(int fd, AddressFamily family, std::uint8_t* buffer, std::s
   sockaddr_storage destination;
   std::memset(&destination, 0, sizeof destination);
   const std::size_t room = quoted_request_room(family);
-  iovec data = {buffer + room, length - room};
-  DatagramControl control_buffer;
-  msghdr message;
-  std::memset(&message, 0, sizeof message);
-  message.msg_name = &destination;
-  message.msg_namelen = sizeof destination;
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control_buffer.bytes;
-  message.msg_controllen = sizeof control_buffer.bytes;
-  const ssize_t received = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+  ReceivedMessage message;
+  const ssize_t received =
+      message.receive(fd, buffer + room, length - room, &destination, MSG_ERRQUEUE);
   if (received < 0) {
     return -1;
   }
-  const StampControl stamp = read_stamp_control(&message);
+  const StampControl stamp = read_stamp_control(message.message());
   if (stamp.transmit_report) {
     *transmit_ns = stamp.stamp_ns;
     return 0;
   }
-  const Control control = read_control(&message);
+  const Control control = read_control(message.message());
   if (!control.has_report) {
     return 0;
   }

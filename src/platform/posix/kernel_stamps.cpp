@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "platform/posix/ancillary.h"
+
 #if defined(__linux__)
 #include <linux/errqueue.h>
 #include <linux/net_tstamp.h>
@@ -65,22 +67,12 @@ StampControl read_stamp_control(msghdr* message) {
 std::uint64_t take_transmit_stamp(int fd, std::uint64_t not_before_ns) {
   std::uint64_t latest = 0;
   for (int i = 0; i < kMaxQueuedReports; ++i) {
-    union {
-      cmsghdr align;
-      char bytes[kStampControlBytes];
-    } control;
+    ReceivedMessage message;
     std::uint8_t data[64];
-    iovec part = {data, sizeof data};
-    msghdr message;
-    std::memset(&message, 0, sizeof message);
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control.bytes;
-    message.msg_controllen = sizeof control.bytes;
-    if (recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+    if (message.receive(fd, data, sizeof data, nullptr, MSG_ERRQUEUE) < 0) {
       break;
     }
-    const StampControl stamp = read_stamp_control(&message);
+    const StampControl stamp = read_stamp_control(message.message());
     if (stamp.transmit_report && stamp.stamp_ns >= not_before_ns && stamp.stamp_ns > latest) {
       latest = stamp.stamp_ns;
     }

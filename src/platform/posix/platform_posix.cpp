@@ -194,8 +194,7 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
     if (transmit_ns != 0) {
       stamps->transmit_ns = transmit_ns;
     }
-    received =
-        raw_socket_receive(fd, socket.family, buffer, length, &native, &stamps->receive_ns);
+    received = raw_socket_receive(fd, socket.family, buffer, length, &native, &stamps->receive_ns);
   }
   if (received < 0) {
     // Nothing queued after all; a signal cannot cut short a call that does

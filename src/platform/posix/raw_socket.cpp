@@ -29,12 +29,6 @@ int open_icmp6() {
   return fd;
 }
 
-// The hop limit and the kernel's stamps, beside one datagram.
-union RawControl {
-  cmsghdr align;
-  char bytes[sizeof(ControlBuffer) + kStampControlBytes];
-};
-
 }  // namespace
 
 int raw_socket_open(AddressFamily family) {
@@ -50,27 +44,17 @@ ssize_t raw_socket_receive(int fd, AddressFamily family, std::uint8_t* buffer, s
                            sockaddr_storage* from, std::uint64_t* receive_ns) {
   // An ICMPv6 message comes without its header: room is left for it.
   const std::size_t room = family == AddressFamily::ipv6 ? kIpv6HeaderBytes : 0;
-  RawControl control;
-  iovec part = {buffer + room, length - room};
-  msghdr message;
-  std::memset(&message, 0, sizeof message);
-  message.msg_name = from;
-  message.msg_namelen = sizeof *from;
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control.bytes;
-  message.msg_controllen = sizeof control.bytes;
-  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT);
-  *receive_ns = received >= 0 ? read_stamp_control(&message).stamp_ns : 0;
+  ReceivedMessage message;
+  const ssize_t received = message.receive(fd, buffer + room, length - room, from, 0);
+  *receive_ns = received >= 0 ? read_stamp_control(message.message()).stamp_ns : 0;
   if (received < 0 || family != AddressFamily::ipv6) {
     return received;
   }
-  sockaddr_in6 sender;
-  std::memcpy(&sender, from, sizeof sender);
   std::uint8_t source[16];
-  std::memcpy(source, &sender.sin6_addr, sizeof source);
+  ipv6_address_of(*from, source);
   return static_cast<ssize_t>(frame_icmp6_message(buffer, static_cast<std::size_t>(received),
-                                                  read_control(&message).time_to_live, source));
+                                                  read_control(message.message()).time_to_live,
+                                                  source));
 }
 
 }  // namespace vexmo
