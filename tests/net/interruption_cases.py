@@ -152,6 +152,23 @@ class InterruptDriver:
         return result
 
 
+def add_statistics_so_far(table, tries):
+    """The reply to the second request comes 800 ms after it; Ctrl-\\ at 400
+    ms prints the statistics of the first, and the second keeps its line."""
+    address = table.responder(echo(at=800))
+    interim = [exact(""), exact("Packets: Sent 1, Received 1 (0% Lost)"),
+               Line("Rount Trip Time (Min/Avg/Max): <ms>/<ms>/<ms> (the first reply's)",
+                    re.compile(r"Rount Trip Time \(Min/Avg/Max\): (\d+\.\d{3}) ms/\1 ms/\1 ms\Z"))]
+    table.add("Ctrl-\\ in a wait: the statistics so far, then the rest of the run",
+              ["-c", "3", address], [], solo=True, needs=(Need.POSIX_SIGNALS,),
+              driver=InterruptDriver(address, Signals(2, [(0.4, signal.SIGQUIT)]),
+                                     lambda n, address=address: ([opening(address)]
+                                                                 + replies(address, 1) + interim
+                                                                 + replies(address, 3)[1:]
+                                                                 + summary(3, 3)),
+                                     tries, measure=False))
+
+
 def add_cases(table):
     add, responder = table.add, table.responder
 
@@ -224,20 +241,7 @@ def add_cases(table):
                                                                         IPV6_HEADERS),
                                    5, way=way), **extra)
 
-    # The reply to the second request comes 800 ms after it; Ctrl-\ at 400
-    # ms prints the statistics of the first, and the second keeps its line.
-    address = responder(echo(at=800))
-    interim = [exact(""), exact("Packets: Sent 1, Received 1 (0% Lost)"),
-               Line("Rount Trip Time (Min/Avg/Max): <ms>/<ms>/<ms> (the first reply's)",
-                    re.compile(r"Rount Trip Time \(Min/Avg/Max\): (\d+\.\d{3}) ms/\1 ms/\1 ms\Z"))]
-    add("Ctrl-\\ in a wait: the statistics so far, then the rest of the run",
-        ["-c", "3", address], [], solo=True, needs=(Need.POSIX_SIGNALS,),
-        driver=InterruptDriver(address, Signals(2, [(0.4, signal.SIGQUIT)]),
-                               lambda n, address=address: ([opening(address)]
-                                                           + replies(address, 1) + interim
-                                                           + replies(address, 3)[1:]
-                                                           + summary(3, 3)),
-                               3, measure=False))
+    add_statistics_so_far(table, 3)
 
     # With --json the summary says that the user stopped the run, and the
     # request cut off in its wait has no object but counts as sent and lost
@@ -257,12 +261,4 @@ def add_cases(table):
                                      lambda n, address=address: ([opening(address)]
                                                                  + replies(address, 2)
                                                                  + summary(2, 2)), 3))
-    address = twins.responder(echo(at=800))
-    twins.add("Ctrl-\\ in a wait: the statistics so far, then the rest of the run",
-              ["-c", "3", address], [], solo=True, needs=(Need.POSIX_SIGNALS,),
-              driver=InterruptDriver(address, Signals(2, [(0.4, signal.SIGQUIT)]),
-                                     lambda n, address=address: ([opening(address)]
-                                                                 + replies(address, 1) + interim
-                                                                 + replies(address, 3)[1:]
-                                                                 + summary(3, 3)),
-                                     1, measure=False))
+    add_statistics_so_far(twins, 1)

@@ -12,6 +12,7 @@ from network import PEER
 from network6 import (HOST6, MTU6_NET, PEER6, PEER6_ABSENT, PEER6_ABSENT_TWIN, PEER6_NET,
                       PROHIBIT6_NET, RESPONDER6_NET, ROUTER6_LAN, UNREACHABLE6_NET)
 from privilege import PING_SOCKET
+from stress_cases import add_forged_stamps, add_real_senders
 from table import Need, echo, error
 from wire_checks import count, icmp_length, seqs, tos
 
@@ -247,16 +248,7 @@ def add_cases(table):
     add("a foreign identifier first, ours behind it", ["-c", "1", address],
         run6(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address)
 
-    # A forged send stamp is no answer: the request ends with its genuine
-    # reply, or times out.
-    for stamp in ("zero", "ones", "future", "past"):
-        address = responder6(echo(stamp=stamp))
-        add("forged send stamp (%s) alone: timeouts" % stamp, ["-c", "2", "-w", "400", address],
-            run6(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)])
-        address = responder6(echo(stamp=stamp), echo(at=60))
-        add("forged send stamp (%s), the genuine reply behind it" % stamp, ["-c", "2", address],
-            run6(address, replies(address, 2, rtt_range=(60, 700)), 2, 2),
-            wire=address, wire_checks=[seqs(0, 1)])
+    add_forged_stamps(add, responder6, run6)
 
     # Hop limits as they arrive: sent from the LAN, where no router lowers them.
     for hop_limit in (0, 1, 255):
@@ -309,18 +301,8 @@ def add_cases(table):
         run6(address, replies(address, 2, rtt_range=(300, 1500)), 2, 2),
         wire=address, wire_checks=[seqs(0, 1)], solo=True)
 
-    # Who really answered is printed, whoever was asked.
-    address = responder6(echo(src=PEER6))
-    add("reply from another address than the one asked: the real sender", ["-c", "2", address],
-        run6(address, replies(PEER6, 2), 2, 2), wire=address)
-    elsewhere = RESPONDER6_NET + "fa"
-    address = responder6(echo(src=elsewhere, at=0), echo(at=100))
-    add("a reply from elsewhere first, the destination's behind it", ["-c", "2", address],
-        run6(address, replies(elsewhere, 2, rtt_range=(0, 90)), 2, 2),
-        wire=address, wire_checks=[seqs(0, 1)])
-    address = responder6(error(3, 0, src=PEER6))
-    add("time exceeded from another address names it", ["-c", "1", address],
-        run6(address, [exact(HOP_LIMIT_EXCEEDED % PEER6)], 1, 1), wire=address)
+    add_real_senders(add, responder6, run6, PEER6, RESPONDER6_NET + "fa",
+                     error(3, 0, src=PEER6), exact(HOP_LIMIT_EXCEEDED % PEER6))
 
     # Unlike ICMP, the kernel checks an ICMPv6 checksum before any socket
     # reads the message: a spoiled reply never ends the wait.

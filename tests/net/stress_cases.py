@@ -22,21 +22,42 @@ from wire_checks import count, seqs
 FLOOD_TYPES = [8, 13, 14, 15, 16, 17, 18, 9, 10, 1, 2, 6, 7, 19, 30, 40, 42, 253, 255]
 
 
+def add_forged_stamps(add, responder, run):
+    """A forged send stamp is no answer: it would print a round-trip time
+    that never happened. The request ends with its genuine reply, or times
+    out. run: the family's run_lines."""
+    for stamp in ("zero", "ones", "future", "past"):
+        address = responder(echo(stamp=stamp))
+        add("forged send stamp (%s) alone: timeouts" % stamp, ["-c", "2", "-w", "400", address],
+            run(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)])
+        address = responder(echo(stamp=stamp), echo(at=60))
+        add("forged send stamp (%s), the genuine reply behind it" % stamp, ["-c", "2", address],
+            run(address, replies(address, 2, rtt_range=(60, 700)), 2, 2),
+            wire=address, wire_checks=[seqs(0, 1)])
+
+
+def add_real_senders(add, responder, run, peer, elsewhere, time_exceeded_from_peer, line):
+    """Who really answered is printed, whoever was asked: replies from peer
+    and from elsewhere (another of the responder's addresses), and the
+    action time_exceeded_from_peer, which draws line."""
+    address = responder(echo(src=peer))
+    add("reply from another address than the one asked: the real sender", ["-c", "2", address],
+        run(address, replies(peer, 2), 2, 2), wire=address)
+    address = responder(echo(src=elsewhere, at=0), echo(at=100))
+    add("a reply from elsewhere first, the destination's behind it", ["-c", "2", address],
+        run(address, replies(elsewhere, 2, rtt_range=(0, 90)), 2, 2),
+        wire=address, wire_checks=[seqs(0, 1)])
+    address = responder(time_exceeded_from_peer)
+    add("time exceeded from another address names it", ["-c", "1", address],
+        run(address, [line], 1, 1), wire=address)
+
+
 def add_cases(table):
     add, responder = table.add, table.responder
 
     # -------------------------------------------------------- hostile peers
 
-    # A forged send stamp is no answer: it would print a round-trip time that
-    # never happened. The request ends with its genuine reply, or times out.
-    for stamp in ("zero", "ones", "future", "past"):
-        address = responder(echo(stamp=stamp))
-        add("forged send stamp (%s) alone: timeouts" % stamp, ["-c", "2", "-w", "400", address],
-            run_lines(address, timeouts(2), 2, 0), wire=address, wire_checks=[seqs(0, 0)])
-        address = responder(echo(stamp=stamp), echo(at=60))
-        add("forged send stamp (%s), the genuine reply behind it" % stamp, ["-c", "2", address],
-            run_lines(address, replies(address, 2, rtt_range=(60, 700)), 2, 2),
-            wire=address, wire_checks=[seqs(0, 1)])
+    add_forged_stamps(add, responder, run_lines)
 
     # TTLs as they arrive: sent from the LAN, where no router decrements them.
     for ttl in (0, 1, 255):
@@ -100,18 +121,8 @@ def add_cases(table):
         run_lines(address, replies(address, 2, rtt_range=(300, 1500)), 2, 2),
         wire=address, wire_checks=[seqs(0, 1)], solo=True)
 
-    # Who really answered is printed, whoever was asked.
-    address = responder(echo(src=PEER))
-    add("reply from another address than the one asked: the real sender", ["-c", "2", address],
-        run_lines(address, replies(PEER, 2), 2, 2), wire=address)
-    elsewhere = RESPONDER_NET + ".250"
-    address = responder(echo(src=elsewhere, at=0), echo(at=100))
-    add("a reply from elsewhere first, the destination's behind it", ["-c", "2", address],
-        run_lines(address, replies(elsewhere, 2, rtt_range=(0, 90)), 2, 2),
-        wire=address, wire_checks=[seqs(0, 1)])
-    address = responder(error(11, 0, src=PEER))
-    add("time exceeded from another address names it", ["-c", "1", address],
-        run_lines(address, [time_exceeded(PEER)], 1, 1), wire=address)
+    add_real_senders(add, responder, run_lines, PEER, RESPONDER_NET + ".250",
+                     error(11, 0, src=PEER), time_exceeded(PEER))
 
     # The raw socket hands over datagrams whatever their checksum (the kernel
     # checks it after the raw sockets have their copy), and vexmo does not
