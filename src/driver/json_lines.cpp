@@ -51,15 +51,15 @@ class JsonObject {
     text_ = "{";
     add_string("event", event);
   }
-  void add_raw(const char* key, const std::string& value) {
+  void add_raw(const char* key, const Text& value) {
     open_field(key);
     text_ += value;
   }
   void add_number(const char* key, std::uint32_t value) {
-    add_raw(key, std::to_string(value));
+    add_raw(key, decimal(value));
   }
   void add_number(const char* key, const std::optional<std::uint32_t>& value) {
-    add_raw(key, value ? std::to_string(*value) : "null");
+    add_raw(key, value ? decimal(*value) : Text("null"));
   }
   void add_bool(const char* key, bool value) {
     add_raw(key, value ? "true" : "false");
@@ -68,7 +68,7 @@ class JsonObject {
     open_field(key);
     append_json_string(&text_, value);
   }
-  void add_string(const char* key, const std::optional<std::string>& value) {
+  void add_string(const char* key, const std::optional<Text>& value) {
     if (value) {
       add_string(key, value->c_str());
     } else {
@@ -79,7 +79,7 @@ class JsonObject {
     add_raw(key, milliseconds_text(us));
   }
   // The time comes last in every object.
-  std::string finish() {
+  Text finish() {
     add_string("time", utc_time_text(unix_ms_).c_str());
     return text_ + "}";
   }
@@ -94,11 +94,11 @@ class JsonObject {
     text_ += "\":";
   }
 
-  std::string text_;
+  Text text_;
   std::int64_t unix_ms_;
 };
 
-std::string round_trip_object(const StatisticsSummary& summary) {
+Text round_trip_object(const StatisticsSummary& summary) {
   if (summary.replies == 0) {
     return "null";
   }
@@ -110,7 +110,7 @@ std::string round_trip_object(const StatisticsSummary& summary) {
       {"median", summary.median_us}, {"p90", summary.p90_us},       {"p99", summary.p99_us},
       {"stddev", summary.stddev_us}, {"jitter", summary.jitter_us},
   };
-  std::string text = "{";
+  Text text = "{";
   for (const auto& figure : figures) {
     if (text.size() > 1) {
       text += ',';
@@ -125,7 +125,7 @@ std::string round_trip_object(const StatisticsSummary& summary) {
 
 }  // namespace
 
-void append_json_string(std::string* out, const char* text) {
+void append_json_string(Text* out, const char* text) {
   static const char kHex[] = "0123456789abcdef";
   out->push_back('"');
   const auto* p = reinterpret_cast<const unsigned char*>(text);
@@ -179,7 +179,7 @@ void append_json_string(std::string* out, const char* text) {
   out->push_back('"');
 }
 
-std::string utc_time_text(std::int64_t unix_ms) {
+Text utc_time_text(std::int64_t unix_ms) {
   if (unix_ms < 0) {
     unix_ms = 0;
   }
@@ -207,7 +207,7 @@ std::string utc_time_text(std::int64_t unix_ms) {
   return text;
 }
 
-std::string json_start(const StartFacts& facts, std::int64_t unix_ms) {
+Text json_start(const StartFacts& facts, std::int64_t unix_ms) {
   JsonObject object("start", unix_ms);
   object.add_string("host", facts.host);
   object.add_number("family", static_cast<std::uint32_t>(facts.family));
@@ -221,7 +221,7 @@ std::string json_start(const StartFacts& facts, std::int64_t unix_ms) {
   return object.finish();
 }
 
-std::string json_reply(const ReplyFacts& facts, std::int64_t unix_ms) {
+Text json_reply(const ReplyFacts& facts, std::int64_t unix_ms) {
   JsonObject object("reply", unix_ms);
   object.add_number("request", facts.request);
   object.add_string("from", facts.from);
@@ -231,7 +231,7 @@ std::string json_reply(const ReplyFacts& facts, std::int64_t unix_ms) {
   return object.finish();
 }
 
-std::string json_icmp(const IcmpFacts& facts, std::int64_t unix_ms) {
+Text json_icmp(const IcmpFacts& facts, std::int64_t unix_ms) {
   JsonObject object("icmp", unix_ms);
   object.add_number("request", facts.request);
   object.add_string("from", facts.from);
@@ -248,7 +248,7 @@ std::string json_icmp(const IcmpFacts& facts, std::int64_t unix_ms) {
   return object.finish();
 }
 
-std::string json_failure(const FailureFacts& facts, std::int64_t unix_ms) {
+Text json_failure(const FailureFacts& facts, std::int64_t unix_ms) {
   JsonObject object("failure", unix_ms);
   object.add_number("request", facts.request);
   object.add_number("error", facts.error);
@@ -256,15 +256,15 @@ std::string json_failure(const FailureFacts& facts, std::int64_t unix_ms) {
   return object.finish();
 }
 
-std::string json_unresolved(std::uint32_t request, const char* host, std::int64_t unix_ms) {
+Text json_unresolved(std::uint32_t request, const char* host, std::int64_t unix_ms) {
   JsonObject object("unresolved", unix_ms);
   object.add_number("request", request);
   object.add_string("host", host);
   return object.finish();
 }
 
-std::string json_summary(const StatisticsSummary& summary, SummaryEvent event, bool interrupted,
-                         std::int64_t unix_ms) {
+Text json_summary(const StatisticsSummary& summary, SummaryEvent event, bool interrupted,
+                  std::int64_t unix_ms) {
   JsonObject object(event == SummaryEvent::interim ? "interim" : "summary", unix_ms);
   object.add_number("sent", summary.sent);
   object.add_number("received", summary.received);

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 
+#include "common/text.h"
 #include "driver/statistics.h"
 
 namespace vexmo {
@@ -15,12 +15,12 @@ namespace vexmo {
 // unchanged; quotes, backslashes and control characters are escaped, and
 // every byte that is not part of a valid UTF-8 sequence becomes U+FFFD, so
 // the line stays valid UTF-8 whatever the text (a host argument, say).
-void append_json_string(std::string* out, const char* text);
+void append_json_string(Text* out, const char* text);
 
 // Milliseconds since 1970-01-01 UTC as RFC 3339 UTC with milliseconds:
 // 2024-02-29T23:59:59.999Z. Times before 1970 are not needed and give the
 // epoch.
-std::string utc_time_text(std::int64_t unix_ms);
+Text utc_time_text(std::int64_t unix_ms);
 
 // What the opening line tells.
 struct StartFacts {
@@ -49,10 +49,10 @@ struct IcmpFacts {
   const char* from = "";  // the sender of the ICMP message
   std::uint32_t type = 0;
   std::uint32_t code = 0;
-  const char* kind = "";               // as the text line names it: "Time Exceeded"
-  std::optional<std::string> reason;   // the line's reason; none where it has none
-  std::optional<std::string> gateway;  // redirects only
-  std::optional<std::uint32_t> mtu;    // ICMPv6 Packet Too Big only
+  const char* kind = "";             // as the text line names it: "Time Exceeded"
+  std::optional<Text> reason;        // the line's reason; none where it has none
+  std::optional<Text> gateway;       // redirects only
+  std::optional<std::uint32_t> mtu;  // ICMPv6 Packet Too Big only
 };
 
 struct FailureFacts {
@@ -63,15 +63,15 @@ struct FailureFacts {
 
 // Each object as one line of text without the line feed; unix_ms is the
 // time of the event.
-std::string json_start(const StartFacts& facts, std::int64_t unix_ms);
-std::string json_reply(const ReplyFacts& facts, std::int64_t unix_ms);
-std::string json_icmp(const IcmpFacts& facts, std::int64_t unix_ms);
-std::string json_failure(const FailureFacts& facts, std::int64_t unix_ms);
-std::string json_unresolved(std::uint32_t request, const char* host, std::int64_t unix_ms);
+Text json_start(const StartFacts& facts, std::int64_t unix_ms);
+Text json_reply(const ReplyFacts& facts, std::int64_t unix_ms);
+Text json_icmp(const IcmpFacts& facts, std::int64_t unix_ms);
+Text json_failure(const FailureFacts& facts, std::int64_t unix_ms);
+Text json_unresolved(std::uint32_t request, const char* host, std::int64_t unix_ms);
 
 enum class SummaryEvent { summary, interim };
-std::string json_summary(const StatisticsSummary& summary, SummaryEvent event, bool interrupted,
-                         std::int64_t unix_ms);
+Text json_summary(const StatisticsSummary& summary, SummaryEvent event, bool interrupted,
+                  std::int64_t unix_ms);
 
 }  // namespace vexmo
 

@@ -64,11 +64,11 @@ const char* const kTimeExceeded6Reasons[] = {
 const char* const kKindTimeExceeded = "Time Exceeded";  // the one line that names its sender
 
 template <std::size_t N>
-std::optional<std::string> reason_of(const char* const (&reasons)[N], std::uint8_t code) {
+std::optional<Text> reason_of(const char* const (&reasons)[N], std::uint8_t code) {
   if (code < N) {
-    return std::string(reasons[code]);
+    return Text(reasons[code]);
   }
-  return "Unknown code " + std::to_string(code);
+  return "Unknown code " + decimal(code);
 }
 
 std::uint32_t read_be32(const std::uint8_t* p) {
@@ -83,7 +83,7 @@ std::int64_t now_ms() {
 
 }  // namespace
 
-std::string failure_message(std::uint32_t error) {
+Text failure_message(std::uint32_t error) {
   switch (error) {
     case kErrorTimedOut:
       return "Request timeout.";
@@ -94,7 +94,7 @@ std::string failure_message(std::uint32_t error) {
     case kErrorConnReset:
       return "Connection reseted.";
     default:
-      return "Error " + std::to_string(error) + ".";
+      return "Error " + decimal(error) + ".";
   }
 }
 
@@ -171,26 +171,25 @@ IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* f
   return facts;
 }
 
-std::string reply_line(const ReplyFacts& facts) {
-  std::string line = std::string(facts.from) + ": Time: " + milliseconds_text(facts.rtt_us) +
-                     " ms, Sequence: " + std::to_string(facts.sequence);
+Text reply_line(const ReplyFacts& facts) {
+  Text line = Text(facts.from) + ": Time: " + milliseconds_text(facts.rtt_us) +
+              " ms, Sequence: " + decimal(facts.sequence);
   if (facts.ttl) {
-    line += ", Ttl: " + std::to_string(*facts.ttl);
+    line += ", Ttl: " + decimal(*facts.ttl);
   }
   return line;
 }
 
-std::string icmp_line(const IcmpFacts& facts) {
+Text icmp_line(const IcmpFacts& facts) {
   // Only the Time Exceeded line names the sender.
-  std::string line =
-      std::strcmp(facts.kind, kKindTimeExceeded) == 0 ? std::string(facts.from) + ": " : "";
+  Text line = std::strcmp(facts.kind, kKindTimeExceeded) == 0 ? Text(facts.from) + ": " : Text();
   line += "ICMP: ";
   line += facts.kind;
   if (facts.gateway) {
     line += ", Gateway: " + *facts.gateway;
   }
   if (facts.mtu) {
-    line += ", MTU: " + std::to_string(*facts.mtu);
+    line += ", MTU: " + decimal(*facts.mtu);
   }
   if (facts.reason) {
     line += ", Reason: " + *facts.reason;
@@ -198,7 +197,7 @@ std::string icmp_line(const IcmpFacts& facts) {
   return line;
 }
 
-void Reporter::emit(const std::string& line) {
+void Reporter::emit(const Text& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
@@ -206,9 +205,8 @@ void Reporter::emit(const std::string& line) {
 
 void Reporter::start(int ip_version, std::uint32_t ip_bytes) {
   if (!settings_.json) {
-    emit(std::string("Ping to ") + settings_.host + ", buffer size " +
-         std::to_string(settings_.size) + " Bytes (IP+ICMP+DATA " + std::to_string(ip_bytes) +
-         " Bytes)");
+    emit(Text("Ping to ") + settings_.host + ", buffer size " + decimal(settings_.size) +
+         " Bytes (IP+ICMP+DATA " + decimal(ip_bytes) + " Bytes)");
     return;
   }
   StartFacts facts;
@@ -237,7 +235,7 @@ void Reporter::icmp(const IcmpFacts& facts) {
 }
 
 void Reporter::failure(std::uint32_t request, std::uint32_t error) {
-  const std::string message = failure_message(error);
+  const Text message = failure_message(error);
   if (!settings_.json) {
     emit(message);
     return;
@@ -251,7 +249,7 @@ void Reporter::failure(std::uint32_t request, std::uint32_t error) {
 
 void Reporter::unresolved(std::uint32_t request) {
   emit(settings_.json ? json_unresolved(request, settings_.host, now_ms())
-                      : std::string("Can not resolve IP address for ") + settings_.host);
+                      : Text("Can not resolve IP address for ") + settings_.host);
 }
 
 void Reporter::summary(const RunStatistics& stats, SummaryEvent event, bool interrupted) {
@@ -260,7 +258,7 @@ void Reporter::summary(const RunStatistics& stats, SummaryEvent event, bool inte
     emit(json_summary(figures, event, interrupted, now_ms()));
     return;
   }
-  std::string text = summary_text(figures, settings_.stats);
+  Text text = summary_text(figures, settings_.stats);
   text.pop_back();  // emit ends the last line
   emit(text);
 }

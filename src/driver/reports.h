@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 
 #include "common/run_types.h"
+#include "common/text.h"
 #include "driver/json_lines.h"
 #include "driver/statistics.h"
 
@@ -15,7 +15,7 @@ namespace vexmo {
 
 // The line of a failed send or wait, without its line feed, by Windows
 // Sockets error number: "Request timeout." for 10060.
-std::string failure_message(std::uint32_t error);
+Text failure_message(std::uint32_t error);
 
 // An ICMP or ICMPv6 error message as its line names it: the kind ("Time
 // Exceeded") and the reason its code gives, "Unknown code N" for a code
@@ -23,7 +23,7 @@ std::string failure_message(std::uint32_t error);
 // Parameter Problem, Packet Too Big).
 struct IcmpDescription {
   const char* kind = "";
-  std::optional<std::string> reason;
+  std::optional<Text> reason;
 };
 IcmpDescription describe_icmp(std::uint8_t type, std::uint8_t code, AddressFamily family);
 
@@ -35,8 +35,8 @@ ReplyFacts reply_facts(const ReplyView& view, std::uint32_t request, const char*
 IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* from);
 
 // The text lines of an answer, without their line feed.
-std::string reply_line(const ReplyFacts& facts);
-std::string icmp_line(const IcmpFacts& facts);
+Text reply_line(const ReplyFacts& facts);
+Text icmp_line(const IcmpFacts& facts);
 
 // Prints a run's lines in the format its settings choose. Each line is
 // written out (flushed) as soon as it is printed, so that a reader at the
@@ -67,7 +67,7 @@ class Reporter {
   void privileges_kept();
 
  private:
-  void emit(const std::string& line);
+  void emit(const Text& line);
   void summary(const RunStatistics& stats, SummaryEvent event, bool interrupted);
 
   RunSettings settings_;

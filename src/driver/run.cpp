@@ -64,18 +64,15 @@ std::uint32_t header_bytes(FamilyChoice family) {
 namespace {
 
 // The statistics so far, on the user's request in the middle of the run.
-class RunInterims : public InterimReport {
- public:
-  RunInterims(Reporter* reporter, const RunStatistics* stats)
-      : reporter_(reporter), stats_(stats) {}
-  void print_interim() override {
-    reporter_->interim(*stats_);
-  }
-
- private:
-  Reporter* reporter_;
-  const RunStatistics* stats_;
+struct RunProgress {
+  Reporter* reporter;
+  const RunStatistics* stats;
 };
+
+void print_run_interim(void* context) {
+  const RunProgress* progress = static_cast<const RunProgress*>(context);
+  progress->reporter->interim(*progress->stats);
+}
 
 FamilyChoice choice_of(AddressFamily family) {
   return family == AddressFamily::ipv6 ? FamilyChoice::ipv6 : FamilyChoice::ipv4;
@@ -120,7 +117,8 @@ int run_requests(const RunSettings& settings) {
     return 1;
   }
   RunStatistics stats;
-  RunInterims interims(&reporter, &stats);
+  RunProgress progress{&reporter, &stats};
+  InterimReport interims{print_run_interim, &progress};
   const std::uint64_t frequency = counter_frequency();
   if (needed.ipv4) {
     ipv4_socket.apply(settings);

@@ -4,14 +4,14 @@
 
 namespace vexmo {
 
-std::string milliseconds_text(std::uint32_t us) {
+Text milliseconds_text(std::uint32_t us) {
   char text[16];
   std::snprintf(text, sizeof text, "%u.%.3u", us / 1000, us % 1000);
   return text;
 }
 
-std::string summary_text(const StatisticsSummary& summary, bool with_stats) {
-  std::string text;
+Text summary_text(const StatisticsSummary& summary, bool with_stats) {
+  Text text;
   if (summary.sent > 0) {
     char line[96];
     std::snprintf(line, sizeof line, "\nPackets: Sent %u, Received %u (%u%% Lost)\n", summary.sent,

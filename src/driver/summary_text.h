@@ -3,20 +3,20 @@
 #define VEXMO_DRIVER_SUMMARY_TEXT_H
 
 #include <cstdint>
-#include <string>
 
+#include "common/text.h"
 #include "driver/statistics.h"
 
 namespace vexmo {
 
 // Whole microseconds as milliseconds with three decimals: 12345 -> 12.345,
 // 7 -> 0.007.
-std::string milliseconds_text(std::uint32_t us);
+Text milliseconds_text(std::uint32_t us);
 
 // The blank line and the packets line (only when anything was sent), the
 // round-trip line, and with_stats the line of median, percentiles, standard
 // deviation and jitter.
-std::string summary_text(const StatisticsSummary& summary, bool with_stats);
+Text summary_text(const StatisticsSummary& summary, bool with_stats);
 
 }  // namespace vexmo
 

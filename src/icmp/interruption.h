@@ -15,13 +15,18 @@ namespace vexmo {
 // minus any error number.
 constexpr Outcome kOutcomeStopped = INT32_MIN;
 
-// Prints the statistics so far, in the middle of a wait or a pause.
-class InterimReport {
- public:
-  virtual void print_interim() = 0;
+// Prints the statistics so far, in the middle of a wait or a pause: calls
+// print with context. A plain callback: the waits need no more, and the
+// program no runtime type information.
+struct InterimReport {
+  void (*print)(void* context) = nullptr;
+  void* context = nullptr;
 
- protected:
-  ~InterimReport() = default;
+  void print_interim() const {
+    if (print != nullptr) {
+      print(context);
+    }
+  }
 };
 
 // Takes the interruption a platform wait ended for, if any: false for a

@@ -5,14 +5,15 @@
 #include <string>
 
 #include "driver/summary_text.h"
+#include "support/text_print.h"
 
 namespace vexmo {
 namespace {
 
 std::string encoded(const char* text) {
-  std::string out;
+  Text out;
   append_json_string(&out, text);
-  return out;
+  return std::string(out.view());
 }
 
 TEST(AppendJsonString, EscapesAndKeepsUtf8Valid) {
@@ -124,7 +125,7 @@ TEST(JsonLines, EveryEvent) {
 
   const struct {
     const char* name;
-    std::string line;
+    Text line;
     const char* expected;
   } cases[] = {
       {"start, options not given", json_start(start, kNoon),
@@ -226,7 +227,8 @@ TEST(Summaries, JsonAndText) {
     EXPECT_EQ(json_summary(c.summary, c.event, c.interrupted, kNoon), c.json) << c.name;
     EXPECT_EQ(summary_text(c.summary, true), c.text) << c.name;
     // Without --stats the text ends with the round-trip line, as it always did.
-    const std::string plain = summary_text(c.summary, false);
+    const Text plain_text = summary_text(c.summary, false);
+    const std::string plain(plain_text.view());
     EXPECT_EQ(plain, std::string(c.text).substr(0, plain.size())) << c.name;
     EXPECT_EQ(plain.find("Median"), std::string::npos) << c.name;
   }

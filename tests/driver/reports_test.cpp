@@ -10,6 +10,7 @@
 #include "driver/summary_text.h"
 #include "support/capture.h"
 #include "support/fake_platform.h"
+#include "support/text_print.h"
 
 namespace vexmo {
 namespace {
@@ -41,7 +42,7 @@ std::string printed_icmp_line(std::uint8_t type, std::uint8_t code, std::uint32_
   std::memcpy(message + 4, &gateway, sizeof gateway);
   ReplyView view;
   view.message = message;
-  return icmp_line(icmp_facts(view, 0, "10.0.0.1")) + "\n";
+  return std::string((icmp_line(icmp_facts(view, 0, "10.0.0.1")) + "\n").view());
 }
 
 TEST(ReportIcmpMessage, EveryKindAndReason) {
@@ -239,7 +240,7 @@ TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
     view.family = AddressFamily::ipv6;
     const IcmpFacts facts = icmp_facts(view, 0, "2001:db8::1");
     // The reports leave a type they do not know without a line.
-    const std::string line = facts.kind[0] == '\0' ? "" : icmp_line(facts) + "\n";
+    const Text line = facts.kind[0] == '\0' ? Text() : icmp_line(facts) + "\n";
     EXPECT_EQ(line, c.line) << int{c.type} << "/" << int{c.code};
   }
 }

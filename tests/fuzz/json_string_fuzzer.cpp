@@ -89,8 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The text ends at its first NUL, as an argument does.
   std::string input(reinterpret_cast<const char*>(data), size);
   input = input.substr(0, input.find('\0'));
-  std::string json;
-  append_json_string(&json, input.c_str());
+  Text encoded;
+  append_json_string(&encoded, input.c_str());
+  const std::string json(encoded.view());
   std::string decoded;
   if (!valid_utf8(json) || !decode(json, &decoded)) {
     std::abort();

@@ -453,12 +453,13 @@ TEST(WaitForReply, UnreadableTimeoutMeansNoDeadline) {
 }
 
 // Counts the interim reports a wait asks for, with the time of each.
-class CountingInterims : public InterimReport {
- public:
-  void print_interim() override {
-    at_ms.push_back((fake::state().now_us - kT0) / 1000);
-  }
+struct CountingInterims {
   std::vector<std::uint64_t> at_ms;
+  InterimReport report{[](void* context) {
+                         static_cast<CountingInterims*>(context)->at_ms.push_back(
+                             (fake::state().now_us - kT0) / 1000);
+                       },
+                       this};
 };
 
 fake::ScriptedInterruption user(Interruption kind, std::uint64_t after_ms) {
@@ -640,7 +641,7 @@ TEST(WaitForReply, InterruptionsAndLongWaits) {
     CountingInterims interims;
     SocketAddress from;
     ReplyView view;
-    EXPECT_EQ(socket.wait(&from, &view, kStamp, &interims), c.expected);
+    EXPECT_EQ(socket.wait(&from, &view, kStamp, &interims.report), c.expected);
     EXPECT_EQ((fake::state().now_us - kT0) / 1000, c.ends_after_ms);
     EXPECT_EQ(interims.at_ms, c.interims_after_ms);
     EXPECT_EQ(fake::state().waits, c.waits);
