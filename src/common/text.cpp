@@ -52,8 +52,10 @@ Text& Text::append(const char* text, std::size_t length) {
       grown = grown > static_cast<std::size_t>(-1) / 2 ? needed : grown * 2;
     }
     // Appending a part of itself: the part moves with the buffer.
-    const bool own = data_ != nullptr && text >= data_ && text < data_ + size_;
-    const std::size_t own_offset = own ? static_cast<std::size_t>(text - data_) : 0;
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(text);
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(data_);
+    const bool own = data_ != nullptr && at >= start && at < start + size_;
+    const std::size_t own_offset = own ? at - start : 0;
     char* const moved = static_cast<char*>(std::realloc(data_, grown));
     if (moved == nullptr) {
       return *this;

@@ -1,8 +1,8 @@
 // Text built by appending, for the lines vexmo prints. It never throws: an
 // allocation that fails leaves the text as it was and the rest of the line
 // is cut (a lost line end is better than a run that ends without its
-// summary). Not std::string, whose runtime costs the program more memory
-// than all else it does.
+// summary). Not std::string: that made the program load the C++ runtime
+// library, which doubled its memory.
 #ifndef VEXMO_COMMON_TEXT_H
 #define VEXMO_COMMON_TEXT_H
 
@@ -15,9 +15,10 @@ namespace vexmo {
 class Text {
  public:
   Text() = default;
+  // Implicit: a literal reads as the text it is.
   Text(const char* text) {
     append(text);
-  }  // NOLINT: implicit, as a literal reads
+  }
   Text(const Text& other) {
     append(other.data(), other.size());
   }
