@@ -55,12 +55,12 @@ else()
   # setcap; without it the postinst says so and the datagram socket serves.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)
   # The libraries' versions from dpkg-shlibdeps (dpkg-dev) where it is
-  # installed, otherwise the libraries alone.
+  # installed, otherwise the library alone (the program needs libc only).
   find_program(VEXMO_DPKG_SHLIBDEPS dpkg-shlibdeps)
   if(VEXMO_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
   endif()
   set(vexmo_packaged_program ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vexmo)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/postinst.in
