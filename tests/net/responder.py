@@ -50,8 +50,8 @@ import time
 from dataclasses import dataclass
 
 from icmp_wire import (ECHO6_REPLY, ECHO6_REQUEST, ECHO_REPLY, ECHO_REQUEST, IPV6_HEADER_BYTES,
-                       NEXT_HEADER_UDP, icmp_message, ipv4_header, ipv4_packet, ipv6_header,
-                       ipv6_pseudo_header, send_stamp, view_ipv4)
+                       icmp_message, ipv4_header, ipv4_packet, ipv6_header, ipv6_pseudo_header,
+                       send_stamp, view_ipv4)
 
 IP_PKTINFO = getattr(socket, "IP_PKTINFO", 8)
 IP_MTU_DISCOVER, IP_PMTUDISC_DONT = 10, 0
@@ -90,13 +90,13 @@ class Sender:
                     raise OSError(ctypes.get_errno(), "setns back")
 
     def send(self, src, dst, payload, option_bytes=0, ttl=64, lan=False):
+        if lan and self.lan is None:
+            raise OSError("no LAN namespace configured")
         if ":" in dst:
             packet = ipv6_header(src, dst, len(payload), ttl) + payload
             (self.lan6 if lan else self.hdrincl6).sendto(packet, (dst, 0))
             return
         if lan:
-            if self.lan is None:
-                raise OSError("no LAN namespace configured")
             self.lan.sendto(ipv4_packet(src, dst, payload, ttl, option_bytes), (dst, 0))
             return
         if option_bytes or ttl != 64 or len(payload) < 8 or len(payload) + 20 <= 1400:

@@ -77,9 +77,10 @@ class CaseTable:
     def responder(self, *actions, **behaviour):
         """An address of the responder's own that answers each request with
         actions."""
-        address = "%s.%d" % (RESPONDER_NET, 10 + self._responders(ipv6=False))
-        if 10 + self._responders(ipv6=False) > 250:
+        number = 10 + self._responders(ipv6=False)
+        if number >= 250:  # .250 stands for an address that was not asked
             raise ValueError("the responder's IPv4 addresses are used up")
+        address = "%s.%d" % (RESPONDER_NET, number)
         self.responder_behaviours[address] = dict(actions=list(actions), **behaviour)
         return address
 
