@@ -77,6 +77,22 @@ std::vector<std::uint8_t> with(std::vector<std::uint8_t> message, std::size_t at
   return message;
 }
 
+// An error message and whether it answers our request (identifier 0x2222,
+// stamp kStamp).
+struct QuoteCase {
+  const char* name;
+  std::vector<std::uint8_t> message;
+  bool answer;
+};
+
+template <std::size_t N>
+void expect_answers(const QuoteCase (&cases)[N], AddressFamily family) {
+  for (const auto& c : cases) {
+    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp, family), c.answer)
+        << c.name;
+  }
+}
+
 // An error is this request's answer only when what it quotes is this
 // request: an ICMP echo request with our identifier and, where quoted, our
 // send stamp. Anything else is someone else's traffic.
@@ -85,11 +101,7 @@ TEST(IsAnswer, ErrorsMustQuoteThisRequest) {
   const std::vector<std::uint8_t> full = error_quoting(kTypeTimeExceeded, 24);
   std::vector<std::uint8_t> udp_length_equal = full;  // another program's UDP datagram
   udp_length_equal[kQuotedHeaderOffset + kIpv4ProtocolOffset] = 17;
-  const struct {
-    const char* name;
-    std::vector<std::uint8_t> message;
-    bool answer;
-  } cases[] = {
+  const QuoteCase cases[] = {
       {"quote with the stamp", full, true},
       {"minimal quote: header and 8 bytes", error_quoting(kTypeDestinationUnreachable, 8), true},
       {"quote cut inside the stamp", error_quoting(kTypeDestinationUnreachable, 15), true},
@@ -103,11 +115,7 @@ TEST(IsAnswer, ErrorsMustQuoteThisRequest) {
       {"quoted header length below 5 words", with(full, kQuotedHeaderOffset, 0x44), false},
       {"nothing quoted", error_quoting(kTypeTimeExceeded, 0), false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp, AddressFamily::ipv4),
-              c.answer)
-        << c.name;
-  }
+  expect_answers(cases, AddressFamily::ipv4);
 }
 
 TEST(ViewDatagram, Icmp6MessageBehindTheRebuiltHeaderOrBare) {
@@ -195,11 +203,7 @@ std::vector<std::uint8_t> cut(std::vector<std::uint8_t> message, std::size_t len
 TEST(IsAnswer, Icmp6ErrorsMustQuoteThisRequest) {
   const std::size_t request_at = kQuotedHeaderOffset + kIpv6HeaderBytes;
   const std::vector<std::uint8_t> full = error6_quoting(kType6TimeExceeded, 24);
-  const struct {
-    const char* name;
-    std::vector<std::uint8_t> message;
-    bool answer;
-  } cases[] = {
+  const QuoteCase cases[] = {
       {"quote with the stamp", full, true},
       {"packet too big, minimal quote", error6_quoting(kType6PacketTooBig, 8), true},
       {"quote cut inside the stamp", error6_quoting(kType6DestinationUnreachable, 15), true},
@@ -222,11 +226,7 @@ TEST(IsAnswer, Icmp6ErrorsMustQuoteThisRequest) {
       {"forged or stale stamp", with(full, request_at + kSendStampOffset, 0x01), false},
       {"foreign identifier at 52", with(full, kQuoted6IdentifierOffset, 0x23), false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp, AddressFamily::ipv6),
-              c.answer)
-        << c.name;
-  }
+  expect_answers(cases, AddressFamily::ipv6);
   // The same bytes read as IPv4 are no answer: the families never mix.
   EXPECT_FALSE(is_answer(full.data(), full.size(), 0x2222, kStamp, AddressFamily::ipv4));
 }
