@@ -28,18 +28,6 @@ struct RunSettings {
   FamilyChoice family = FamilyChoice::any;
 };
 
-// Where the answer lies in the receive buffer. ip_header is nullptr when the
-// datagram did not start with a recognisable header of its family (IPv4, or
-// the IPv6 header the platform puts in front of an ICMPv6 message). For an
-// echo reply the wait also gives the round trip it measured (has_round_trip).
-struct ReplyView {
-  std::uint8_t* message = nullptr;
-  const std::uint8_t* ip_header = nullptr;
-  AddressFamily family = AddressFamily::ipv4;
-  bool has_round_trip = false;
-  std::uint32_t round_trip_us = 0;
-};
-
 // Outcome of a socket call, a send or a wait: a positive byte count (0 where
 // the call carries no message), or minus a Windows Sockets error number.
 using Outcome = std::int32_t;

@@ -4,11 +4,9 @@
 #include <cstring>
 #include <utility>
 
-#include "common/byte_order.h"
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
 #include "driver/summary_text.h"
-#include "icmp/round_trip.h"
 #include "platform/platform.h"
 
 namespace vexmo {
@@ -71,11 +69,6 @@ std::optional<Text> reason_of(const char* const (&reasons)[N], std::uint8_t code
   return "Unknown code " + decimal(code);
 }
 
-std::uint32_t read_be32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-
 // The time of an event: milliseconds of the real-time clock.
 std::int64_t now_ms() {
   return static_cast<std::int64_t>(wall_clock_ns() / 1000000);
@@ -129,43 +122,31 @@ IcmpDescription describe_icmp(std::uint8_t type, std::uint8_t code, AddressFamil
   }
 }
 
-ReplyFacts reply_facts(const ReplyView& view, std::uint32_t request, const char* from,
-                       std::uint64_t frequency) {
+ReplyFacts reply_facts(const Answer& answer, std::uint32_t request, const char* from) {
   ReplyFacts facts;
   facts.request = request;
   facts.from = from;
-  facts.sequence = read_le16(view.message + kSequenceOffset);
-  // The wait's figure where it measured one, else the counter stamps the
-  // message carries.
-  facts.rtt_us = view.has_round_trip
-                     ? view.round_trip_us
-                     : round_trip_us(read_le64(view.message + kSendStampOffset),
-                                     read_le64(view.message + kReceiveStampOffset), frequency);
-  if (view.ip_header != nullptr) {
-    // The time to live of IPv4, the hop limit of IPv6.
-    facts.ttl = view.ip_header[view.family == AddressFamily::ipv6 ? kIpv6HopLimitOffset : 8];
+  facts.sequence = answer.sequence;
+  facts.rtt_us = answer.round_trip_us;
+  if (answer.ttl) {
+    facts.ttl = *answer.ttl;
   }
   return facts;
 }
 
-IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* from) {
+IcmpFacts icmp_facts(const Answer& answer, std::uint32_t request, const char* from) {
   IcmpFacts facts;
   facts.request = request;
   facts.from = from;
-  facts.type = view.message[0];
-  facts.code = view.message[1];
-  IcmpDescription description = describe_icmp(view.message[0], view.message[1], view.family);
+  facts.type = answer.type;
+  facts.code = answer.code;
+  IcmpDescription description = describe_icmp(answer.type, answer.code, answer.family);
   facts.kind = description.kind;
   facts.reason = std::move(description.reason);
-  if (view.family == AddressFamily::ipv6) {
-    if (facts.type == kType6PacketTooBig) {
-      facts.mtu = read_be32(view.message + 4);
-    }
-  } else if (facts.type == kTypeRedirect) {
-    std::uint32_t gateway = 0;
-    std::memcpy(&gateway, view.message + 4, sizeof gateway);  // already network order
+  facts.mtu = answer.mtu;
+  if (answer.gateway) {
     char gateway_text[16];
-    format_dotted_address(gateway, gateway_text);
+    format_dotted_address(*answer.gateway, gateway_text);
     facts.gateway = gateway_text;
   }
   return facts;

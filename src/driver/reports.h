@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "driver/json_lines.h"
 #include "driver/statistics.h"
+#include "icmp/answer.h"
 
 namespace vexmo {
 
@@ -27,12 +28,10 @@ struct IcmpDescription {
 };
 IcmpDescription describe_icmp(std::uint8_t type, std::uint8_t code, AddressFamily family);
 
-// What the line or the object of an answer tells, in the view's family.
-// from (the sender's address text) is borrowed, not copied. An ICMP error
-// carries a gateway for an IPv4 redirect, an MTU for ICMPv6 Packet Too Big.
-ReplyFacts reply_facts(const ReplyView& view, std::uint32_t request, const char* from,
-                       std::uint64_t frequency);
-IcmpFacts icmp_facts(const ReplyView& view, std::uint32_t request, const char* from);
+// What the line or the object of an answer tells. from (the sender's
+// address text) is borrowed, not copied.
+ReplyFacts reply_facts(const Answer& answer, std::uint32_t request, const char* from);
+IcmpFacts icmp_facts(const Answer& answer, std::uint32_t request, const char* from);
 
 // The text lines of an answer, without their line feed.
 Text reply_line(const ReplyFacts& facts);

@@ -184,13 +184,13 @@ int run_requests(const RunSettings& settings) {
       continue;  // no message: nothing to report and nothing to wait out
     }
     // The wait returns only echo replies and the error messages it reports.
-    if (is_echo_reply(view.message[0], view.family)) {
-      const ReplyFacts facts = reply_facts(view, i, address_text, frequency);
-      stats.record_reply(facts.rtt_us);
-      reporter.reply(facts);
+    const Answer answer = read_answer(view, frequency);
+    if (answer.echo_reply) {
+      stats.record_reply(answer.round_trip_us);
+      reporter.reply(reply_facts(answer, i, address_text));
     } else {
       stats.record_error_message();
-      reporter.icmp(icmp_facts(view, i, address_text));
+      reporter.icmp(icmp_facts(answer, i, address_text));
     }
     if (!pause_unless_stopped(kPauseAfterAnswerMs, &interims)) {
       interrupted = true;

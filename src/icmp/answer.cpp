@@ -1,7 +1,10 @@
 #include "icmp/answer.h"
 
+#include <cstring>
+
 #include "common/byte_order.h"
 #include "common/icmp.h"
+#include "icmp/round_trip.h"
 
 namespace vexmo {
 
@@ -77,7 +80,42 @@ bool quotes_request(const std::uint8_t* message, std::size_t length, std::uint16
   return quoted_bytes < kSendStampOffset + 8 || read_le64(request + kSendStampOffset) == send_stamp;
 }
 
+std::uint32_t read_be32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
 }  // namespace
+
+Answer read_answer(const ReplyView& view, std::uint64_t frequency) {
+  Answer answer;
+  answer.family = view.family;
+  answer.type = view.message[0];
+  answer.code = view.message[1];
+  answer.echo_reply = is_echo_reply(answer.type, view.family);
+  if (answer.echo_reply) {
+    answer.sequence = read_le16(view.message + kSequenceOffset);
+    answer.round_trip_us =
+        view.has_round_trip
+            ? view.round_trip_us
+            : round_trip_us(read_le64(view.message + kSendStampOffset),
+                            read_le64(view.message + kReceiveStampOffset), frequency);
+    if (view.ip_header != nullptr) {
+      answer.ttl = view.ip_header[view.family == AddressFamily::ipv6 ? kIpv6HopLimitOffset : 8];
+    }
+    return answer;
+  }
+  if (view.family == AddressFamily::ipv6) {
+    if (answer.type == kType6PacketTooBig) {
+      answer.mtu = read_be32(view.message + 4);
+    }
+  } else if (answer.type == kTypeRedirect) {
+    std::uint32_t gateway = 0;
+    std::memcpy(&gateway, view.message + 4, sizeof gateway);  // already network order
+    answer.gateway = gateway;
+  }
+  return answer;
+}
 
 bool is_reported_error(std::uint8_t type, AddressFamily family) {
   return family == AddressFamily::ipv6 ? is_icmp6_error_type(type) : is_error_type(type);

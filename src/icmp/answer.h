@@ -6,11 +6,46 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "common/address.h"
-#include "common/run_types.h"
 
 namespace vexmo {
+
+// Where the answer lies in the receive buffer. ip_header is nullptr when the
+// datagram did not start with a recognisable header of its family (IPv4, or
+// the IPv6 header the platform puts in front of an ICMPv6 message). For an
+// echo reply the wait also gives the round trip it measured (has_round_trip).
+struct ReplyView {
+  std::uint8_t* message = nullptr;
+  const std::uint8_t* ip_header = nullptr;
+  AddressFamily family = AddressFamily::ipv4;
+  bool has_round_trip = false;
+  std::uint32_t round_trip_us = 0;
+};
+
+// What answered a request, as fields: an echo reply or an ICMP error
+// message about the request. Whoever reads it needs no byte offsets.
+struct Answer {
+  AddressFamily family = AddressFamily::ipv4;
+  bool echo_reply = false;
+  std::uint8_t type = 0;
+  std::uint8_t code = 0;
+  // Echo replies: the sequence the reply carries, its round trip, and its
+  // time to live (IPv6: hop limit) where the system reported one.
+  std::uint16_t sequence = 0;
+  std::uint32_t round_trip_us = 0;
+  std::optional<std::uint8_t> ttl;
+  // Errors: the gateway of an IPv4 redirect (network order) and the MTU of
+  // ICMPv6 Packet Too Big.
+  std::optional<std::uint32_t> gateway;
+  std::optional<std::uint32_t> mtu;
+};
+
+// The answer the wait left in view: the round trip the wait measured, or
+// without one the counter stamps the message carries (frequency: the
+// counter's ticks per second).
+Answer read_answer(const ReplyView& view, std::uint64_t frequency);
 
 // The error messages vexmo reports for the family: ICMP types 3, 4, 5, 11,
 // 12; ICMPv6 types 1 to 4.

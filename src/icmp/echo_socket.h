@@ -9,6 +9,7 @@
 
 #include "common/address.h"
 #include "common/run_types.h"
+#include "icmp/answer.h"
 #include "icmp/interruption.h"
 #include "platform/platform.h"
 

@@ -42,7 +42,8 @@ std::string printed_icmp_line(std::uint8_t type, std::uint8_t code, std::uint32_
   std::memcpy(message + 4, &gateway, sizeof gateway);
   ReplyView view;
   view.message = message;
-  return std::string((icmp_line(icmp_facts(view, 0, "10.0.0.1")) + "\n").view());
+  return std::string(
+      (icmp_line(icmp_facts(read_answer(view, 1000000), 0, "10.0.0.1")) + "\n").view());
 }
 
 TEST(ReportIcmpMessage, EveryKindAndReason) {
@@ -133,7 +134,7 @@ TEST(IcmpFacts, FieldsByKind) {
     ReplyView view;
     view.message = message;
     view.family = c.family;
-    const IcmpFacts facts = icmp_facts(view, 9, "10.0.0.1");
+    const IcmpFacts facts = icmp_facts(read_answer(view, 1000000), 9, "10.0.0.1");
     const std::string label = "type " + std::to_string(c.type) + " code " + std::to_string(c.code);
     EXPECT_EQ(facts.request, 9u) << label;
     EXPECT_STREQ(facts.from, "10.0.0.1") << label;
@@ -167,7 +168,7 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
   view.message = message;
   view.ip_header = datagram;
   RunStatistics stats;
-  ReplyFacts facts = reply_facts(view, 3, "10.0.0.2", 1000000);
+  ReplyFacts facts = reply_facts(read_answer(view, 1000000), 3, "10.0.0.2");
   stats.record_reply(facts.rtt_us);
   EXPECT_EQ(reply_line(facts), "10.0.0.2: Time: 12.345 ms, Sequence: 65535, Ttl: 57");
   EXPECT_EQ(facts.request, 3u);
@@ -177,7 +178,7 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
 
   write_le64(message + 16, 1007);
   view.ip_header = nullptr;
-  facts = reply_facts(view, 4, "10.0.0.2", 1000000);
+  facts = reply_facts(read_answer(view, 1000000), 4, "10.0.0.2");
   stats.record_reply(facts.rtt_us);
   EXPECT_EQ(reply_line(facts), "10.0.0.2: Time: 0.007 ms, Sequence: 65535");
   EXPECT_FALSE(facts.ttl.has_value());
@@ -203,10 +204,10 @@ TEST(ReportEchoReply, HopLimitOfAnIpv6Reply) {
   view.message = message;
   view.ip_header = datagram;
   view.family = AddressFamily::ipv6;
-  EXPECT_EQ(reply_line(reply_facts(view, 0, "2001:db8::5", 1000000)),
+  EXPECT_EQ(reply_line(reply_facts(read_answer(view, 1000000), 0, "2001:db8::5")),
             "2001:db8::5: Time: 1.500 ms, Sequence: 3, Ttl: 61");
   view.ip_header = nullptr;
-  EXPECT_EQ(reply_line(reply_facts(view, 0, "2001:db8::5", 1000000)),
+  EXPECT_EQ(reply_line(reply_facts(read_answer(view, 1000000), 0, "2001:db8::5")),
             "2001:db8::5: Time: 1.500 ms, Sequence: 3");
 }
 
@@ -238,7 +239,7 @@ TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
     ReplyView view;
     view.message = message;
     view.family = AddressFamily::ipv6;
-    const IcmpFacts facts = icmp_facts(view, 0, "2001:db8::1");
+    const IcmpFacts facts = icmp_facts(read_answer(view, 1000000), 0, "2001:db8::1");
     // The reports leave a type they do not know without a line.
     const Text line = facts.kind[0] == '\0' ? Text() : icmp_line(facts) + "\n";
     EXPECT_EQ(line, c.line) << int{c.type} << "/" << int{c.code};
