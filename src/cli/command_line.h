@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "common/run_types.h"
+#include "cli/settings.h"
 
 namespace vexmo {
 

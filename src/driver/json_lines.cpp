@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "driver/summary_text.h"
+#include "driver/outputs.h"
+#include "driver/text_lines.h"
 
 namespace vexmo {
 namespace {
@@ -51,24 +52,27 @@ class JsonObject {
     text_ = "{";
     add_string("event", event);
   }
-  void add_raw(const char* key, const Text& value) {
+  void add_raw(const char* key, const std::string& value) {
     open_field(key);
     text_ += value;
   }
   void add_number(const char* key, std::uint32_t value) {
-    add_raw(key, decimal(value));
+    add_raw(key, std::to_string(value));
   }
   void add_number(const char* key, const std::optional<std::uint32_t>& value) {
-    add_raw(key, value ? decimal(*value) : Text("null"));
+    add_raw(key, value ? std::to_string(*value) : std::string("null"));
   }
   void add_bool(const char* key, bool value) {
     add_raw(key, value ? "true" : "false");
+  }
+  void add_string(const char* key, const std::string& value) {
+    add_string(key, value.c_str());
   }
   void add_string(const char* key, const char* value) {
     open_field(key);
     append_json_string(&text_, value);
   }
-  void add_string(const char* key, const std::optional<Text>& value) {
+  void add_string(const char* key, const std::optional<std::string>& value) {
     if (value) {
       add_string(key, value->c_str());
     } else {
@@ -79,7 +83,7 @@ class JsonObject {
     add_raw(key, milliseconds_text(us));
   }
   // The time comes last in every object.
-  Text finish() {
+  std::string finish() {
     add_string("time", utc_time_text(unix_ms_).c_str());
     return text_ + "}";
   }
@@ -94,11 +98,11 @@ class JsonObject {
     text_ += "\":";
   }
 
-  Text text_;
+  std::string text_;
   std::int64_t unix_ms_;
 };
 
-Text round_trip_object(const StatisticsSummary& summary) {
+std::string round_trip_object(const StatisticsSummary& summary) {
   if (summary.replies == 0) {
     return "null";
   }
@@ -110,7 +114,7 @@ Text round_trip_object(const StatisticsSummary& summary) {
       {"median", summary.median_us}, {"p90", summary.p90_us},       {"p99", summary.p99_us},
       {"stddev", summary.stddev_us}, {"jitter", summary.jitter_us},
   };
-  Text text = "{";
+  std::string text = "{";
   for (const auto& figure : figures) {
     if (text.size() > 1) {
       text += ',';
@@ -125,7 +129,7 @@ Text round_trip_object(const StatisticsSummary& summary) {
 
 }  // namespace
 
-void append_json_string(Text* out, const char* text) {
+void append_json_string(std::string* out, const char* text) {
   static const char kHex[] = "0123456789abcdef";
   out->push_back('"');
   const auto* p = reinterpret_cast<const unsigned char*>(text);
@@ -179,7 +183,7 @@ void append_json_string(Text* out, const char* text) {
   out->push_back('"');
 }
 
-Text utc_time_text(std::int64_t unix_ms) {
+std::string utc_time_text(std::int64_t unix_ms) {
   if (unix_ms < 0) {
     unix_ms = 0;
   }
@@ -207,8 +211,8 @@ Text utc_time_text(std::int64_t unix_ms) {
   return text;
 }
 
-Text json_start(const StartFacts& facts, std::int64_t unix_ms) {
-  JsonObject object("start", unix_ms);
+std::string json_start(const StartFacts& facts) {
+  JsonObject object("start", facts.unix_ms);
   object.add_string("host", facts.host);
   object.add_number("family", static_cast<std::uint32_t>(facts.family));
   object.add_number("size", facts.size);
@@ -221,8 +225,8 @@ Text json_start(const StartFacts& facts, std::int64_t unix_ms) {
   return object.finish();
 }
 
-Text json_reply(const ReplyFacts& facts, std::int64_t unix_ms) {
-  JsonObject object("reply", unix_ms);
+std::string json_reply(const ReplyFacts& facts) {
+  JsonObject object("reply", facts.unix_ms);
   object.add_number("request", facts.request);
   object.add_string("from", facts.from);
   object.add_number("sequence", facts.sequence);
@@ -231,8 +235,8 @@ Text json_reply(const ReplyFacts& facts, std::int64_t unix_ms) {
   return object.finish();
 }
 
-Text json_icmp(const IcmpFacts& facts, std::int64_t unix_ms) {
-  JsonObject object("icmp", unix_ms);
+std::string json_icmp(const IcmpFacts& facts) {
+  JsonObject object("icmp", facts.unix_ms);
   object.add_number("request", facts.request);
   object.add_string("from", facts.from);
   object.add_number("type", facts.type);
@@ -248,24 +252,24 @@ Text json_icmp(const IcmpFacts& facts, std::int64_t unix_ms) {
   return object.finish();
 }
 
-Text json_failure(const FailureFacts& facts, std::int64_t unix_ms) {
-  JsonObject object("failure", unix_ms);
+std::string json_failure(const FailureFacts& facts) {
+  JsonObject object("failure", facts.unix_ms);
   object.add_number("request", facts.request);
   object.add_number("error", facts.error);
   object.add_string("message", facts.message);
   return object.finish();
 }
 
-Text json_unresolved(std::uint32_t request, const char* host, std::int64_t unix_ms) {
-  JsonObject object("unresolved", unix_ms);
-  object.add_number("request", request);
-  object.add_string("host", host);
+std::string json_unresolved(const UnresolvedFacts& facts) {
+  JsonObject object("unresolved", facts.unix_ms);
+  object.add_number("request", facts.request);
+  object.add_string("host", facts.host);
   return object.finish();
 }
 
-Text json_summary(const StatisticsSummary& summary, SummaryEvent event, bool interrupted,
-                  std::int64_t unix_ms) {
-  JsonObject object(event == SummaryEvent::interim ? "interim" : "summary", unix_ms);
+std::string json_summary(const SummaryFacts& facts, SummaryEvent event) {
+  const StatisticsSummary& summary = facts.figures;
+  JsonObject object(event == SummaryEvent::interim ? "interim" : "summary", facts.unix_ms);
   object.add_number("sent", summary.sent);
   object.add_number("received", summary.received);
   object.add_number("replies", summary.replies);
@@ -275,8 +279,41 @@ Text json_summary(const StatisticsSummary& summary, SummaryEvent event, bool int
                                                             summary.sent, summary.received)));
   object.add_raw("rtt_ms", round_trip_object(summary));
   object.add_number("longest_loss_streak", summary.longest_loss_streak);
-  object.add_bool("interrupted", interrupted);
+  object.add_bool("interrupted", facts.interrupted);
   return object.finish();
+}
+
+void JsonLines::start(const StartFacts& facts) {
+  write_line(out_, json_start(facts));
+}
+
+void JsonLines::reply(const ReplyFacts& facts) {
+  write_line(out_, json_reply(facts));
+}
+
+void JsonLines::icmp(const IcmpFacts& facts) {
+  write_line(out_, json_icmp(facts));
+}
+
+void JsonLines::failure(const FailureFacts& facts) {
+  write_line(out_, json_failure(facts));
+}
+
+void JsonLines::unresolved(const UnresolvedFacts& facts) {
+  write_line(out_, json_unresolved(facts));
+}
+
+void JsonLines::interim(const SummaryFacts& facts) {
+  write_line(out_, json_summary(facts, SummaryEvent::interim));
+}
+
+void JsonLines::summary(const SummaryFacts& facts) {
+  write_line(out_, json_summary(facts, SummaryEvent::summary));
+}
+
+void JsonLines::privileges_kept() {
+  // Standard output stays JSON alone.
+  write_line(err_, "Can not give up elevated privileges.");
 }
 
 }  // namespace vexmo

@@ -7,7 +7,8 @@
 #include "cli/command_line.h"
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
-#include "driver/reports.h"
+#include "driver/events.h"
+#include "driver/outputs.h"
 #include "driver/statistics.h"
 #include "icmp/answer.h"
 #include "icmp/echo_socket.h"
@@ -63,15 +64,47 @@ std::uint32_t header_bytes(FamilyChoice family) {
 
 namespace {
 
+// The time of an event: milliseconds of the real-time clock.
+std::int64_t now_ms() {
+  return static_cast<std::int64_t>(wall_clock_ns() / 1000000);
+}
+
+SummaryFacts summary_facts(const RunStatistics& stats, bool interrupted) {
+  SummaryFacts facts;
+  facts.figures = stats.summary();
+  facts.interrupted = interrupted;
+  facts.unix_ms = now_ms();
+  return facts;
+}
+
+StartFacts start_facts(const RunSettings& settings, FamilyChoice family) {
+  StartFacts facts;
+  facts.host = settings.host;
+  facts.family = family == FamilyChoice::ipv6 ? 6 : 4;
+  facts.size = settings.size;
+  facts.ip_bytes = settings.size + header_bytes(family);
+  facts.count = settings.count;
+  facts.timeout_ms = settings.timeout_ms;
+  if (settings.ttl_given) {
+    facts.ttl = settings.ttl;
+  }
+  if (settings.tos_given) {
+    facts.tos = settings.tos;
+  }
+  facts.dont_fragment = settings.dont_fragment;
+  facts.unix_ms = now_ms();
+  return facts;
+}
+
 // The statistics so far, on the user's request in the middle of the run.
 struct RunProgress {
-  Reporter* reporter;
+  Output* outputs;
   const RunStatistics* stats;
 };
 
 void print_run_interim(void* context) {
   const RunProgress* progress = static_cast<const RunProgress*>(context);
-  progress->reporter->interim(*progress->stats);
+  progress->outputs->interim(summary_facts(*progress->stats, false));
 }
 
 FamilyChoice choice_of(AddressFamily family) {
@@ -110,14 +143,14 @@ int run_requests(const RunSettings& settings) {
   // The right to open the sockets was all that elevation was for. Going on
   // elevated is no option: the run ends here, before it looks up a name or
   // reads what the network sends, and says why.
-  Reporter reporter(settings);
+  Outputs outputs = outputs_for(settings, stdout, stderr);
   if (!drop_elevated_privileges()) {
-    reporter.privileges_kept();
+    outputs.privileges_kept();
     std::free(data);
     return 1;
   }
   RunStatistics stats;
-  RunProgress progress{&reporter, &stats};
+  RunProgress progress{&outputs, &stats};
   InterimReport interims{print_run_interim, &progress};
   const std::uint64_t frequency = counter_frequency();
   if (needed.ipv4) {
@@ -139,11 +172,14 @@ int run_requests(const RunSettings& settings) {
         family = choice_of(address.family);
         (family == FamilyChoice::ipv6 ? ipv4_socket : ipv6_socket).close();
       }
-      const FamilyChoice counted = resolved ? family : unresolved_family(settings);
-      reporter.start(counted == FamilyChoice::ipv6 ? 6 : 4, settings.size + header_bytes(counted));
+      outputs.start(start_facts(settings, resolved ? family : unresolved_family(settings)));
     }
     if (!resolved) {
-      reporter.unresolved(i);
+      UnresolvedFacts facts;
+      facts.request = i;
+      facts.host = settings.host;
+      facts.unix_ms = now_ms();
+      outputs.unresolved(facts);
       break;
     }
     // Where nothing waits (sends that fail, a resolution), a stop must
@@ -176,7 +212,12 @@ int run_requests(const RunSettings& settings) {
     format_address(address, address_text);
     if (outcome < 0) {
       stats.record_no_answer();
-      reporter.failure(i, 0u - static_cast<std::uint32_t>(outcome));
+      FailureFacts facts;
+      facts.request = i;
+      facts.error = 0u - static_cast<std::uint32_t>(outcome);
+      facts.message = failure_message(facts.error);
+      facts.unix_ms = now_ms();
+      outputs.failure(facts);
       continue;
     }
     if (outcome == 0) {
@@ -187,10 +228,10 @@ int run_requests(const RunSettings& settings) {
     const Answer answer = read_answer(view, frequency);
     if (answer.echo_reply) {
       stats.record_reply(answer.round_trip_us);
-      reporter.reply(reply_facts(answer, i, address_text));
+      outputs.reply(reply_facts(answer, i, address_text, now_ms()));
     } else {
       stats.record_error_message();
-      reporter.icmp(icmp_facts(answer, i, address_text));
+      outputs.icmp(icmp_facts(answer, i, address_text, now_ms()));
     }
     if (!pause_unless_stopped(kPauseAfterAnswerMs, &interims)) {
       interrupted = true;
@@ -199,7 +240,7 @@ int run_requests(const RunSettings& settings) {
   }
 
   std::free(data);
-  reporter.finish(stats, interrupted);
+  outputs.summary(summary_facts(stats, interrupted));
   ipv4_socket.close();
   ipv6_socket.close();
   return 0;

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "cli/settings.h"
 #include "common/address.h"
-#include "common/run_types.h"
 
 namespace vexmo {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "common/address.h"
-#include "common/run_types.h"
+#include "cli/settings.h"
 #include "icmp/answer.h"
 #include "icmp/interruption.h"
 #include "platform/platform.h"

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "common/run_types.h"
+#include "platform/platform.h"
 
 namespace vexmo {
 

@@ -14,10 +14,13 @@
 #include <cstdint>
 
 #include "common/address.h"
-#include "common/run_types.h"
 #include "platform/interruptions.h"
 
 namespace vexmo {
+
+// Outcome of a socket call, a send or a wait: a positive byte count (0 where
+// the call carries no message), or minus a Windows Sockets error number.
+using Outcome = std::int32_t;
 
 // How the ICMP socket was opened, decided once: a raw socket, or (POSIX,
 // without the right to a raw one) an ICMP datagram socket the backend makes

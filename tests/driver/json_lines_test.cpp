@@ -4,16 +4,15 @@
 
 #include <string>
 
-#include "driver/summary_text.h"
-#include "support/text_print.h"
+#include "driver/text_lines.h"
 
 namespace vexmo {
 namespace {
 
 std::string encoded(const char* text) {
-  Text out;
+  std::string out;
   append_json_string(&out, text);
-  return std::string(out.view());
+  return out;
 }
 
 TEST(AppendJsonString, EscapesAndKeepsUtf8Valid) {
@@ -70,6 +69,12 @@ TEST(UtcTimeText, Rfc3339WithMilliseconds) {
 constexpr std::int64_t kNoon = 1709294400250;  // 2024-03-01T12:00:00.250Z
 #define AT_NOON "\"time\":\"2024-03-01T12:00:00.250Z\"}"
 
+template <typename Facts>
+Facts at_noon(Facts facts) {
+  facts.unix_ms = kNoon;
+  return facts;
+}
+
 TEST(JsonLines, EveryEvent) {
   StartFacts start;
   start.host = "peer \"one\"\n";
@@ -125,38 +130,38 @@ TEST(JsonLines, EveryEvent) {
 
   const struct {
     const char* name;
-    Text line;
+    std::string line;
     const char* expected;
   } cases[] = {
-      {"start, options not given", json_start(start, kNoon),
+      {"start, options not given", json_start(at_noon(start)),
        "{\"event\":\"start\",\"host\":\"peer \\\"one\\\"\\n\",\"family\":4,\"size\":56,"
        "\"ip_bytes\":84,\"count\":5,\"timeout_ms\":3000,\"ttl\":null,\"tos\":null,"
        "\"dont_fragment\":false," AT_NOON},
-      {"start, options given", json_start(start_options, kNoon),
+      {"start, options given", json_start(at_noon(start_options)),
        "{\"event\":\"start\",\"host\":\"10.0.0.2\",\"family\":4,\"size\":56,\"ip_bytes\":84,"
        "\"count\":5,\"timeout_ms\":3000,\"ttl\":64,\"tos\":88,\"dont_fragment\":true," AT_NOON},
-      {"reply", json_reply(reply, kNoon),
+      {"reply", json_reply(at_noon(reply)),
        "{\"event\":\"reply\",\"request\":7,\"from\":\"10.0.0.2\",\"sequence\":65535,"
        "\"rtt_ms\":0.007,\"ttl\":63," AT_NOON},
-      {"reply without an IP header", json_reply(bare_reply, kNoon),
+      {"reply without an IP header", json_reply(at_noon(bare_reply)),
        "{\"event\":\"reply\",\"request\":7,\"from\":\"10.0.0.2\",\"sequence\":65535,"
        "\"rtt_ms\":4000000.000,\"ttl\":null," AT_NOON},
-      {"icmp with a reason", json_icmp(exceeded, kNoon),
+      {"icmp with a reason", json_icmp(at_noon(exceeded)),
        "{\"event\":\"icmp\",\"request\":0,\"from\":\"10.0.0.1\",\"type\":11,\"code\":0,"
        "\"kind\":\"Time Exceeded\",\"reason\":\"Time To Live exceeded in transit\"," AT_NOON},
-      {"icmp without a reason", json_icmp(quench, kNoon),
+      {"icmp without a reason", json_icmp(at_noon(quench)),
        "{\"event\":\"icmp\",\"request\":0,\"from\":\"10.0.0.1\",\"type\":4,\"code\":9,"
        "\"kind\":\"Source Quench\",\"reason\":null," AT_NOON},
-      {"redirect", json_icmp(redirect, kNoon),
+      {"redirect", json_icmp(at_noon(redirect)),
        "{\"event\":\"icmp\",\"request\":0,\"from\":\"10.0.0.1\",\"type\":5,\"code\":4,"
        "\"kind\":\"Redirect\",\"reason\":\"Unknown code 4\",\"gateway\":\"192.168.1.1\"," AT_NOON},
-      {"packet too big", json_icmp(too_big, kNoon),
+      {"packet too big", json_icmp(at_noon(too_big)),
        "{\"event\":\"icmp\",\"request\":0,\"from\":\"2001:db8::1\",\"type\":2,\"code\":0,"
        "\"kind\":\"Packet Too Big\",\"reason\":null,\"mtu\":1280," AT_NOON},
-      {"failure", json_failure(timeout, kNoon),
+      {"failure", json_failure(at_noon(timeout)),
        "{\"event\":\"failure\",\"request\":4294967294,\"error\":10060,"
        "\"message\":\"Request timeout.\"," AT_NOON},
-      {"unresolved", json_unresolved(0, "no\tsuch\x01host", kNoon),
+      {"unresolved", json_unresolved(UnresolvedFacts{0, "no\tsuch\x01host", kNoon}),
        "{\"event\":\"unresolved\",\"request\":0,\"host\":\"no\\tsuch\\u0001host\"," AT_NOON},
   };
   for (const auto& c : cases) {
@@ -224,11 +229,11 @@ TEST(Summaries, JsonAndText) {
        "0.496 ms\n"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(json_summary(c.summary, c.event, c.interrupted, kNoon), c.json) << c.name;
+    EXPECT_EQ(json_summary(SummaryFacts{c.summary, c.interrupted, kNoon}, c.event), c.json)
+        << c.name;
     EXPECT_EQ(summary_text(c.summary, true), c.text) << c.name;
     // Without --stats the text ends with the round-trip line, as it always did.
-    const Text plain_text = summary_text(c.summary, false);
-    const std::string plain(plain_text.view());
+    const std::string plain = summary_text(c.summary, false);
     EXPECT_EQ(plain, std::string(c.text).substr(0, plain.size())) << c.name;
     EXPECT_EQ(plain.find("Median"), std::string::npos) << c.name;
   }

@@ -89,9 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The text ends at its first NUL, as an argument does.
   std::string input(reinterpret_cast<const char*>(data), size);
   input = input.substr(0, input.find('\0'));
-  Text encoded;
+  std::string encoded;
   append_json_string(&encoded, input.c_str());
-  const std::string json(encoded.view());
+  const std::string& json = encoded;
   std::string decoded;
   if (!valid_utf8(json) || !decode(json, &decoded)) {
     std::abort();

@@ -3,7 +3,7 @@
 #ifndef VEXMO_PLATFORM_POSIX_ERRORS_H
 #define VEXMO_PLATFORM_POSIX_ERRORS_H
 
-#include "common/run_types.h"
+#include "platform/platform.h"
 
 namespace vexmo {
 

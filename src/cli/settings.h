@@ -1,10 +1,8 @@
-// Records shared by the command line, the transport and the run driver.
-#ifndef VEXMO_COMMON_RUN_TYPES_H
-#define VEXMO_COMMON_RUN_TYPES_H
+// The run's settings, filled once from the command line.
+#ifndef VEXMO_CLI_SETTINGS_H
+#define VEXMO_CLI_SETTINGS_H
 
 #include <cstdint>
-
-#include "common/address.h"
 
 namespace vexmo {
 
@@ -12,7 +10,6 @@ namespace vexmo {
 // lookup give it.
 enum class FamilyChoice : std::uint8_t { any, ipv4, ipv6 };
 
-// The run's settings, filled once from the command line.
 struct RunSettings {
   const char* host = nullptr;       // points into the argument list; nullptr: none given
   std::uint32_t size = 56;          // data bytes per request: even, 16 to 65536
@@ -28,10 +25,6 @@ struct RunSettings {
   FamilyChoice family = FamilyChoice::any;
 };
 
-// Outcome of a socket call, a send or a wait: a positive byte count (0 where
-// the call carries no message), or minus a Windows Sockets error number.
-using Outcome = std::int32_t;
-
 }  // namespace vexmo
 
-#endif  // VEXMO_COMMON_RUN_TYPES_H
+#endif  // VEXMO_CLI_SETTINGS_H

@@ -1,4 +1,4 @@
-#include "driver/reports.h"
+#include "driver/text_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,9 @@
 #include <vector>
 
 #include "common/byte_order.h"
-#include "driver/summary_text.h"
+#include "driver/outputs.h"
 #include "support/capture.h"
 #include "support/fake_platform.h"
-#include "support/text_print.h"
 
 namespace vexmo {
 namespace {
@@ -42,8 +41,7 @@ std::string printed_icmp_line(std::uint8_t type, std::uint8_t code, std::uint32_
   std::memcpy(message + 4, &gateway, sizeof gateway);
   ReplyView view;
   view.message = message;
-  return std::string(
-      (icmp_line(icmp_facts(read_answer(view, 1000000), 0, "10.0.0.1")) + "\n").view());
+  return icmp_line(icmp_facts(read_answer(view, 1000000), 0, "10.0.0.1", 0)) + "\n";
 }
 
 TEST(ReportIcmpMessage, EveryKindAndReason) {
@@ -134,10 +132,10 @@ TEST(IcmpFacts, FieldsByKind) {
     ReplyView view;
     view.message = message;
     view.family = c.family;
-    const IcmpFacts facts = icmp_facts(read_answer(view, 1000000), 9, "10.0.0.1");
+    const IcmpFacts facts = icmp_facts(read_answer(view, 1000000), 9, "10.0.0.1", 0);
     const std::string label = "type " + std::to_string(c.type) + " code " + std::to_string(c.code);
     EXPECT_EQ(facts.request, 9u) << label;
-    EXPECT_STREQ(facts.from, "10.0.0.1") << label;
+    EXPECT_EQ(facts.from, "10.0.0.1") << label;
     EXPECT_EQ(facts.type, c.type) << label;
     EXPECT_EQ(facts.code, c.code) << label;
     EXPECT_STREQ(facts.kind, c.kind) << label;
@@ -168,7 +166,7 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
   view.message = message;
   view.ip_header = datagram;
   RunStatistics stats;
-  ReplyFacts facts = reply_facts(read_answer(view, 1000000), 3, "10.0.0.2");
+  ReplyFacts facts = reply_facts(read_answer(view, 1000000), 3, "10.0.0.2", 0);
   stats.record_reply(facts.rtt_us);
   EXPECT_EQ(reply_line(facts), "10.0.0.2: Time: 12.345 ms, Sequence: 65535, Ttl: 57");
   EXPECT_EQ(facts.request, 3u);
@@ -178,7 +176,7 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
 
   write_le64(message + 16, 1007);
   view.ip_header = nullptr;
-  facts = reply_facts(read_answer(view, 1000000), 4, "10.0.0.2");
+  facts = reply_facts(read_answer(view, 1000000), 4, "10.0.0.2", 0);
   stats.record_reply(facts.rtt_us);
   EXPECT_EQ(reply_line(facts), "10.0.0.2: Time: 0.007 ms, Sequence: 65535");
   EXPECT_FALSE(facts.ttl.has_value());
@@ -204,10 +202,10 @@ TEST(ReportEchoReply, HopLimitOfAnIpv6Reply) {
   view.message = message;
   view.ip_header = datagram;
   view.family = AddressFamily::ipv6;
-  EXPECT_EQ(reply_line(reply_facts(read_answer(view, 1000000), 0, "2001:db8::5")),
+  EXPECT_EQ(reply_line(reply_facts(read_answer(view, 1000000), 0, "2001:db8::5", 0)),
             "2001:db8::5: Time: 1.500 ms, Sequence: 3, Ttl: 61");
   view.ip_header = nullptr;
-  EXPECT_EQ(reply_line(reply_facts(read_answer(view, 1000000), 0, "2001:db8::5")),
+  EXPECT_EQ(reply_line(reply_facts(read_answer(view, 1000000), 0, "2001:db8::5", 0)),
             "2001:db8::5: Time: 1.500 ms, Sequence: 3");
 }
 
@@ -239,9 +237,9 @@ TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
     ReplyView view;
     view.message = message;
     view.family = AddressFamily::ipv6;
-    const IcmpFacts facts = icmp_facts(read_answer(view, 1000000), 0, "2001:db8::1");
+    const IcmpFacts facts = icmp_facts(read_answer(view, 1000000), 0, "2001:db8::1", 0);
     // The reports leave a type they do not know without a line.
-    const Text line = facts.kind[0] == '\0' ? Text() : icmp_line(facts) + "\n";
+    const std::string line = facts.kind[0] == '\0' ? std::string() : icmp_line(facts) + "\n";
     EXPECT_EQ(line, c.line) << int{c.type} << "/" << int{c.code};
   }
 }
@@ -306,8 +304,8 @@ namespace {
 
 // The reports the interruption handling calls: the statistics so far while
 // the run goes on, and the summary of a run cut short. Every line is
-// complete and flushed; the JSON objects carry the fake wall clock.
-TEST(Reporter, InterimAndFinishInEachFormat) {
+// complete and flushed; the JSON objects carry the event's time.
+TEST(Outputs, InterimAndSummaryInEachFormat) {
   fake::reset();
   RunStatistics stats;
   stats.record_reply(10000);
@@ -347,12 +345,16 @@ TEST(Reporter, InterimAndFinishInEachFormat) {
     settings.host = "10.0.0.2";
     settings.json = c.json;
     settings.stats = c.with_stats;
-    Reporter reporter(settings);
+    Outputs outputs = outputs_for(settings, stdout, stderr);
+    SummaryFacts facts;
+    facts.figures = stats.summary();
+    facts.interrupted = c.interrupted;
+    facts.unix_ms = 1700000001000;
     const std::string out = captured_stdout([&] {
       if (c.interim) {
-        reporter.interim(stats);
+        outputs.interim(facts);
       } else {
-        reporter.finish(stats, c.interrupted);
+        outputs.summary(facts);
       }
     });
     EXPECT_EQ(out, c.out) << c.name;

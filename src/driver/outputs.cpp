@@ -1,0 +1,57 @@
+#include "driver/outputs.h"
+
+#include <utility>
+
+#include "driver/json_lines.h"
+#include "driver/text_lines.h"
+
+namespace vexmo {
+
+void write_line(std::FILE* stream, const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fputc('\n', stream);
+  std::fflush(stream);
+}
+
+void Outputs::add(std::unique_ptr<Output> output) {
+  outputs_.push_back(std::move(output));
+}
+
+void Outputs::start(const StartFacts& facts) {
+  each(&Output::start, facts);
+}
+void Outputs::reply(const ReplyFacts& facts) {
+  each(&Output::reply, facts);
+}
+void Outputs::icmp(const IcmpFacts& facts) {
+  each(&Output::icmp, facts);
+}
+void Outputs::failure(const FailureFacts& facts) {
+  each(&Output::failure, facts);
+}
+void Outputs::unresolved(const UnresolvedFacts& facts) {
+  each(&Output::unresolved, facts);
+}
+void Outputs::interim(const SummaryFacts& facts) {
+  each(&Output::interim, facts);
+}
+void Outputs::summary(const SummaryFacts& facts) {
+  each(&Output::summary, facts);
+}
+void Outputs::privileges_kept() {
+  for (auto& output : outputs_) {
+    output->privileges_kept();
+  }
+}
+
+Outputs outputs_for(const RunSettings& settings, std::FILE* out, std::FILE* err) {
+  Outputs outputs;
+  if (settings.json) {
+    outputs.add(std::make_unique<JsonLines>(out, err));
+  } else {
+    outputs.add(std::make_unique<TextLines>(out, settings.stats));
+  }
+  return outputs;
+}
+
+}  // namespace vexmo

@@ -1,0 +1,101 @@
+#include "driver/text_lines.h"
+
+#include "driver/outputs.h"
+
+namespace vexmo {
+
+std::string milliseconds_text(std::uint32_t us) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%.3u", us / 1000, us % 1000);
+  return text;
+}
+
+std::string start_line(const StartFacts& facts) {
+  return std::string("Ping to ") + facts.host + ", buffer size " + std::to_string(facts.size) +
+         " Bytes (IP+ICMP+DATA " + std::to_string(facts.ip_bytes) + " Bytes)";
+}
+
+std::string reply_line(const ReplyFacts& facts) {
+  std::string line = facts.from + ": Time: " + milliseconds_text(facts.rtt_us) +
+                     " ms, Sequence: " + std::to_string(facts.sequence);
+  if (facts.ttl) {
+    line += ", Ttl: " + std::to_string(*facts.ttl);
+  }
+  return line;
+}
+
+std::string icmp_line(const IcmpFacts& facts) {
+  std::string line = facts.names_sender ? facts.from + ": " : std::string();
+  line += "ICMP: ";
+  line += facts.kind;
+  if (facts.gateway) {
+    line += ", Gateway: " + *facts.gateway;
+  }
+  if (facts.mtu) {
+    line += ", MTU: " + std::to_string(*facts.mtu);
+  }
+  if (facts.reason) {
+    line += ", Reason: " + *facts.reason;
+  }
+  return line;
+}
+
+std::string summary_text(const StatisticsSummary& summary, bool with_stats) {
+  std::string text;
+  if (summary.sent > 0) {
+    char line[96];
+    std::snprintf(line, sizeof line, "\nPackets: Sent %u, Received %u (%u%% Lost)\n", summary.sent,
+                  summary.received, lost_percent(summary.sent, summary.received));
+    text += line;
+  }
+  text += "Rount Trip Time (Min/Avg/Max): " + milliseconds_text(summary.min_us) + " ms/" +
+          milliseconds_text(summary.avg_us) + " ms/" + milliseconds_text(summary.max_us) + " ms\n";
+  if (with_stats) {
+    text +=
+        "Round Trip Time (Median/P90/P99/StdDev/Jitter): " + milliseconds_text(summary.median_us) +
+        " ms/" + milliseconds_text(summary.p90_us) + " ms/" + milliseconds_text(summary.p99_us) +
+        " ms/" + milliseconds_text(summary.stddev_us) + " ms/" +
+        milliseconds_text(summary.jitter_us) + " ms\n";
+  }
+  return text;
+}
+
+void TextLines::start(const StartFacts& facts) {
+  write_line(out_, start_line(facts));
+}
+
+void TextLines::reply(const ReplyFacts& facts) {
+  write_line(out_, reply_line(facts));
+}
+
+void TextLines::icmp(const IcmpFacts& facts) {
+  write_line(out_, icmp_line(facts));
+}
+
+void TextLines::failure(const FailureFacts& facts) {
+  write_line(out_, facts.message);
+}
+
+void TextLines::unresolved(const UnresolvedFacts& facts) {
+  write_line(out_, std::string("Can not resolve IP address for ") + facts.host);
+}
+
+void TextLines::summary_lines(const SummaryFacts& facts) {
+  std::string text = summary_text(facts.figures, with_stats_);
+  text.pop_back();  // write_line ends the last line
+  write_line(out_, text);
+}
+
+void TextLines::interim(const SummaryFacts& facts) {
+  summary_lines(facts);
+}
+
+void TextLines::summary(const SummaryFacts& facts) {
+  summary_lines(facts);
+}
+
+void TextLines::privileges_kept() {
+  write_line(out_, "Can not give up elevated privileges.");
+}
+
+}  // namespace vexmo
