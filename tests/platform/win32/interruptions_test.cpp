@@ -2,7 +2,7 @@
 // a wait or a pause. Neither Windows without a console nor Wine lets a test
 // raise the events themselves, so the handler's counting is driven directly,
 // from another thread as Windows calls it.
-#include "platform/win32_interruptions.h"
+#include "platform/win32/interruptions.h"
 
 #include <windows.h>
 
