@@ -1,5 +1,6 @@
 // The POSIX interruptions with real signals: what ends a wait or a pause,
-// what is taken from it, and how soon.
+// what is taken from it, and how soon (the cases both backends share are in
+// interruption_cases.h).
 #include "platform/posix/interruptions.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,8 @@
 // The Windows interruptions: which console events interrupt, and what ends
 // a wait or a pause. Neither Windows without a console nor Wine lets a test
 // raise the events themselves, so the handler's counting is driven directly,
-// from another thread as Windows calls it.
+// from another thread as Windows calls it. The waits' cases are the ones the
+// POSIX test runs too (interruption_cases.h).
 #include "platform/win32/interruptions.h"
 
 #include <windows.h>
