@@ -1,6 +1,6 @@
 // The operating-system services vexmo needs: the one seam between the
-// portable code and the system. One backend per platform (platform_win32.cpp,
-// posix/), the build links one. Everything above this header is portable and
+// portable code and the system. One backend per platform (win32/, posix/),
+// the build links one. Everything above this header is portable and
 // free of system headers.
 //
 // Nothing here prints or ends the process. Every socket call reports its

@@ -11,8 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/posix/kernel_stamps.h"
-
 #if defined(__linux__)
 #include <linux/errqueue.h>
 #endif
@@ -24,6 +22,10 @@ constexpr std::size_t kReportBytes = sizeof(sock_extended_err) + sizeof(sockaddr
 #else
 constexpr std::size_t kReportBytes = 0;  // no error queue
 #endif
+
+// Space for the kernel's time stamp control messages (kernel_stamps.h) in a
+// receive's control buffer.
+constexpr std::size_t kStampControlBytes = 256;
 
 // Room for every control message asked for, of either family.
 union ControlBuffer {

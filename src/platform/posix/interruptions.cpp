@@ -1,4 +1,4 @@
-// SIGINT and SIGQUIT through a self-pipe; see posix_interruptions.h.
+// SIGINT and SIGQUIT through a self-pipe; see interruptions.h.
 #include "platform/posix/interruptions.h"
 
 #include <fcntl.h>

@@ -23,9 +23,6 @@ struct StampControl {
 };
 StampControl read_stamp_control(msghdr* message);
 
-// Space for the stamp control messages in a receive's control buffer.
-constexpr std::size_t kStampControlBytes = 256;
-
 // Reads every report queued on the error queue (bounded): the latest transmit
 // stamp not older than not_before_ns, or 0.
 std::uint64_t take_transmit_stamp(int fd, std::uint64_t not_before_ns);

@@ -1,4 +1,4 @@
-// The identifier filter of the raw socket; see posix_socket_filter.h.
+// The identifier filter of the raw socket; see socket_filter.h.
 #include "platform/posix/socket_filter.h"
 
 #include <netinet/icmp6.h>

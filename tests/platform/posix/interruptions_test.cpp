@@ -1,5 +1,6 @@
 // The POSIX interruptions with real signals: what ends a wait or a pause,
-// what is taken from it, and how soon.
+// what is taken from it, and how soon (the cases both backends share are in
+// interruption_cases.h).
 #include "platform/posix/interruptions.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,11 @@
 #include <chrono>
 #include <climits>
 #include <thread>
-#include <vector>
+
+#include "platform/interruption_cases.h"
 
 namespace vexmo {
 namespace {
-
-enum class Signal { none, interrupt, quit, other };
 
 void no_op(int) {}
 
@@ -32,18 +32,17 @@ void install_other_signal() {
   sigaction(SIGUSR1, &action, nullptr);
 }
 
-void send(Signal signal, pthread_t waiter) {
-  switch (signal) {
-    case Signal::interrupt:
-      kill(getpid(), SIGINT);  // to the process: any thread may take it
+// An interruption as the user raises it: SIGINT for a stop, SIGQUIT for an
+// interim, to the process (any thread may take it).
+void raise_interruption(Interruption interruption) {
+  switch (interruption) {
+    case Interruption::stop:
+      kill(getpid(), SIGINT);
       break;
-    case Signal::quit:
+    case Interruption::interim:
       kill(getpid(), SIGQUIT);
       break;
-    case Signal::other:
-      pthread_kill(waiter, SIGUSR1);
-      break;
-    case Signal::none:
+    case Interruption::none:
       break;
   }
 }
@@ -54,194 +53,62 @@ long long now_ms() {
       .count();
 }
 
-struct WaitCase {
-  const char* name;
-  std::vector<Signal> before;  // raised before the wait starts
-  Signal during;               // sent from another thread 50 ms into the wait
-  bool on_socket;              // false: the pause
-  bool datagram_waiting;
-  std::uint32_t timeout_ms;
-  WaitEnd expected;
-  std::vector<Interruption> taken;  // successive takes after the wait
-  long long min_ms, max_ms;         // how long the wait may take
-};
+// One case of the table through wait_for_descriptor, on one end of a socket
+// pair. other_signal: SIGUSR1 to the waiting thread where the case raises
+// its interruption during the wait.
+void run_case(const test::InterruptionCase& c, bool other_signal = false) {
+  SCOPED_TRACE(c.name);
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
+  if (c.on == test::WaitOn::ready_socket) {
+    ASSERT_EQ(write(pair[1], "x", 1), 1);
+  }
+  for (const Interruption i : c.before) {
+    raise_interruption(i);
+  }
+  const pthread_t waiter = pthread_self();
+  std::thread sender([&] {
+    if (c.during != Interruption::none || other_signal) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(test::kDuringAfterMs));
+      if (other_signal) {
+        pthread_kill(waiter, SIGUSR1);
+      } else {
+        raise_interruption(c.during);
+      }
+    }
+  });
+  const long long start = now_ms();
+  const WaitEnd end = c.on == test::WaitOn::pause ? pause_for(c.timeout_ms)
+                                                  : wait_for_descriptor(pair[0], c.timeout_ms);
+  const long long took = now_ms() - start;
+  sender.join();
+  EXPECT_EQ(end, c.expected);
+  EXPECT_GE(took, c.min_ms);
+  EXPECT_LE(took, c.max_ms);
+  for (const Interruption expected : c.taken) {
+    EXPECT_EQ(take_interruption(), expected);
+  }
+  close(pair[0]);
+  close(pair[1]);
+}
 
 TEST(PosixInterruptions, WhatEndsAWaitAndWhatIsTaken) {
   ASSERT_TRUE(watch_interruptions());
-  install_other_signal();
-  using I = Interruption;
-  const WaitCase cases[] = {
-      {"nothing comes: the time passes",
-       {},
-       Signal::none,
-       true,
-       false,
-       60,
-       WaitEnd::elapsed,
-       {I::none},
-       55,
-       1000},
-      {"a datagram is waiting",
-       {},
-       Signal::none,
-       true,
-       true,
-       5000,
-       WaitEnd::ready,
-       {I::none},
-       0,
-       1000},
-      {"SIGINT just before the wait ends it at once",
-       {Signal::interrupt},
-       Signal::none,
-       true,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::stop, I::none},
-       0,
-       100},
-      {"SIGQUIT just before the wait",
-       {Signal::quit},
-       Signal::none,
-       true,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::interim, I::none},
-       0,
-       100},
-      {"SIGINT just before the pause",
-       {Signal::interrupt},
-       Signal::none,
-       false,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::stop, I::none},
-       0,
-       100},
-      {"an interim before a stop is taken with it",
-       {Signal::quit, Signal::interrupt},
-       Signal::none,
-       true,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::stop, I::none},
-       0,
-       100},
-      {"an interim after a stop is taken with it",
-       {Signal::interrupt, Signal::quit},
-       Signal::none,
-       true,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::stop, I::none},
-       0,
-       100},
-      {"two interims in a row are one report",
-       {Signal::quit, Signal::quit},
-       Signal::none,
-       true,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::interim, I::none},
-       0,
-       100},
-      {"a second Ctrl-C does not end the process",
-       {Signal::interrupt, Signal::interrupt},
-       Signal::none,
-       true,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::stop, I::none},
-       0,
-       100},
-      {"an interruption goes before a waiting datagram",
-       {Signal::interrupt},
-       Signal::none,
-       true,
-       true,
-       10000,
-       WaitEnd::interrupted,
-       {I::stop, I::none},
-       0,
-       100},
-      {"SIGINT in the middle of the wait",
-       {},
-       Signal::interrupt,
-       true,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::stop, I::none},
-       45,
-       150},
-      {"SIGQUIT in the middle of the wait",
-       {},
-       Signal::quit,
-       true,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::interim, I::none},
-       45,
-       150},
-      {"SIGINT in the middle of the pause",
-       {},
-       Signal::interrupt,
-       false,
-       false,
-       10000,
-       WaitEnd::interrupted,
-       {I::stop, I::none},
-       45,
-       150},
-      {"another signal ends the poll early, as no interruption",
-       {},
-       Signal::other,
-       true,
-       false,
-       10000,
-       WaitEnd::elapsed,
-       {I::none},
-       45,
-       1000},
-  };
-  for (const WaitCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
-    if (c.datagram_waiting) {
-      ASSERT_EQ(write(pair[1], "x", 1), 1);
-    }
-    for (const Signal s : c.before) {
-      send(s, pthread_self());
-    }
-    const pthread_t waiter = pthread_self();
-    std::thread sender([&] {
-      if (c.during != Signal::none) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        send(c.during, waiter);
-      }
-    });
-    const long long start = now_ms();
-    const WaitEnd end = wait_for_descriptor(c.on_socket ? pair[0] : -1, c.timeout_ms);
-    const long long took = now_ms() - start;
-    sender.join();
-    EXPECT_EQ(end, c.expected);
-    EXPECT_GE(took, c.min_ms);
-    EXPECT_LE(took, c.max_ms);
-    for (const Interruption expected : c.taken) {
-      EXPECT_EQ(take_interruption(), expected);
-    }
-    close(pair[0]);
-    close(pair[1]);
+  for (const test::InterruptionCase& c : test::kInterruptionCases) {
+    run_case(c);
   }
+}
+
+// A signal that is no interruption cuts poll short; the wait ends as
+// `elapsed` and nothing is taken.
+TEST(PosixInterruptions, AnotherSignalIsNoInterruption) {
+  ASSERT_TRUE(watch_interruptions());
+  install_other_signal();
+  using test::I;
+  // clang-format off
+  const test::InterruptionCase other = {"another signal ends the poll early, as no interruption", {}, I::none, test::WaitOn::empty_socket, 10000, WaitEnd::elapsed, {I::none}, 45, 1000};
+  // clang-format on
+  run_case(other, true);
 }
 
 TEST(PosixInterruptions, PollTimeoutIsClampedNotWrapped) {
@@ -249,11 +116,13 @@ TEST(PosixInterruptions, PollTimeoutIsClampedNotWrapped) {
     std::uint32_t ms;
     int poll_ms;
   } cases[] = {
-      {0, 0},
-      {3000, 3000},
+      // clang-format off
+      {0,           0},
+      {3000,        3000},
       {0x7FFFFFFFu, INT_MAX},
       {0x80000000u, INT_MAX},  // would be negative: poll would wait forever
       {0xFFFFFFFFu, INT_MAX},
+      // clang-format on
   };
   for (const auto& c : cases) {
     EXPECT_EQ(poll_timeout_from_ms(c.ms), c.poll_ms) << c.ms;

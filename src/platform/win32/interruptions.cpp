@@ -1,5 +1,5 @@
-// Console control events through an event object; see win32_interruptions.h.
-#include "platform/win32_interruptions.h"
+// Console control events through an event object; see interruptions.h.
+#include "platform/win32/interruptions.h"
 
 namespace vexmo {
 namespace {

@@ -8,7 +8,7 @@
 // tag in the data and every receive loop is bounded.
 #include "platform/platform.h"
 #include "platform/win32/control.h"
-#include "platform/win32_interruptions.h"
+#include "platform/win32/interruptions.h"
 
 // The socket headers before windows.h, mswsock.h after them.
 #include <winsock2.h>

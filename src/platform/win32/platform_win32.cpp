@@ -2,7 +2,7 @@
 // already Windows Sockets numbers here.
 #include "platform/native_sockets.h"
 #include "platform/platform.h"
-#include "platform/win32_interruptions.h"
+#include "platform/win32/interruptions.h"
 
 #include <windows.h>
 
