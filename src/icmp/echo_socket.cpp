@@ -22,8 +22,8 @@ void EchoSocket::open(AddressFamily family, std::uint16_t wanted_identifier) {
 }
 
 void EchoSocket::apply(const RunSettings& settings) {
-  wait_prepared_ = false;  // the deadline may change
-  socket_set_option(handle_, SocketOption::receive_timeout_ms, settings.timeout_ms);
+  // The wait keeps the run's timeout itself, to the millisecond (0: none).
+  deadline_ms_ = settings.timeout_ms;
   socket_set_option(handle_, SocketOption::send_timeout_ms, settings.timeout_ms);
   socket_set_option(handle_, SocketOption::send_buffer_bytes, 65536);
   socket_set_option(handle_, SocketOption::receive_buffer_bytes, 65536);
@@ -58,9 +58,6 @@ void EchoSocket::prepare_wait() {
   // Zeroed once per wait: bytes past a short datagram read as zero (or as
   // what a longer datagram of the same wait left), never as stale memory.
   std::memset(buffer_, 0, sizeof buffer_);
-  // The deadline is the timeout the socket actually has; 0 means none.
-  deadline_ms_ = 0;
-  socket_get_receive_timeout(handle_, &deadline_ms_);
   wait_prepared_ = true;
 }
 

@@ -49,8 +49,9 @@ class EchoSocket {
     return family_;
   }
 
-  // Sets the run's options; failures surface later, as failures of the
-  // single requests.
+  // Sets the run's options, and takes its timeout as the deadline of every
+  // wait (0: none; none before the first apply); failures surface later,
+  // as failures of the single requests.
   void apply(const RunSettings& settings);
 
   // Discards the datagrams already queued: answers that came after their own
@@ -59,9 +60,8 @@ class EchoSocket {
 
   // Does before the send what the wait would otherwise do first, so that
   // none of it falls inside the measured round trip: zeroes the receive
-  // buffer and reads the socket's receive timeout back as the deadline.
-  // Good for the next wait only; a discard or new options undo it, and a
-  // wait that finds nothing prepared does it itself.
+  // buffer. Good for the next wait only; a discard undoes it, and a wait
+  // that finds nothing prepared does it itself.
   void prepare_wait();
 
   // Builds, stamps and sends one echo request of size data bytes taken from
@@ -74,7 +74,7 @@ class EchoSocket {
   // Waits for the answer to the request that carried send_stamp (see
   // is_answer): its byte count with *view set into the receive buffer (valid
   // until the next wait or discard), or minus the error number: -10060 when
-  // the deadline (the socket's receive timeout, 0: none) passed, counted
+  // the deadline (the run's timeout, 0: none) passed, counted
   // from the start of the wait however the platform splits it up. A stop
   // from the user ends it with kOutcomeStopped; an interim is printed
   // through report and the wait goes on. An echo reply gets the counter at
@@ -92,7 +92,7 @@ class EchoSocket {
   AddressFamily family_ = AddressFamily::ipv4;
   std::uint16_t identifier_ = 0;
   bool wait_prepared_ = false;
-  std::uint32_t deadline_ms_ = 0;   // 0: none
+  std::uint32_t deadline_ms_ = 0;   // the run's timeout; 0: none
   std::uint64_t wall_sent_ns_ = 0;  // real-time clock at the last send
   std::uint8_t buffer_[kReceiveBufferBytes];
 };

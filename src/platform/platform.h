@@ -38,8 +38,9 @@ struct SocketHandle {
 // Socket options the transport sets; values are passed as 32-bit integers.
 // On an IPv6 socket time_to_live sets the unicast hop limit,
 // type_of_service the traffic class and dont_fragment IPV6_DONTFRAG.
+// No receive blocks (the wait polls), so there is no receive timeout: the
+// deadline of a wait is the run's own (icmp/echo_socket.h).
 enum class SocketOption {
-  receive_timeout_ms,
   send_timeout_ms,
   send_buffer_bytes,
   receive_buffer_bytes,
@@ -67,10 +68,6 @@ void socket_close(SocketHandle socket);
 
 // 0 on success, or minus the error.
 Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t value);
-
-// Reads the receive timeout back in milliseconds (0: none); 0 on success, or
-// minus the error (then *timeout_ms is left unchanged).
-Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms);
 
 // Keeps from the socket, where the system can filter in its kernel, every
 // datagram that cannot answer a request carrying identifier (see

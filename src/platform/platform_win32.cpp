@@ -156,8 +156,6 @@ void socket_close(SocketHandle socket) {
 Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t value) {
   const SOCKET native = native_socket(socket);
   switch (option) {
-    case SocketOption::receive_timeout_ms:
-      return set_dword_option(native, SOL_SOCKET, SO_RCVTIMEO, value);
     case SocketOption::send_timeout_ms:
       return set_dword_option(native, SOL_SOCKET, SO_SNDTIMEO, value);
     case SocketOption::send_buffer_bytes:
@@ -181,17 +179,6 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
 
 Outcome socket_accept_only_identifier(SocketHandle, std::uint16_t) {
   return 0;  // Windows Sockets has no filter for raw sockets
-}
-
-Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms) {
-  DWORD timeout = 0;
-  int length = sizeof timeout;
-  if (getsockopt(native_socket(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&timeout),
-                 &length) != 0) {
-    return last_error_outcome();
-  }
-  *timeout_ms = timeout;
-  return 0;
 }
 
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,

@@ -136,7 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const AddressFamily family = family_of(flags);
   const SocketAddress peer6 = fake::address6(0x2001, 0xdb8, 0, 0, 0, 0, 0, 2);
   fake::state().literals6["2001:db8::2"] = peer6;
-  fake::state().receive_timeout_ms = (flags & kNoTimeLimit) ? 0 : 3000;
   fake::state().on_send = [&](const fake::Sent& request) {
     if (fake::state().sent.size() != 1) {
       return;
@@ -158,6 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunSettings settings;
   settings.host = peer_text(family);
   settings.count = 2;
+  settings.timeout_ms = (flags & kNoTimeLimit) ? 0 : 3000;
   std::fflush(stdout);
   FILE* saved = stdout;
   stdout = out;

@@ -63,11 +63,18 @@ struct WaitCase {
 constexpr std::uint64_t kT0 = 1000000;  // the fake clock's start
 
 // The socket under test, opened anew (after fake::reset) as each run opens
-// its own; on the heap, for its 64 KiB receive buffer.
-EchoSocket& fresh_socket() {
+// its own, with the run's timeout applied unless applied is false; on the
+// heap, for its 64 KiB receive buffer.
+EchoSocket& fresh_socket(std::uint32_t timeout_ms = 3000, bool applied = true,
+                         AddressFamily family = AddressFamily::ipv4) {
   static std::unique_ptr<EchoSocket> socket;
   socket = std::make_unique<EchoSocket>();
-  socket->open(AddressFamily::ipv4, kOurId);
+  socket->open(family, kOurId);
+  if (applied) {
+    RunSettings settings;
+    settings.timeout_ms = timeout_ms;
+    socket->apply(settings);
+  }
   return *socket;
 }
 
@@ -118,6 +125,10 @@ std::vector<WaitCase> wait_cases() {
        3000, 0, -10060, 0, 1},
       {"matching reply right at the deadline",
        {arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 3000000)}, 3000, 0, 84, 0, 1},
+      {"a timeout of 1 ms is a deadline of 1 ms: a reply at 1 ms",
+       {arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 1000)}, 1, 0, 84, 0, 1},
+      {"a timeout of 1 ms is a deadline of 1 ms: a reply after it",
+       {arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 1001)}, 1, 0, -10060, 0, 0},
       {"counter far from zero: times are differences",
        {arriving(fake::ip_datagram(echo(0, kOurId), 64), t0 + 20000)}, 3000, 0xFFFFFFFF00000000u,
        84, 0, 1},
@@ -138,8 +149,7 @@ std::vector<WaitCase> wait_cases() {
 
 void expect_wait(const WaitCase& c, bool prepared) {
   fake::reset();
-  EchoSocket& socket = fresh_socket();
-  fake::state().receive_timeout_ms = c.timeout_ms;
+  EchoSocket& socket = fresh_socket(c.timeout_ms);
   fake::state().counter_offset = c.counter_offset;
   fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
   if (prepared) {
@@ -151,8 +161,6 @@ void expect_wait(const WaitCase& c, bool prepared) {
   const std::string name = c.name + (prepared ? " (prepared)" : "");
   EXPECT_EQ(outcome, c.expected) << name;
   EXPECT_EQ(fake::state().receives, c.receives) << name;
-  // The deadline is read back once per wait, before the send when prepared.
-  EXPECT_EQ(fake::state().timeout_reads, std::vector<std::size_t>{0}) << name;
   if (c.expected > 0) {
     EXPECT_EQ(view.message[0], c.expected_type) << name;
     EXPECT_EQ(ipv4_of(from), fake::address(10, 0, 0, 2)) << name;
@@ -234,9 +242,7 @@ TEST(WaitForReply, Icmp6RecognisesTheAnswer) {
   };
   for (const auto& c : cases) {
     fake::reset();
-    static std::unique_ptr<EchoSocket> socket;
-    socket = std::make_unique<EchoSocket>();
-    socket->open(AddressFamily::ipv6, kOurId);
+    EchoSocket* socket = &fresh_socket(3000, true, AddressFamily::ipv6);
     fake::state().inbound.assign(c.inbound.begin(), c.inbound.end());
     SocketAddress from;
     ReplyView view;
@@ -307,48 +313,35 @@ TEST(WaitForReply, BufferIsZeroAtTheStartOfEveryWait) {
   }
 }
 
-// What the preparation read is used only by the next wait, and only while
-// the socket's options stay as they were.
+// The preparation serves the next wait only; the deadline is the run's
+// timeout as last applied, whatever comes between the preparation and the
+// wait.
 TEST(WaitForReply, PreparationHoldsForOneWait) {
   const struct {
     const char* name;
-    bool unreadable_when_prepared;
+    std::uint32_t timeout_ms;       // applied before the preparation
     void (*between)(EchoSocket&);  // after the preparation, before the wait
     std::vector<std::pair<std::uint64_t, Outcome>> replies;  // arriving after ms: outcome
-    std::size_t timeout_reads;
   } cases[] = {
-      {"prepared", false, [](EchoSocket&) {}, {{2999, 84}, {3001, -10060}}, 1},
+      {"prepared", 3000, [](EchoSocket&) {}, {{2999, 84}, {3001, -10060}}},
       {"new options after the preparation",
-       false,
+       3000,
        [](EchoSocket& socket) {
          RunSettings settings;
          settings.timeout_ms = 1000;
          socket.apply(settings);
        },
-       {{999, 84}, {1001, -10060}},
-       2},
-      {"a discard after the preparation",
-       false,
-       [](EchoSocket& socket) {
-         fake::state().receive_timeout_ms = 1000;
-         socket.discard_waiting();
-       },
-       {{999, 84}, {1001, -10060}},
-       2},
-      {"timeout unreadable when prepared: no deadline",
-       true,
-       [](EchoSocket&) {
-         fake::state().timeout_option_fails = false;
-         fake::state().receive_timeout_ms = 1000;
-       },
-       {{90000, 84}},
-       1},
+       {{999, 84}, {1001, -10060}}},
+      {"a discard after the preparation keeps the deadline",
+       3000,
+       [](EchoSocket& socket) { socket.discard_waiting(); },
+       {{2999, 84}, {3001, -10060}}},
+      {"timeout 0 when prepared: no deadline", 0, [](EchoSocket&) {}, {{90000, 84}}},
   };
   for (const auto& c : cases) {
     for (const auto& reply : c.replies) {
       fake::reset();
-      EchoSocket& socket = fresh_socket();
-      fake::state().timeout_option_fails = c.unreadable_when_prepared;
+      EchoSocket& socket = fresh_socket(c.timeout_ms);
       socket.prepare_wait();
       c.between(socket);
       fake::state().inbound.push_back(
@@ -357,7 +350,6 @@ TEST(WaitForReply, PreparationHoldsForOneWait) {
       ReplyView view;
       EXPECT_EQ(socket.wait(&from, &view, kStamp), reply.second)
           << c.name << ", reply after " << reply.first << " ms";
-      EXPECT_EQ(fake::state().timeout_reads.size(), c.timeout_reads) << c.name;
     }
   }
 }
@@ -441,10 +433,9 @@ TEST(WaitForReply, AddressRecordIsResetWhenNothingArrives) {
   EXPECT_EQ(ipv4_of(from), 0u);
 }
 
-TEST(WaitForReply, UnreadableTimeoutMeansNoDeadline) {
+TEST(WaitForReply, NoDeadlineBeforeTheRunsOptions) {
   fake::reset();
-  EchoSocket& socket = fresh_socket();
-  fake::state().timeout_option_fails = true;
+  EchoSocket& socket = fresh_socket(3000, false);
   fake::state().inbound.push_back(
       arriving(fake::ip_datagram(echo(0, kOurId), 64), 1000000 + 10000000));
   SocketAddress from;
@@ -628,8 +619,7 @@ TEST(WaitForReply, InterruptionsAndLongWaits) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake::reset();
-    EchoSocket& socket = fresh_socket();
-    fake::state().receive_timeout_ms = c.timeout_ms;
+    EchoSocket& socket = fresh_socket(c.timeout_ms);
     fake::state().interruptions = c.interruptions;
     for (const std::uint64_t after : c.wakeups_after_ms) {
       fake::state().early_wakeups_us.push_back(kT0 + after * 1000);
@@ -678,8 +668,7 @@ TEST(ApplySocketOptions, SetsOnlyWhatWasAskedInOrder) {
   } cases[] = {
       {"defaults",
        [](RunSettings*) {},
-       {{O::receive_timeout_ms, 3000},
-        {O::send_timeout_ms, 3000},
+       {{O::send_timeout_ms, 3000},
         {O::send_buffer_bytes, 65536},
         {O::receive_buffer_bytes, 65536}}},
       {"everything",
@@ -689,8 +678,7 @@ TEST(ApplySocketOptions, SetsOnlyWhatWasAskedInOrder) {
          s->tos = 0x58, s->tos_given = true;
          s->dont_fragment = true;
        },
-       {{O::receive_timeout_ms, 0},
-        {O::send_timeout_ms, 0},
+       {{O::send_timeout_ms, 0},
         {O::send_buffer_bytes, 65536},
         {O::receive_buffer_bytes, 65536},
         {O::time_to_live, 64},
@@ -698,15 +686,14 @@ TEST(ApplySocketOptions, SetsOnlyWhatWasAskedInOrder) {
         {O::dont_fragment, 1}}},
       {"tos alone",
        [](RunSettings* s) { s->tos = 0x60, s->tos_given = true; },
-       {{O::receive_timeout_ms, 3000},
-        {O::send_timeout_ms, 3000},
+       {{O::send_timeout_ms, 3000},
         {O::send_buffer_bytes, 65536},
         {O::receive_buffer_bytes, 65536},
         {O::type_of_service, 0x60}}},
   };
   for (const auto& c : cases) {
     fake::reset();
-    EchoSocket& socket = fresh_socket();
+    EchoSocket& socket = fresh_socket(3000, false);
     RunSettings settings;
     c.change(&settings);
     socket.apply(settings);

@@ -162,23 +162,14 @@ bool drop_elevated_privileges() {
 
 Outcome socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
   state().options.emplace_back(option, value);
-  if (option == SocketOption::receive_timeout_ms) {
-    state().receive_timeout_ms = value;
+  if (option == SocketOption::send_timeout_ms) {
+    state().send_timeout_ms = value;
   }
   return 0;
 }
 
 Outcome socket_accept_only_identifier(SocketHandle, std::uint16_t identifier) {
   state().identifier_filters.emplace_back(identifier, state().options.size());
-  return 0;
-}
-
-Outcome socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
-  state().timeout_reads.push_back(state().sent.size());
-  if (state().timeout_option_fails) {
-    return -10042;
-  }
-  *timeout_ms = state().receive_timeout_ms;
   return 0;
 }
 
@@ -206,8 +197,7 @@ WaitEnd socket_wait(SocketHandle, std::uint32_t timeout_ms, Outcome* failure) {
     *failure = -10022;
     return WaitEnd::failed;
   }
-  const bool no_deadline = s.receive_timeout_ms == 0 || s.timeout_option_fails;
-  if (no_deadline && timeout_ms == 0xFFFFFFFFu && fake::nothing_scripted()) {
+  if (s.send_timeout_ms == 0 && timeout_ms == 0xFFFFFFFFu && fake::nothing_scripted()) {
     // A wait without end that nothing will ever end: no test may wait it
     // out. It fails as a timeout would.
     *failure = -10060;

@@ -101,11 +101,9 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
   const int fd = descriptor(socket);
   int result = -1;
   switch (option) {
-    case SocketOption::receive_timeout_ms:
     case SocketOption::send_timeout_ms: {
       const timeval timeout = timeval_from_ms(value);
-      const int name = option == SocketOption::receive_timeout_ms ? SO_RCVTIMEO : SO_SNDTIMEO;
-      result = setsockopt(fd, SOL_SOCKET, name, &timeout, sizeof timeout);
+      result = setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
       break;
     }
     case SocketOption::send_buffer_bytes:
@@ -129,16 +127,6 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
       break;
   }
   return result != 0 ? errno_outcome() : 0;
-}
-
-Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms) {
-  timeval timeout;
-  socklen_t length = sizeof timeout;
-  if (getsockopt(descriptor(socket), SOL_SOCKET, SO_RCVTIMEO, &timeout, &length) != 0) {
-    return errno_outcome();
-  }
-  *timeout_ms = ms_from_timeval(timeout);
-  return 0;
 }
 
 Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identifier) {
