@@ -15,9 +15,9 @@
 
 namespace vexmo {
 
-// One datagram of the largest message: 65,536 data bytes and 8 header bytes
-// behind a 20-byte IPv4 header, or an ICMPv6 message of at most 65,535 bytes
-// (the IPv6 payload limit) behind the 40-byte header put in front of it.
+// Room for the largest datagram a socket hands over: an IPv4 datagram with
+// its header, or an ICMPv6 message of up to 65,535 bytes (the IPv6 payload
+// limit), with room to spare.
 constexpr std::size_t kReceiveBufferBytes = 65535 + 40;
 
 // Bound on the datagrams discarded before a send, so that a flood cannot
@@ -72,17 +72,15 @@ class EchoSocket {
                std::uint32_t size, std::uint64_t* send_stamp);
 
   // Waits for the answer to the request that carried send_stamp (see
-  // is_answer): its byte count with *view set into the receive buffer (valid
-  // until the next wait or discard), or minus the error number: -10060 when
-  // the deadline (the run's timeout, 0: none) passed, counted
-  // from the start of the wait however the platform splits it up. A stop
-  // from the user ends it with kOutcomeStopped; an interim is printed
-  // through report and the wait goes on. An echo reply gets the counter at
-  // its recognition written into its receive stamp slot, and its round trip
-  // in the view, timed by the kernel's stamps where they can be trusted
-  // (round_trip.h). *from is left holding the sender of the last datagram
-  // received.
-  Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp,
+  // is_answer): the byte count received with *answer filled, or minus the
+  // error number: -10060 when the deadline (the run's timeout, 0: none)
+  // passed, counted from the start of the wait however the platform splits
+  // it up. A stop from the user ends it with kOutcomeStopped; an interim is
+  // printed through report and the wait goes on. An echo reply's round trip
+  // is timed at its recognition, by the kernel's stamps where they can be
+  // trusted (round_trip.h). *from is left holding the sender of the last
+  // datagram received (of an error-queue report: who sent the error).
+  Outcome wait(SocketAddress* from, Answer* answer, std::uint64_t send_stamp,
                InterimReport* report = nullptr);
 
   void close();

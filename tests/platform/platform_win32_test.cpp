@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,17 +68,16 @@ struct Seen {
   bool found = false;
   std::vector<std::uint8_t> datagram;  // IPv4 header and ICMP message
   SocketAddress from = {};
+  std::optional<std::uint8_t> ttl;  // as the receive recorded it from the header
 };
 
 // Receives one datagram, waiting for it for at most limit_ms as vexmo's
 // wait does: the byte count, -10060 when the time passed, or minus the error.
-Outcome receive_within(SocketHandle socket, std::vector<std::uint8_t>* buffer, SocketAddress* from,
+Outcome receive_within(SocketHandle socket, std::vector<std::uint8_t>* buffer, Received* record,
                        std::uint32_t limit_ms) {
   const std::uint64_t start = counter_now();
   for (;;) {
-    KernelStamps stamps;
-    const Outcome received =
-        socket_receive_queued(socket, buffer->data(), buffer->size(), from, &stamps);
+    const Outcome received = socket_receive_queued(socket, buffer->data(), buffer->size(), record);
     if (received != -10035) {
       return received;
     }
@@ -99,21 +99,21 @@ Seen receive_tagged(SocketHandle socket, std::uint8_t type, std::uint64_t tag) {
   Seen seen;
   std::vector<std::uint8_t> buffer(65536 + 24);
   for (int i = 0; i < kMaxDatagrams; ++i) {
-    SocketAddress from;
-    const Outcome received = receive_within(socket, &buffer, &from, 2000);
+    Received record;
+    const Outcome received = receive_within(socket, &buffer, &record, 2000);
     if (received <= 0) {
       return seen;
     }
-    const std::size_t header = (buffer[0] & 0x0Fu) * 4u;
-    if (static_cast<std::size_t>(received) < header + kTagOffset + sizeof tag) {
+    if (record.length < kTagOffset + sizeof tag) {
       continue;
     }
     std::uint64_t carried;
-    std::memcpy(&carried, &buffer[header + kTagOffset], sizeof carried);
-    if (buffer[header] == type && carried == tag) {
+    std::memcpy(&carried, record.message + kTagOffset, sizeof carried);
+    if (record.message[0] == type && carried == tag) {
       seen.found = true;
       seen.datagram.assign(buffer.begin(), buffer.begin() + received);
-      seen.from = from;
+      seen.from = record.from;
+      seen.ttl = record.ttl;
       return seen;
     }
   }
@@ -158,9 +158,8 @@ TEST_F(Win32Socket, WaitEndsAfterItsTimeAndTheSocketLivesOn) {
   std::uint64_t took_ms = 0;
   for (int calls = 0; end == WaitEnd::ready && calls < kMaxDatagrams; ++calls) {
     // Datagrams of other programs may be queued or come first.
-    SocketAddress from;
-    KernelStamps stamps;
-    while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps) > 0) {
+    Received received;
+    while (socket_receive_queued(socket, buffer.data(), buffer.size(), &received) > 0) {
     }
     Outcome failure = 0;
     const std::uint64_t start = counter_now();
@@ -176,6 +175,7 @@ TEST_F(Win32Socket, WaitEndsAfterItsTimeAndTheSocketLivesOn) {
   const Seen reply = receive_tagged(socket, 0, tag);
   ASSERT_TRUE(reply.found) << "no echo reply from 127.0.0.1 after a wait that timed out";
   EXPECT_EQ(reply.datagram[0], 0x45) << "received datagrams start with their IPv4 header";
+  EXPECT_EQ(reply.ttl, std::optional<std::uint8_t>(reply.datagram[8])) << "the header's TTL";
   EXPECT_EQ(ipv4_of(reply.from), kLoopback);
 }
 
@@ -185,15 +185,14 @@ TEST_F(Win32Socket, WaitEndsForAReplyOrAnInterruption) {
   const SocketHandle socket = socket_;
   ASSERT_TRUE(watch_interruptions());
   std::vector<std::uint8_t> buffer(65536 + 24);
-  SocketAddress from;
-  KernelStamps stamps;
+  Received received;
   const std::uint64_t tag = fresh_tag();
   ASSERT_EQ(send_to_loopback(socket, echo_request(tag, 64)), 64);
   Outcome failure = 0;
   const std::uint64_t start = counter_now();
   EXPECT_EQ(socket_wait(socket, 5000, &failure), WaitEnd::ready);
   EXPECT_LT(elapsed_ms(start), 1000u) << "the reply from loopback did not end the wait";
-  while (socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps) > 0) {
+  while (socket_receive_queued(socket, buffer.data(), buffer.size(), &received) > 0) {
   }
 
   note_interruption(Interruption::stop);
@@ -282,12 +281,10 @@ TEST_F(Win32Socket, ReceiveQueuedNeverBlocks) {
   ASSERT_EQ(send_to_loopback(socket, echo_request(first, 64)), 64);
   ASSERT_TRUE(receive_tagged(socket, 0, first).found) << "no echo reply from 127.0.0.1";
   std::vector<std::uint8_t> buffer(65536 + 24);
-  SocketAddress from;
-  KernelStamps stamps;
+  Received record;
   for (int i = 0; i < kMaxDatagrams; ++i) {
     const std::uint64_t start = counter_now();
-    const Outcome received =
-        socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps);
+    const Outcome received = socket_receive_queued(socket, buffer.data(), buffer.size(), &record);
     EXPECT_LT(elapsed_ms(start), 500u) << "a receive blocked";
     if (received <= 0) {
       EXPECT_EQ(received, -10035) << "nothing queued: it would block";
@@ -296,7 +293,7 @@ TEST_F(Win32Socket, ReceiveQueuedNeverBlocks) {
   }
   ASSERT_EQ(send_to_loopback(socket, echo_request(fresh_tag(), 64)), 64);
   pause_for(100);
-  EXPECT_GT(socket_receive_queued(socket, buffer.data(), buffer.size(), &from, &stamps), 0)
+  EXPECT_GT(socket_receive_queued(socket, buffer.data(), buffer.size(), &record), 0)
       << "our request and its reply were waiting";
 }
 
