@@ -1,5 +1,4 @@
-// The Internet checksum (RFC 1071), for the requests vexmo sends and the
-// headers the platform rebuilds.
+// The Internet checksum (RFC 1071), for the requests vexmo sends.
 #ifndef VEXMO_COMMON_CHECKSUM_H
 #define VEXMO_COMMON_CHECKSUM_H
 

@@ -1,6 +1,6 @@
 // The ICMP vocabulary: message types, header sizes and the layout of the echo
 // messages vexmo sends, held once for the transport, the reports and the
-// platform's framing and filtering.
+// platform's kernel filter.
 #ifndef VEXMO_COMMON_ICMP_H
 #define VEXMO_COMMON_ICMP_H
 

@@ -152,7 +152,6 @@ int run_requests(const RunSettings& settings) {
   RunStatistics stats;
   RunProgress progress{&outputs, &stats};
   InterimReport interims{print_run_interim, &progress};
-  const std::uint64_t frequency = counter_frequency();
   if (needed.ipv4) {
     ipv4_socket.apply(settings);
   }
@@ -198,9 +197,9 @@ int run_requests(const RunSettings& settings) {
       outcome = socket.send(address, static_cast<std::uint16_t>(stats.received()), data,
                             settings.size, &send_stamp);
     }
-    ReplyView view;
+    Answer answer;
     if (outcome > 0) {
-      outcome = socket.wait(&address, &view, send_stamp, &interims);
+      outcome = socket.wait(&address, &answer, send_stamp, &interims);
     }
     if (outcome == kOutcomeStopped) {
       stats.record_no_answer();  // sent and not answered; it gets no line
@@ -225,7 +224,6 @@ int run_requests(const RunSettings& settings) {
       continue;  // no message: nothing to report and nothing to wait out
     }
     // The wait returns only echo replies and the error messages it reports.
-    const Answer answer = read_answer(view, frequency);
     if (answer.echo_reply) {
       stats.record_reply(answer.round_trip_us);
       outputs.reply(reply_facts(answer, i, address_text, now_ms()));

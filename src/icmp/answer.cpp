@@ -4,7 +4,6 @@
 
 #include "common/byte_order.h"
 #include "common/icmp.h"
-#include "icmp/round_trip.h"
 
 namespace vexmo {
 
@@ -60,23 +59,18 @@ std::size_t quoted_request_at(const std::uint8_t* message, std::size_t length,
   return kQuotedHeaderOffset + quoted_header_bytes;
 }
 
-bool quotes_request(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,
-                    std::uint64_t send_stamp, AddressFamily family) {
-  const std::size_t request_at = quoted_request_at(message, length, family);
-  // Behind the quoted header, an echo request with our identifier (senders
-  // should quote 8 bytes of it; a quote that reaches the identifier is
-  // enough).
-  if (request_at == 0 || length < request_at + kIdentifierOffset + 2) {
-    return false;
-  }
-  const std::uint8_t* request = message + request_at;
-  if (request[0] != echo_request_type(family) ||
+// True when quoted_bytes of a request (from its ICMP header on) are this
+// request: an echo request with our identifier (senders should quote 8
+// bytes of it; a quote that reaches the identifier is enough) and, where
+// the quote reaches it, our send stamp: 16 bits of identifier alone are
+// easily met by chance or forged.
+bool is_this_request(const std::uint8_t* request, std::size_t quoted_bytes,
+                     std::uint16_t identifier, std::uint64_t send_stamp, AddressFamily family) {
+  if (request == nullptr || quoted_bytes < kIdentifierOffset + 2 ||
+      request[0] != echo_request_type(family) ||
       read_le16(request + kIdentifierOffset) != identifier) {
     return false;
   }
-  // Where the quote reaches the send stamp, it must be this request's: 16
-  // bits of identifier alone are easily met by chance or forged.
-  const std::size_t quoted_bytes = length - request_at;
   return quoted_bytes < kSendStampOffset + 8 || read_le64(request + kSendStampOffset) == send_stamp;
 }
 
@@ -87,31 +81,40 @@ std::uint32_t read_be32(const std::uint8_t* p) {
 
 }  // namespace
 
-Answer read_answer(const ReplyView& view, std::uint64_t frequency) {
+Answer read_answer(const Received& received, std::uint32_t round_trip_us) {
   Answer answer;
-  answer.family = view.family;
-  answer.type = view.message[0];
-  answer.code = view.message[1];
-  answer.echo_reply = is_echo_reply(answer.type, view.family);
+  answer.family = received.family;
+  const std::uint8_t* message = received.message;
+  // The error's second word: a redirect's gateway, an MTU, a pointer.
+  std::uint32_t info = received.info;
+  if (received.reported) {
+    answer.type = received.type;
+    answer.code = received.code;
+  } else if (received.length >= kIcmpHeaderBytes) {
+    answer.type = message[0];
+    answer.code = message[1];
+    info = read_be32(message + 4);
+  }
+  answer.echo_reply = !received.reported && is_echo_reply(answer.type, received.family);
   if (answer.echo_reply) {
-    answer.sequence = read_le16(view.message + kSequenceOffset);
-    answer.round_trip_us =
-        view.has_round_trip
-            ? view.round_trip_us
-            : round_trip_us(read_le64(view.message + kSendStampOffset),
-                            read_le64(view.message + kReceiveStampOffset), frequency);
-    if (view.ip_header != nullptr) {
-      answer.ttl = view.ip_header[view.family == AddressFamily::ipv6 ? kIpv6HopLimitOffset : 8];
+    if (received.length >= kSequenceOffset + 2) {
+      answer.sequence = read_le16(message + kSequenceOffset);
     }
+    answer.round_trip_us = round_trip_us;
+    answer.ttl = received.ttl;
     return answer;
   }
-  if (view.family == AddressFamily::ipv6) {
+  if (received.family == AddressFamily::ipv6) {
     if (answer.type == kType6PacketTooBig) {
-      answer.mtu = read_be32(view.message + 4);
+      answer.mtu = info;
     }
   } else if (answer.type == kTypeRedirect) {
+    // Network order: the four bytes as they stand on the wire.
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(info >> 24), static_cast<std::uint8_t>(info >> 16),
+        static_cast<std::uint8_t>(info >> 8), static_cast<std::uint8_t>(info)};
     std::uint32_t gateway = 0;
-    std::memcpy(&gateway, view.message + 4, sizeof gateway);  // already network order
+    std::memcpy(&gateway, bytes, sizeof gateway);
     answer.gateway = gateway;
   }
   return answer;
@@ -123,29 +126,6 @@ bool is_reported_error(std::uint8_t type, AddressFamily family) {
 
 bool is_echo_reply(std::uint8_t type, AddressFamily family) {
   return type == echo_reply_type(family);
-}
-
-ReplyView view_datagram(std::uint8_t* datagram, AddressFamily family) {
-  ReplyView view;
-  view.family = family;
-  const std::uint8_t first = datagram[0];
-  if (family == AddressFamily::ipv6) {
-    if ((first & 0xF0u) == 0x60u && datagram[kIpv6NextHeaderOffset] == kNextHeaderIcmp6) {
-      view.ip_header = datagram;
-      view.message = datagram + kIpv6HeaderBytes;
-    } else {
-      view.message = datagram;
-    }
-    return view;
-  }
-  const std::size_t header_words = first & 0x0Fu;
-  if ((first & 0xF0u) == 0x40u && header_words >= 5) {
-    view.ip_header = datagram;
-    view.message = datagram + header_words * 4;
-  } else {
-    view.message = datagram;
-  }
-  return view;
 }
 
 std::size_t identifier_offset(const std::uint8_t* message, AddressFamily family) {
@@ -164,13 +144,24 @@ std::uint16_t carried_identifier(const std::uint8_t* message, AddressFamily fami
   return read_le16(message + identifier_offset(message, family));
 }
 
-bool is_answer(const std::uint8_t* message, std::size_t length, std::uint16_t identifier,
-               std::uint64_t send_stamp, AddressFamily family) {
-  const std::uint8_t type = message[0];
-  if (is_reported_error(type, family)) {
-    return quotes_request(message, length, identifier, send_stamp, family);
+bool is_answer(const Received& received, std::uint16_t identifier, std::uint64_t send_stamp) {
+  const AddressFamily family = received.family;
+  if (received.reported) {
+    return is_reported_error(received.type, family) &&
+           is_this_request(received.quoted_request, received.quoted_length, identifier, send_stamp,
+                           family);
   }
-  return is_echo_reply(type, family) && length >= kEchoDataOffset &&
+  const std::uint8_t* message = received.message;
+  const std::size_t length = received.length;
+  if (length == 0) {
+    return false;
+  }
+  if (is_reported_error(message[0], family)) {
+    const std::size_t at = quoted_request_at(message, length, family);
+    return at != 0 && at < length &&
+           is_this_request(message + at, length - at, identifier, send_stamp, family);
+  }
+  return is_echo_reply(message[0], family) && length >= kEchoDataOffset &&
          read_le16(message + kIdentifierOffset) == identifier &&
          read_le64(message + kSendStampOffset) == send_stamp;
 }

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/byte_order.h"
 #include "common/icmp.h"
 #include "common/wait_limit.h"
 #include "common/winsock_errors.h"
@@ -22,8 +21,8 @@ void EchoSocket::open(AddressFamily family, std::uint16_t wanted_identifier) {
 }
 
 void EchoSocket::apply(const RunSettings& settings) {
-  wait_prepared_ = false;  // the deadline may change
-  socket_set_option(handle_, SocketOption::receive_timeout_ms, settings.timeout_ms);
+  // The wait keeps the run's timeout itself, to the millisecond (0: none).
+  deadline_ms_ = settings.timeout_ms;
   socket_set_option(handle_, SocketOption::send_timeout_ms, settings.timeout_ms);
   socket_set_option(handle_, SocketOption::send_buffer_bytes, 65536);
   socket_set_option(handle_, SocketOption::receive_buffer_bytes, 65536);
@@ -45,10 +44,9 @@ void EchoSocket::discard_waiting() {
   // Transmit stamps of requests that got no reply would otherwise pile up
   // on the error queue and take the room the replies need.
   socket_take_transmit_stamp(handle_, ~std::uint64_t{0});
-  SocketAddress ignored;
-  KernelStamps ignored_stamps;
+  Received ignored;
   for (int i = 0; i < kMaxDiscardedDatagrams; ++i) {
-    if (socket_receive_queued(handle_, buffer_, sizeof buffer_, &ignored, &ignored_stamps) <= 0) {
+    if (socket_receive_queued(handle_, buffer_, sizeof buffer_, &ignored) <= 0) {
       return;
     }
   }
@@ -58,9 +56,6 @@ void EchoSocket::prepare_wait() {
   // Zeroed once per wait: bytes past a short datagram read as zero (or as
   // what a longer datagram of the same wait left), never as stale memory.
   std::memset(buffer_, 0, sizeof buffer_);
-  // The deadline is the timeout the socket actually has; 0 means none.
-  deadline_ms_ = 0;
-  socket_get_receive_timeout(handle_, &deadline_ms_);
   wait_prepared_ = true;
 }
 
@@ -84,7 +79,7 @@ Outcome EchoSocket::send(const SocketAddress& to, std::uint16_t sequence, const 
   return sent;
 }
 
-Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp,
+Outcome EchoSocket::wait(SocketAddress* from, Answer* answer, std::uint64_t send_stamp,
                          InterimReport* report) {
   if (!wait_prepared_) {
     prepare_wait();
@@ -93,7 +88,7 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
   *from = SocketAddress{};
   const std::uint64_t frequency = counter_frequency();
   const std::uint64_t start = counter_now();
-  KernelStamps stamps;
+  std::uint64_t transmit_ns = 0;  // a transmit stamp met on the way
 
   for (;;) {
     // The platform may end a wait early or take it in pieces: each round
@@ -120,39 +115,39 @@ Outcome EchoSocket::wait(SocketAddress* from, ReplyView* view, std::uint64_t sen
     if (end == WaitEnd::elapsed) {
       continue;
     }
-    const Outcome received = socket_receive_queued(handle_, buffer_, sizeof buffer_, from, &stamps);
-    if (received == -kErrorWouldBlock) {
+    Received received;
+    received.family = family_;
+    const Outcome count = socket_receive_queued(handle_, buffer_, sizeof buffer_, &received);
+    if (received.stamps.transmit_ns != 0) {
+      transmit_ns = received.stamps.transmit_ns;  // met on the way, whatever came of it
+    }
+    if (count == -kErrorWouldBlock) {
       continue;  // woken for nothing to receive after all
     }
-    if (received <= 0) {
-      return received;
+    if (count <= 0) {
+      return count;
     }
-    *view = view_datagram(buffer_, family_);
-    const std::size_t header_bytes = static_cast<std::size_t>(view->message - buffer_);
-    const std::size_t length = static_cast<std::size_t>(received) > header_bytes
-                                   ? static_cast<std::size_t>(received) - header_bytes
-                                   : 0;
-    const bool answer = is_answer(view->message, length, identifier_, send_stamp, family_);
-    if (answer && is_echo_reply(view->message[0], family_)) {
+    *from = received.from;
+    const bool answered = is_answer(received, identifier_, send_stamp);
+    std::uint32_t round_trip = 0;
+    if (answered && !received.reported && is_echo_reply(received.message[0], family_)) {
       ExchangeClocks clocks;
       clocks.counter_recognised = counter_now();
-      write_le64(view->message + kReceiveStampOffset, clocks.counter_recognised);
       clocks.counter_sent = send_stamp;
-      clocks.counter_frequency = counter_frequency();
+      clocks.counter_frequency = frequency;
       clocks.wall_sent_ns = wall_sent_ns_;
-      clocks.kernel_receive_ns = stamps.receive_ns;
-      clocks.kernel_transmit_ns = stamps.transmit_ns >= wall_sent_ns_
-                                      ? stamps.transmit_ns
+      clocks.kernel_receive_ns = received.stamps.receive_ns;
+      clocks.kernel_transmit_ns = transmit_ns >= wall_sent_ns_
+                                      ? transmit_ns
                                       : socket_take_transmit_stamp(handle_, wall_sent_ns_);
-      const RoundTrip round_trip = measure_round_trip(clocks);
-      view->has_round_trip = true;
-      view->round_trip_us = round_trip.us;
+      round_trip = measure_round_trip(clocks).us;
     }
     if (deadline_ms_ != 0 && elapsed_ms(start, counter_now(), frequency) > deadline_ms_) {
       return -kErrorTimedOut;
     }
-    if (answer) {
-      return received;
+    if (answered) {
+      *answer = read_answer(received, round_trip);
+      return count;
     }
   }
 }

@@ -15,9 +15,9 @@
 
 namespace vexmo {
 
-// One datagram of the largest message: 65,536 data bytes and 8 header bytes
-// behind a 20-byte IPv4 header, or an ICMPv6 message of at most 65,535 bytes
-// (the IPv6 payload limit) behind the 40-byte header put in front of it.
+// Room for the largest datagram a socket hands over: an IPv4 datagram with
+// its header, or an ICMPv6 message of up to 65,535 bytes (the IPv6 payload
+// limit), with room to spare.
 constexpr std::size_t kReceiveBufferBytes = 65535 + 40;
 
 // Bound on the datagrams discarded before a send, so that a flood cannot
@@ -49,8 +49,9 @@ class EchoSocket {
     return family_;
   }
 
-  // Sets the run's options; failures surface later, as failures of the
-  // single requests.
+  // Sets the run's options, and takes its timeout as the deadline of every
+  // wait (0: none; none before the first apply); failures surface later,
+  // as failures of the single requests.
   void apply(const RunSettings& settings);
 
   // Discards the datagrams already queued: answers that came after their own
@@ -59,9 +60,8 @@ class EchoSocket {
 
   // Does before the send what the wait would otherwise do first, so that
   // none of it falls inside the measured round trip: zeroes the receive
-  // buffer and reads the socket's receive timeout back as the deadline.
-  // Good for the next wait only; a discard or new options undo it, and a
-  // wait that finds nothing prepared does it itself.
+  // buffer. Good for the next wait only; a discard undoes it, and a wait
+  // that finds nothing prepared does it itself.
   void prepare_wait();
 
   // Builds, stamps and sends one echo request of size data bytes taken from
@@ -72,17 +72,15 @@ class EchoSocket {
                std::uint32_t size, std::uint64_t* send_stamp);
 
   // Waits for the answer to the request that carried send_stamp (see
-  // is_answer): its byte count with *view set into the receive buffer (valid
-  // until the next wait or discard), or minus the error number: -10060 when
-  // the deadline (the socket's receive timeout, 0: none) passed, counted
-  // from the start of the wait however the platform splits it up. A stop
-  // from the user ends it with kOutcomeStopped; an interim is printed
-  // through report and the wait goes on. An echo reply gets the counter at
-  // its recognition written into its receive stamp slot, and its round trip
-  // in the view, timed by the kernel's stamps where they can be trusted
-  // (round_trip.h). *from is left holding the sender of the last datagram
-  // received.
-  Outcome wait(SocketAddress* from, ReplyView* view, std::uint64_t send_stamp,
+  // is_answer): the byte count received with *answer filled, or minus the
+  // error number: -10060 when the deadline (the run's timeout, 0: none)
+  // passed, counted from the start of the wait however the platform splits
+  // it up. A stop from the user ends it with kOutcomeStopped; an interim is
+  // printed through report and the wait goes on. An echo reply's round trip
+  // is timed at its recognition, by the kernel's stamps where they can be
+  // trusted (round_trip.h). *from is left holding the sender of the last
+  // datagram received (of an error-queue report: who sent the error).
+  Outcome wait(SocketAddress* from, Answer* answer, std::uint64_t send_stamp,
                InterimReport* report = nullptr);
 
   void close();
@@ -92,7 +90,7 @@ class EchoSocket {
   AddressFamily family_ = AddressFamily::ipv4;
   std::uint16_t identifier_ = 0;
   bool wait_prepared_ = false;
-  std::uint32_t deadline_ms_ = 0;   // 0: none
+  std::uint32_t deadline_ms_ = 0;   // the run's timeout; 0: none
   std::uint64_t wall_sent_ns_ = 0;  // real-time clock at the last send
   std::uint8_t buffer_[kReceiveBufferBytes];
 };

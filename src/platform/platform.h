@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "common/address.h"
 #include "platform/interruptions.h"
@@ -23,8 +24,7 @@ namespace vexmo {
 using Outcome = std::int32_t;
 
 // How the ICMP socket was opened, decided once: a raw socket, or (POSIX,
-// without the right to a raw one) an ICMP datagram socket the backend makes
-// look like a raw one.
+// without the right to a raw one) an ICMP datagram socket.
 enum class SocketKind : std::uint8_t { none, raw, datagram };
 
 // A socket as the platform knows it: a SOCKET on Windows, a descriptor on
@@ -41,8 +41,9 @@ struct SocketHandle {
 // Socket options the transport sets; values are passed as 32-bit integers.
 // On an IPv6 socket time_to_live sets the unicast hop limit,
 // type_of_service the traffic class and dont_fragment IPV6_DONTFRAG.
+// No receive blocks (the wait polls), so there is no receive timeout: the
+// deadline of a wait is the run's own (icmp/echo_socket.h).
 enum class SocketOption {
-  receive_timeout_ms,
   send_timeout_ms,
   send_buffer_bytes,
   receive_buffer_bytes,
@@ -56,11 +57,8 @@ void net_startup();
 void net_cleanup();
 
 // An ICMP socket of the family.
-// - IPv4: received datagrams start with their IPv4 header.
 // - IPv6 (ICMPv6): the stack fills in the checksum of what is sent; the
-//   socket receives echo replies and error messages (types 1 to 4 and 129),
-//   each behind a 40-byte IPv6 header rebuilt from what the system reports
-//   beside it (hop limit, sender), or bare where it reports no hop limit.
+//   socket receives echo replies and error messages (types 1 to 4 and 129).
 // *identifier is the echo identifier the caller wants its requests to carry;
 // on return it is the one they must carry (a datagram socket may have to
 // take another from the kernel). On failure the handle's kind is none, and
@@ -70,10 +68,6 @@ void socket_close(SocketHandle socket);
 
 // 0 on success, or minus the error.
 Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t value);
-
-// Reads the receive timeout back in milliseconds (0: none); 0 on success, or
-// minus the error (then *timeout_ms is left unchanged).
-Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms);
 
 // Keeps from the socket, where the system can filter in its kernel, every
 // datagram that cannot answer a request carrying identifier (see
@@ -107,14 +101,43 @@ struct KernelStamps {
 // blocking: the latest one not older than not_before_ns, or 0.
 std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns);
 
-// Receives one whole datagram if one is queued, never blocking: its byte
-// count with *from its sender, or minus the error: -10035 when none is
-// queued (a wait may end for something that turns out to be nothing to
-// receive). stamps->receive_ns is the kernel's arrival stamp of the
-// datagram; a transmit stamp the receive comes across on the way is left in
-// stamps->transmit_ns, which is otherwise left as it was.
+// What one receive got, as fields: the system's IP header (where it hands
+// one over) is already read, nothing is rebuilt. Either an ICMP message as
+// it came (message), or, where the system reports an ICMP error about one
+// of our requests beside the traffic (Linux ICMP datagram sockets: the
+// error queue), that report (reported). Pointers lie in the caller's
+// buffer.
+struct Received {
+  AddressFamily family = AddressFamily::ipv4;
+  // The sender; of a report, the router or host that sent the error (the
+  // family's unspecified address when the system named none).
+  SocketAddress from;
+  // The time to live (IPv6: hop limit) of the datagram, where the system
+  // reports one.
+  std::optional<std::uint8_t> ttl;
+  // The ICMP message from its type on; without a valid IPv4 header in front
+  // of it an IPv4 datagram is taken whole as a bare message.
+  const std::uint8_t* message = nullptr;
+  std::size_t length = 0;
+  KernelStamps stamps;  // transmit_ns: a transmit stamp met on the way, or 0
+  // A report: the error's type and code, its second word as a number (a
+  // redirect's gateway, an MTU or a pointer) and what it quotes of the
+  // request, from the request's ICMP header on (nullptr and 0 where the
+  // system gives none).
+  bool reported = false;
+  std::uint8_t type = 0;
+  std::uint8_t code = 0;
+  std::uint32_t info = 0;
+  const std::uint8_t* quoted_request = nullptr;
+  std::size_t quoted_length = 0;
+};
+
+// Receives one datagram (or report) if one is queued, never blocking, into
+// buffer: the byte count the system gave, with *received describing it, or
+// minus the error: -10035 when none is queued (a wait may end for something
+// that turns out to be nothing to receive).
 Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                              SocketAddress* from, KernelStamps* stamps);
+                              Received* received);
 
 // Gives up an elevated identity (set-uid root, file capabilities) once the
 // socket is open. False when that could not be done: the caller must not go

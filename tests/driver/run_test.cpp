@@ -69,16 +69,6 @@ TEST(RunRequests, FiveRepliesAndTheSummary) {
   }
 }
 
-// The wait's set-up (zeroing the receive buffer, reading the deadline back)
-// is done before each send, outside the measured round trip.
-TEST(RunRequests, EachWaitIsSetUpBeforeItsSend) {
-  fake::reset();
-  const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
-  run_with(settings_for("10.0.0.2", 3), {ten_ms, nullptr, ten_ms});
-  EXPECT_EQ(fake::state().sent.size(), 3u);
-  EXPECT_EQ(fake::state().timeout_reads, (std::vector<std::size_t>{0, 1, 2}));
-}
-
 TEST(RunRequests, TimeoutsArePrintedWithoutPauseAndRepeatTheSequence) {
   fake::reset();
   const Answer answer = [](const fake::Sent& r) { return reply_after(r, 10000); };

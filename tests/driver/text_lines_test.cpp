@@ -14,6 +14,17 @@
 namespace vexmo {
 namespace {
 
+// The answer the wait reads from a received message of 64 bytes.
+Answer answer_of(const std::uint8_t* message, AddressFamily family = AddressFamily::ipv4,
+                 std::optional<std::uint8_t> ttl = std::nullopt, std::uint32_t round_trip_us = 0) {
+  Received received;
+  received.family = family;
+  received.message = message;
+  received.length = 64;
+  received.ttl = ttl;
+  return read_answer(received, round_trip_us);
+}
+
 TEST(ReportFailure, LinesByErrorNumber) {
   const struct {
     std::uint32_t error;
@@ -39,9 +50,7 @@ std::string printed_icmp_line(std::uint8_t type, std::uint8_t code, std::uint32_
   message[0] = type;
   message[1] = code;
   std::memcpy(message + 4, &gateway, sizeof gateway);
-  ReplyView view;
-  view.message = message;
-  return icmp_line(icmp_facts(read_answer(view, 1000000), 0, "10.0.0.1", 0)) + "\n";
+  return icmp_line(icmp_facts(answer_of(message), 0, "10.0.0.1", 0)) + "\n";
 }
 
 TEST(ReportIcmpMessage, EveryKindAndReason) {
@@ -129,10 +138,7 @@ TEST(IcmpFacts, FieldsByKind) {
     // A redirect's gateway, or the unused word and next-hop MTU (RFC 1191).
     const std::uint8_t word[4] = {192, 168, 0x05, 0xD4};
     std::memcpy(message + 4, word, sizeof word);
-    ReplyView view;
-    view.message = message;
-    view.family = c.family;
-    const IcmpFacts facts = icmp_facts(read_answer(view, 1000000), 9, "10.0.0.1", 0);
+    const IcmpFacts facts = icmp_facts(answer_of(message, c.family), 9, "10.0.0.1", 0);
     const std::string label = "type " + std::to_string(c.type) + " code " + std::to_string(c.code);
     EXPECT_EQ(facts.request, 9u) << label;
     EXPECT_EQ(facts.from, "10.0.0.1") << label;
@@ -155,18 +161,11 @@ TEST(IcmpFacts, FieldsByKind) {
 }
 
 TEST(ReportEchoReply, TimeLineAndStatistics) {
-  std::uint8_t datagram[84] = {};
-  datagram[0] = 0x45;
-  datagram[8] = 57;
-  std::uint8_t* message = datagram + 20;
+  std::uint8_t message[64] = {};
   write_le16(message + 6, 65535);
-  write_le64(message + 8, 1000);
-  write_le64(message + 16, 13345);
-  ReplyView view;
-  view.message = message;
-  view.ip_header = datagram;
   RunStatistics stats;
-  ReplyFacts facts = reply_facts(read_answer(view, 1000000), 3, "10.0.0.2", 0);
+  ReplyFacts facts =
+      reply_facts(answer_of(message, AddressFamily::ipv4, 57, 12345), 3, "10.0.0.2", 0);
   stats.record_reply(facts.rtt_us);
   EXPECT_EQ(reply_line(facts), "10.0.0.2: Time: 12.345 ms, Sequence: 65535, Ttl: 57");
   EXPECT_EQ(facts.request, 3u);
@@ -174,9 +173,7 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
   EXPECT_EQ(stats.summary().min_us, 12345u);
   EXPECT_EQ(stats.summary().max_us, 12345u);
 
-  write_le64(message + 16, 1007);
-  view.ip_header = nullptr;
-  facts = reply_facts(read_answer(view, 1000000), 4, "10.0.0.2", 0);
+  facts = reply_facts(answer_of(message, AddressFamily::ipv4, std::nullopt, 7), 4, "10.0.0.2", 0);
   stats.record_reply(facts.rtt_us);
   EXPECT_EQ(reply_line(facts), "10.0.0.2: Time: 0.007 ms, Sequence: 65535");
   EXPECT_FALSE(facts.ttl.has_value());
@@ -185,27 +182,16 @@ TEST(ReportEchoReply, TimeLineAndStatistics) {
   EXPECT_EQ(stats.summary().avg_us, 12352u / 2);
 }
 
-// The hop limit stands at byte 7 of the IPv6 header, where byte 8 already
-// belongs to the source address.
+// An IPv6 reply's line shows its hop limit where the system reported one.
 TEST(ReportEchoReply, HopLimitOfAnIpv6Reply) {
-  std::uint8_t datagram[104] = {};
-  datagram[0] = 0x60;
-  datagram[6] = 58;
-  datagram[7] = 61;
-  datagram[8] = 0x20;
-  std::uint8_t* message = datagram + 40;
+  std::uint8_t message[64] = {};
   message[0] = 129;
   write_le16(message + 6, 3);
-  write_le64(message + 8, 1000);
-  write_le64(message + 16, 2500);
-  ReplyView view;
-  view.message = message;
-  view.ip_header = datagram;
-  view.family = AddressFamily::ipv6;
-  EXPECT_EQ(reply_line(reply_facts(read_answer(view, 1000000), 0, "2001:db8::5", 0)),
+  EXPECT_EQ(reply_line(reply_facts(answer_of(message, AddressFamily::ipv6, 61, 1500), 0,
+                                   "2001:db8::5", 0)),
             "2001:db8::5: Time: 1.500 ms, Sequence: 3, Ttl: 61");
-  view.ip_header = nullptr;
-  EXPECT_EQ(reply_line(reply_facts(read_answer(view, 1000000), 0, "2001:db8::5", 0)),
+  EXPECT_EQ(reply_line(reply_facts(answer_of(message, AddressFamily::ipv6, std::nullopt, 1500), 0,
+                                   "2001:db8::5", 0)),
             "2001:db8::5: Time: 1.500 ms, Sequence: 3");
 }
 
@@ -234,10 +220,8 @@ TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
     for (int i = 0; i < 4; ++i) {
       message[4 + i] = static_cast<std::uint8_t>(c.mtu >> (24 - 8 * i));
     }
-    ReplyView view;
-    view.message = message;
-    view.family = AddressFamily::ipv6;
-    const IcmpFacts facts = icmp_facts(read_answer(view, 1000000), 0, "2001:db8::1", 0);
+    const IcmpFacts facts =
+        icmp_facts(answer_of(message, AddressFamily::ipv6), 0, "2001:db8::1", 0);
     // The reports leave a type they do not know without a line.
     const std::string line = facts.kind[0] == '\0' ? std::string() : icmp_line(facts) + "\n";
     EXPECT_EQ(line, c.line) << int{c.type} << "/" << int{c.code};

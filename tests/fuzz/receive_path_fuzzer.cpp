@@ -1,6 +1,7 @@
 // One arbitrary datagram, with or without an IPv4 header (or, over IPv6, the
-// header the platform rebuilds in front of an ICMPv6 message), as the answer
-// to a request: through recognition, matching, the report and the summary. The
+// header the fake scripts the hop limit in), as the answer to a request:
+// through the receive's record of it, recognition, matching, the report and
+// the summary. The
 // output must stay well formed whatever arrives.
 #include <algorithm>
 #include <cstdint>
@@ -45,12 +46,11 @@ std::vector<std::uint8_t> answer_from(const std::uint8_t* data, std::size_t size
   if (datagram.empty()) {
     return datagram;
   }
-  // Where the wait will look for the message, found the way it finds it.
-  static std::uint8_t scratch[kReceiveBufferBytes];
-  std::memset(scratch, 0, 64);
-  std::memcpy(scratch, datagram.data(), std::min<std::size_t>(datagram.size(), 64));
-  const std::size_t at =
-      static_cast<std::size_t>(view_datagram(scratch, family_of(flags)).message - scratch);
+  // Where the wait will look for the message, found the way the receive
+  // records it.
+  Received record;
+  fake::record_datagram(datagram.data(), datagram.size(), family_of(flags), &record);
+  const std::size_t at = static_cast<std::size_t>(record.message - datagram.data());
   const std::uint16_t identifier = static_cast<std::uint16_t>(fake::state().process_id);
   const auto patch = [&](std::size_t offset, const std::uint8_t* bytes, std::size_t n) {
     if (datagram.size() < at + offset + n) {
@@ -136,7 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const AddressFamily family = family_of(flags);
   const SocketAddress peer6 = fake::address6(0x2001, 0xdb8, 0, 0, 0, 0, 0, 2);
   fake::state().literals6["2001:db8::2"] = peer6;
-  fake::state().receive_timeout_ms = (flags & kNoTimeLimit) ? 0 : 3000;
   fake::state().on_send = [&](const fake::Sent& request) {
     if (fake::state().sent.size() != 1) {
       return;
@@ -158,6 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunSettings settings;
   settings.host = peer_text(family);
   settings.count = 2;
+  settings.timeout_ms = (flags & kNoTimeLimit) ? 0 : 3000;
   std::fflush(stdout);
   FILE* saved = stdout;
   stdout = out;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -12,22 +13,14 @@ namespace {
 
 constexpr std::uint64_t kStamp = 500000;
 
-TEST(ViewDatagram, FindsTheMessageBehindAnyHeaderLength) {
-  const struct {
-    std::uint8_t first;
-    bool has_header;
-    std::size_t offset;
-  } cases[] = {
-      {0x45, true, 20}, {0x46, true, 24}, {0x4F, true, 60}, {0x44, false, 0},
-      {0x40, false, 0}, {0x00, false, 0}, {0x08, false, 0}, {0x55, false, 0},
-  };
-  for (const auto& c : cases) {
-    std::uint8_t datagram[128] = {};
-    datagram[0] = c.first;
-    const ReplyView view = view_datagram(datagram, AddressFamily::ipv4);
-    EXPECT_EQ(view.ip_header != nullptr, c.has_header) << int{c.first};
-    EXPECT_EQ(view.message - datagram, static_cast<std::ptrdiff_t>(c.offset)) << int{c.first};
-  }
+// A message as a socket received it (of length bytes; all of it when 0).
+Received as_message(const std::vector<std::uint8_t>& message, AddressFamily family,
+                    std::size_t length = 0) {
+  Received received;
+  received.family = family;
+  received.message = message.data();
+  received.length = length != 0 ? length : message.size();
+  return received;
 }
 
 // An error message of the type quoting an echo request of ours: an IPv4
@@ -60,12 +53,12 @@ TEST(IsAnswer, ErrorTypesQuoteTheRequestRepliesEchoTheStamp) {
     }
     EXPECT_EQ(carried_identifier(message.data(), AddressFamily::ipv4), 0x2222) << type;
     // Only echo replies and the error kinds that are reported answer.
-    EXPECT_EQ(is_answer(message.data(), message.size(), 0x2222, kStamp, AddressFamily::ipv4),
+    EXPECT_EQ(is_answer(as_message(message, AddressFamily::ipv4), 0x2222, kStamp),
               error || type == 0)
         << type;
-    EXPECT_FALSE(is_answer(message.data(), message.size(), 0x3333, kStamp, AddressFamily::ipv4))
-        << type;
-    EXPECT_FALSE(is_answer(message.data(), error ? 33 : 23, 0x2222, kStamp, AddressFamily::ipv4))
+    EXPECT_FALSE(is_answer(as_message(message, AddressFamily::ipv4), 0x3333, kStamp)) << type;
+    EXPECT_FALSE(
+        is_answer(as_message(message, AddressFamily::ipv4, error ? 33 : 23), 0x2222, kStamp))
         << type;
   }
 }
@@ -88,8 +81,7 @@ struct QuoteCase {
 template <std::size_t N>
 void expect_answers(const QuoteCase (&cases)[N], AddressFamily family) {
   for (const auto& c : cases) {
-    EXPECT_EQ(is_answer(c.message.data(), c.message.size(), 0x2222, kStamp, family), c.answer)
-        << c.name;
+    EXPECT_EQ(is_answer(as_message(c.message, family), 0x2222, kStamp), c.answer) << c.name;
   }
 }
 
@@ -116,27 +108,6 @@ TEST(IsAnswer, ErrorsMustQuoteThisRequest) {
       {"nothing quoted", error_quoting(kTypeTimeExceeded, 0), false},
   };
   expect_answers(cases, AddressFamily::ipv4);
-}
-
-TEST(ViewDatagram, Icmp6MessageBehindTheRebuiltHeaderOrBare) {
-  const struct {
-    std::uint8_t first;
-    std::uint8_t next_header;
-    bool has_header;
-  } cases[] = {
-      {0x60, 58, true},  {0x6F, 58, true},   // any traffic class bits
-      {0x60, 17, false}, {0x45, 58, false},  // no ICMPv6 behind it, or IPv4
-      {129, 0, false},   {1, 58, false},     // bare messages
-  };
-  for (const auto& c : cases) {
-    std::uint8_t datagram[128] = {};
-    datagram[0] = c.first;
-    datagram[kIpv6NextHeaderOffset] = c.next_header;
-    const ReplyView view = view_datagram(datagram, AddressFamily::ipv6);
-    EXPECT_EQ(view.family, AddressFamily::ipv6);
-    EXPECT_EQ(view.ip_header != nullptr, c.has_header) << int{c.first};
-    EXPECT_EQ(view.message - datagram, c.has_header ? 40 : 0) << int{c.first};
-  }
 }
 
 // An ICMPv6 error quoting an echo request of ours: a 40-byte IPv6 header
@@ -170,10 +141,9 @@ TEST(IsAnswer, Icmp6ErrorsQuoteTheRequestRepliesEchoTheStamp) {
     EXPECT_EQ(carried_identifier(message.data(), v6), 0x2222) << type;
     // Only echo replies (129) and errors 1 to 4 answer: not type 0, not our
     // own request (128), not neighbour discovery or anything else.
-    EXPECT_EQ(is_answer(message.data(), message.size(), 0x2222, kStamp, v6), error || type == 129)
-        << type;
-    EXPECT_FALSE(is_answer(message.data(), message.size(), 0x3333, kStamp, v6)) << type;
-    EXPECT_FALSE(is_answer(message.data(), error ? 53 : 23, 0x2222, kStamp, v6)) << type;
+    EXPECT_EQ(is_answer(as_message(message, v6), 0x2222, kStamp), error || type == 129) << type;
+    EXPECT_FALSE(is_answer(as_message(message, v6), 0x3333, kStamp)) << type;
+    EXPECT_FALSE(is_answer(as_message(message, v6, error ? 53 : 23), 0x2222, kStamp)) << type;
   }
 }
 
@@ -228,7 +198,129 @@ TEST(IsAnswer, Icmp6ErrorsMustQuoteThisRequest) {
   };
   expect_answers(cases, AddressFamily::ipv6);
   // The same bytes read as IPv4 are no answer: the families never mix.
-  EXPECT_FALSE(is_answer(full.data(), full.size(), 0x2222, kStamp, AddressFamily::ipv4));
+  EXPECT_FALSE(is_answer(as_message(full, AddressFamily::ipv4), 0x2222, kStamp));
+}
+
+// An error the system reports beside the traffic (Linux ICMP datagram
+// sockets) answers by the request it quotes, from the request's ICMP header
+// on: the rules of the quote in a message, without a quoted header.
+TEST(IsAnswer, ReportsAnswerByTheRequestTheyQuote) {
+  using F = AddressFamily;
+  std::vector<std::uint8_t> ours(24, 0);  // our request: identifier 0x2222, stamp kStamp
+  ours[0] = kTypeEchoRequest;
+  write_le16(ours.data() + kIdentifierOffset, 0x2222);
+  write_le64(ours.data() + kSendStampOffset, kStamp);
+  std::vector<std::uint8_t> ours6 = ours;
+  ours6[0] = kType6EchoRequest;
+  const struct {
+    const char* name;
+    AddressFamily family;
+    std::uint8_t type;
+    std::vector<std::uint8_t> quote;
+    std::size_t quoted_length;
+    bool answer;
+  } cases[] = {
+      // clang-format off
+      {"time exceeded quoting ours", F::ipv4, kTypeTimeExceeded, ours, 24, true},
+      {"quote that just reaches the identifier", F::ipv4, kTypeDestinationUnreachable, ours, 6, true},
+      {"quote cut inside the stamp", F::ipv4, kTypeRedirect, ours, 15, true},
+      {"quote cut inside the identifier", F::ipv4, kTypeTimeExceeded, ours, 5, false},
+      {"nothing quoted", F::ipv4, kTypeTimeExceeded, {}, 0, false},
+      {"foreign identifier", F::ipv4, kTypeTimeExceeded, with(ours, kIdentifierOffset, 0x23), 24, false},
+      {"forged or stale stamp", F::ipv4, kTypeParameterProblem, with(ours, kSendStampOffset, 1), 24, false},
+      {"quoted echo reply, not a request", F::ipv4, kTypeSourceQuench, with(ours, 0, 0), 24, false},
+      {"a type that is no reported error", F::ipv4, kTypeEchoReply, ours, 24, false},
+      {"ICMPv6 packet too big quoting ours", F::ipv6, kType6PacketTooBig, ours6, 24, true},
+      {"ICMPv6 quoting an ICMP (IPv4) request", F::ipv6, kType6TimeExceeded, ours, 24, false},
+      {"ICMPv6 type 11 is no error", F::ipv6, kTypeTimeExceeded, ours6, 24, false},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    Received received;
+    received.family = c.family;
+    received.reported = true;
+    received.type = c.type;
+    received.quoted_request = c.quote.empty() ? nullptr : c.quote.data();
+    received.quoted_length = c.quoted_length;
+    EXPECT_EQ(is_answer(received, 0x2222, kStamp), c.answer) << c.name;
+  }
+}
+
+// The answer's fields, from a message or from a report alike: the second
+// word of an error is a redirect's gateway or an ICMPv6 MTU, on the wire
+// in network order, in a report as a number.
+TEST(ReadAnswer, FieldsOfMessagesAndReports) {
+  using F = AddressFamily;
+  const struct {
+    const char* name;
+    AddressFamily family;
+    bool reported;
+    std::uint8_t type, code;
+    std::uint32_t second_word;  // as a number
+    int ttl;                    // -1: none reported
+    bool echo_reply;
+    std::int64_t gateway_bytes;  // the gateway's bytes, first on the wire highest; -1: none
+    std::int64_t mtu;            // -1: none
+  } cases[] = {
+      // clang-format off
+      {"echo reply with a time to live", F::ipv4, false, 0, 0, 0x2222000Bu, 57, true, -1, -1},
+      {"echo reply without one", F::ipv4, false, 0, 0, 0x2222000Bu, -1, true, -1, -1},
+      {"ICMPv6 echo reply, hop limit 61", F::ipv6, false, 129, 0, 0x2222000Bu, 61, true, -1, -1},
+      {"redirect message", F::ipv4, false, 5, 1, 0xC0A805D4u, -1, false, 0xC0A805D4u, -1},
+      {"redirect report", F::ipv4, true, 5, 1, 0xC0A805D4u, 64, false, 0xC0A805D4u, -1},
+      {"fragmentation needed: no MTU shown", F::ipv4, true, 3, 4, 576, 64, false, -1, -1},
+      {"packet too big message", F::ipv6, false, 2, 0, 1280, 64, false, -1, 1280},
+      {"packet too big report", F::ipv6, true, 2, 0, 0x80000000u, -1, false, -1, 0x80000000u},
+      {"ICMPv6 type 5 has no gateway", F::ipv6, false, 5, 0, 0xC0A805D4u, -1, false, -1, -1},
+      {"time exceeded report", F::ipv6, true, 3, 0, 0, 64, false, -1, -1},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> message(64, 0);
+    message[0] = c.type;
+    message[1] = c.code;
+    for (int i = 0; i < 4; ++i) {
+      message[4 + i] = static_cast<std::uint8_t>(c.second_word >> (24 - 8 * i));
+    }
+    Received received = as_message(message, c.family);
+    if (c.reported) {
+      received = Received{};
+      received.family = c.family;
+      received.reported = true;
+      received.type = c.type;
+      received.code = c.code;
+      received.info = c.second_word;
+    }
+    if (c.ttl >= 0) {
+      received.ttl = static_cast<std::uint8_t>(c.ttl);
+    }
+    const Answer answer = read_answer(received, 12345);
+    EXPECT_EQ(answer.family, c.family) << c.name;
+    EXPECT_EQ(answer.type, c.type) << c.name;
+    EXPECT_EQ(answer.code, c.code) << c.name;
+    EXPECT_EQ(answer.echo_reply, c.echo_reply) << c.name;
+    if (c.echo_reply) {
+      EXPECT_EQ(answer.sequence, 0x0B00) << c.name;  // bytes 6 and 7, low byte first
+      EXPECT_EQ(answer.round_trip_us, 12345u) << c.name;
+      EXPECT_EQ(answer.ttl.has_value(), c.ttl >= 0) << c.name;
+      if (answer.ttl && c.ttl >= 0) {
+        EXPECT_EQ(*answer.ttl, c.ttl) << c.name;
+      }
+    }
+    EXPECT_EQ(answer.gateway.has_value(), c.gateway_bytes >= 0) << c.name;
+    if (answer.gateway && c.gateway_bytes >= 0) {
+      std::uint8_t bytes[4];
+      std::memcpy(bytes, &*answer.gateway, sizeof bytes);
+      EXPECT_EQ(
+          static_cast<std::uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3],
+          c.gateway_bytes)
+          << c.name;
+    }
+    EXPECT_EQ(answer.mtu.has_value(), c.mtu >= 0) << c.name;
+    if (answer.mtu && c.mtu >= 0) {
+      EXPECT_EQ(*answer.mtu, c.mtu) << c.name;
+    }
+  }
 }
 
 }  // namespace

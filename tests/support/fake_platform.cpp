@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/received_record.h"
+
 namespace vexmo {
 namespace fake {
 
@@ -35,6 +37,17 @@ std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8
   std::uint32_t value;
   std::memcpy(&value, bytes, sizeof value);
   return value;
+}
+
+void record_datagram(const std::uint8_t* bytes, std::size_t n, AddressFamily family,
+                     Received* received) {
+  if (family == AddressFamily::ipv4) {
+    read_ipv4_datagram(bytes, n, received);
+  } else if (n >= 40 && (bytes[0] & 0xF0u) == 0x60u && bytes[6] == 58) {
+    read_bare_message(bytes + 40, n - 40, bytes[7], received);
+  } else {
+    read_bare_message(bytes, n, -1, received);
+  }
 }
 
 std::vector<std::uint8_t> ip_datagram(const std::vector<std::uint8_t>& icmp, std::uint8_t ttl,
@@ -162,23 +175,14 @@ bool drop_elevated_privileges() {
 
 Outcome socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
   state().options.emplace_back(option, value);
-  if (option == SocketOption::receive_timeout_ms) {
-    state().receive_timeout_ms = value;
+  if (option == SocketOption::send_timeout_ms) {
+    state().send_timeout_ms = value;
   }
   return 0;
 }
 
 Outcome socket_accept_only_identifier(SocketHandle, std::uint16_t identifier) {
   state().identifier_filters.emplace_back(identifier, state().options.size());
-  return 0;
-}
-
-Outcome socket_get_receive_timeout(SocketHandle, std::uint32_t* timeout_ms) {
-  state().timeout_reads.push_back(state().sent.size());
-  if (state().timeout_option_fails) {
-    return -10042;
-  }
-  *timeout_ms = state().receive_timeout_ms;
   return 0;
 }
 
@@ -206,8 +210,7 @@ WaitEnd socket_wait(SocketHandle, std::uint32_t timeout_ms, Outcome* failure) {
     *failure = -10022;
     return WaitEnd::failed;
   }
-  const bool no_deadline = s.receive_timeout_ms == 0 || s.timeout_option_fails;
-  if (no_deadline && timeout_ms == 0xFFFFFFFFu && fake::nothing_scripted()) {
+  if (s.send_timeout_ms == 0 && timeout_ms == 0xFFFFFFFFu && fake::nothing_scripted()) {
     // A wait without end that nothing will ever end: no test may wait it
     // out. It fails as a timeout would.
     *failure = -10060;
@@ -232,10 +235,11 @@ WaitEnd socket_wait(SocketHandle, std::uint32_t timeout_ms, Outcome* failure) {
   return end;
 }
 
-Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t length,
-                              SocketAddress* from, KernelStamps* stamps) {
+Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
+                              Received* received) {
   fake::State& s = state();
-  stamps->receive_ns = 0;
+  *received = Received{};
+  received->family = socket.family;
   const auto queued = fake::next_datagram(true);
   if (queued == s.inbound.end()) {
     return -10035;  // nothing queued: it would block
@@ -245,15 +249,23 @@ Outcome socket_receive_queued(SocketHandle, std::uint8_t* buffer, std::size_t le
   // Read after a wait, or drained before a send.
   (s.ready_for_receive ? s.receives : s.discarded) += 1;
   s.ready_for_receive = false;
+  received->stamps.transmit_ns = next.kernel_transmit_ns;
   if (next.error != 0) {
     return -next.error;
   }
   const std::size_t n = std::min(length, next.bytes.size());
   std::copy_n(next.bytes.begin(), n, buffer);
-  *from = next.ipv6 ? next.from6 : ipv4_socket_address(next.from);
-  stamps->receive_ns = next.kernel_receive_ns;
-  if (next.kernel_transmit_ns != 0) {
-    stamps->transmit_ns = next.kernel_transmit_ns;
+  received->from = next.ipv6 ? next.from6 : ipv4_socket_address(next.from);
+  received->stamps.receive_ns = next.kernel_receive_ns;
+  if (next.reported) {
+    received->reported = true;
+    received->type = next.type;
+    received->code = next.code;
+    received->info = next.info;
+    received->quoted_request = buffer;
+    received->quoted_length = n;
+  } else {
+    fake::record_datagram(buffer, n, socket.family, received);
   }
   return static_cast<Outcome>(n);
 }

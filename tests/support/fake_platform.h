@@ -29,6 +29,12 @@ struct Datagram {
   int error = 0;                        // non-zero: this receive fails with that error instead
   std::uint64_t kernel_receive_ns = 0;  // the kernel's arrival stamp (0: none)
   std::uint64_t kernel_transmit_ns = 0;  // a transmit stamp met before it (0: none)
+  // An error-queue report instead (ICMP datagram sockets): of this type,
+  // code and second word, sent by from (from6), quoting bytes.
+  bool reported = false;
+  std::uint8_t type = 0;
+  std::uint8_t code = 0;
+  std::uint32_t info = 0;
 };
 
 struct ScriptedInterruption {
@@ -58,14 +64,13 @@ struct State {
   std::vector<AddressFamily> looked_up_families;   // and the family it was asked for
   std::vector<AddressFamily> opened;               // every socket_open_icmp, in order
   std::vector<AddressFamily> closed_families;      // every socket_close, in order
-  bool ipv6_unopenable = false;  // IPv6 sockets fail to open (as under Wine: 10043)
-  std::uint64_t now_us = 1000000;  // the counter runs at 1 MHz on this clock
+  bool ipv6_unopenable = false;      // IPv6 sockets fail to open (as under Wine: 10043)
+  std::uint64_t now_us = 1000000;    // the counter runs at 1 MHz on this clock
   std::uint64_t counter_offset = 0;  // added to the counter (to test far readings)
   std::uint32_t process_id = 0x00051234;
-  std::uint32_t receive_timeout_ms = 3000;  // what the socket reads back
-  // Each read of the receive timeout: how many datagrams had been sent by then.
-  std::vector<std::size_t> timeout_reads;
-  bool timeout_option_fails = false;
+  // The run's timeout as apply set the send timeout to it (0: none): a wait
+  // without one that nothing scripted can end fails as timed out.
+  std::uint32_t send_timeout_ms = 3000;
   int send_error = 0;                   // non-zero: every send fails with it
   std::uint16_t opened_identifier = 0;  // the identifier the socket was opened for
   std::uint16_t kernel_identifier = 0;  // non-zero: the socket's requests must carry this instead
@@ -120,6 +125,13 @@ bool nothing_scripted();
 
 std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
 
+// Records a scripted datagram of n bytes at bytes as a socket of the family
+// receives it: IPv4 through the raw backends' own reading of the IPv4
+// header; ICMPv6 behind the 40-byte header ipv6_datagram puts in front to
+// carry the hop limit, or bare.
+void record_datagram(const std::uint8_t* bytes, std::size_t n, AddressFamily family,
+                     Received* received);
+
 // An IPv4 datagram around an ICMP message: header_words 5 is a plain 20-byte
 // header, more adds zero option words.
 std::vector<std::uint8_t> ip_datagram(const std::vector<std::uint8_t>& icmp, std::uint8_t ttl,
@@ -134,8 +146,8 @@ SocketAddress address6(std::uint16_t g0, std::uint16_t g1, std::uint16_t g2, std
                        std::uint16_t g4, std::uint16_t g5, std::uint16_t g6, std::uint16_t g7,
                        std::uint32_t scope_id = 0);
 
-// An ICMPv6 message as the platform hands it up: behind the 40-byte IPv6
-// header it rebuilds with the hop limit.
+// An ICMPv6 message as the fake scripts it: behind a 40-byte IPv6 header
+// that carries the hop limit the system reports beside it.
 std::vector<std::uint8_t> ipv6_datagram(const std::vector<std::uint8_t>& icmp,
                                         std::uint8_t hop_limit);
 

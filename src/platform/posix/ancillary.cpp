@@ -32,8 +32,6 @@ Control read_control(msghdr* message) {
     if (c->cmsg_level == IPPROTO_IP) {
       if (c->cmsg_type == IP_TTL && length >= sizeof(int)) {
         std::memcpy(&control.time_to_live, data, sizeof(int));
-      } else if (c->cmsg_type == IP_TOS && length >= 1) {
-        control.type_of_service = data[0];
       }
 #if defined(__linux__)
       else if (c->cmsg_type == IP_RECVERR && length >= sizeof(sock_extended_err)) {
@@ -43,8 +41,6 @@ Control read_control(msghdr* message) {
     } else if (c->cmsg_level == IPPROTO_IPV6) {
       if (c->cmsg_type == IPV6_HOPLIMIT && length >= sizeof(int)) {
         std::memcpy(&control.time_to_live, data, sizeof(int));
-      } else if (c->cmsg_type == IPV6_TCLASS && length >= sizeof(int)) {
-        std::memcpy(&control.type_of_service, data, sizeof(int));
       }
 #if defined(__linux__)
       else if (c->cmsg_type == IPV6_RECVERR && length >= sizeof(sock_extended_err)) {
@@ -68,12 +64,6 @@ ssize_t ReceivedMessage::receive(int fd, void* data, std::size_t length, sockadd
   message_.msg_control = control_;
   message_.msg_controllen = sizeof control_;
   return recvmsg(fd, &message_, flags | MSG_DONTWAIT);
-}
-
-void ipv6_address_of(const sockaddr_storage& from, std::uint8_t (&address)[16]) {
-  sockaddr_in6 sender;
-  std::memcpy(&sender, &from, sizeof sender);
-  std::memcpy(address, &sender.sin6_addr, sizeof address);
 }
 
 }  // namespace vexmo

@@ -35,7 +35,6 @@ union ControlBuffer {
 
 struct Control {
   int time_to_live = -1;  // IPv4 time to live or IPv6 hop limit; -1: none given
-  int type_of_service = 0;
 #if defined(__linux__)
   bool has_report = false;
   sock_extended_err report;
@@ -67,9 +66,6 @@ class ReceivedMessage {
   msghdr message_;
   alignas(cmsghdr) char control_[sizeof(ControlBuffer) + kStampControlBytes];
 };
-
-// The 16 address bytes of an IPv6 sender.
-void ipv6_address_of(const sockaddr_storage& from, std::uint8_t (&address)[16]);
 
 }  // namespace vexmo
 

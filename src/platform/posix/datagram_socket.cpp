@@ -1,5 +1,5 @@
-// ICMP datagram sockets behind the interface of a raw socket (Linux); see
-// datagram_socket.h for what differs and why.
+// ICMP datagram sockets (Linux); see datagram_socket.h for how they differ
+// from a raw socket.
 #include "platform/posix/datagram_socket.h"
 
 #include <netinet/in.h>
@@ -10,47 +10,54 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/ipv6_framing.h"
+#include "common/byte_order.h"
+#include "platform/native_sockets.h"
 #include "platform/posix/ancillary.h"
 #include "platform/posix/error_queue.h"
-#include "platform/posix/framing.h"
 #include "platform/posix/kernel_stamps.h"
+#include "platform/received_record.h"
 
 namespace vexmo {
 
-bool queued_icmp_error(const sock_extended_err& report, const sockaddr_in* offender,
-                       const sockaddr_in& original_destination, int time_to_live,
-                       QueuedIcmpError* error) {
-  if (report.ee_origin != SO_EE_ORIGIN_ICMP) {
+bool record_report(const Control& control, AddressFamily family, const std::uint8_t* quoted,
+                   std::size_t quoted_length, Received* received) {
+  const bool ipv6 = family == AddressFamily::ipv6;
+  if (!control.has_report ||
+      control.report.ee_origin != (ipv6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP)) {
     return false;
   }
-  error->type = report.ee_type;
-  error->code = report.ee_code;
-  error->info = report.ee_info;
-  error->sender =
-      offender != nullptr && offender->sin_family == AF_INET ? offender->sin_addr.s_addr : 0;
-  error->destination = original_destination.sin_addr.s_addr;
-  error->time_to_live =
-      time_to_live >= 0 && time_to_live <= 255 ? static_cast<std::uint8_t>(time_to_live) : 0;
+  received->family = family;
+  received->reported = true;
+  received->type = control.report.ee_type;
+  received->code = control.report.ee_code;
+  received->info = control.report.ee_info;
+  received->quoted_request = quoted;
+  received->quoted_length = quoted_length;
+  read_bare_message(nullptr, 0, control.time_to_live, received);
+  // Who sent the error: its address alone, or the family's unspecified one.
+  received->from = SocketAddress{};
+  received->from.family = family;
+  if (control.has_offender && control.offender.ss_family == (ipv6 ? AF_INET6 : AF_INET)) {
+    const SocketAddress offender = from_native_address(control.offender);
+    std::memcpy(received->from.bytes, offender.bytes, sizeof offender.bytes);
+  }
   return true;
 }
 
-bool queued_icmp6_error(const sock_extended_err& report, const sockaddr_in6* offender,
-                        const sockaddr_in6& original_destination, int hop_limit,
-                        QueuedIcmp6Error* error) {
-  if (report.ee_origin != SO_EE_ORIGIN_ICMP6) {
-    return false;
-  }
-  error->type = report.ee_type;
-  error->code = report.ee_code;
-  error->info = report.ee_info;
-  std::memset(error->sender, 0, sizeof error->sender);
-  if (offender != nullptr && offender->sin6_family == AF_INET6) {
-    std::memcpy(error->sender, &offender->sin6_addr, sizeof error->sender);
-  }
-  std::memcpy(error->destination, &original_destination.sin6_addr, sizeof error->destination);
-  error->hop_limit = hop_limit >= 0 && hop_limit <= 255 ? hop_limit : -1;
-  return true;
+std::uint16_t port_for_identifier(std::uint16_t identifier) {
+  // sin_port is kept in network order and the kernel copies it into the
+  // identifier as it is: the same two bytes in the same order.
+  std::uint8_t bytes[2];
+  write_le16(bytes, identifier);
+  std::uint16_t port;
+  std::memcpy(&port, bytes, sizeof port);
+  return port;
+}
+
+std::uint16_t identifier_for_port(std::uint16_t port) {
+  std::uint8_t bytes[2];
+  std::memcpy(bytes, &port, sizeof port);
+  return read_le16(bytes);
 }
 
 namespace {
@@ -66,115 +73,45 @@ bool is_ipv6(AddressFamily family) {
   return family == AddressFamily::ipv6;
 }
 
-// The header a raw socket would have put in front of the message.
-std::size_t header_room(AddressFamily family) {
-  return is_ipv6(family) ? kIpv6HeaderBytes : kIpv4HeaderBytes;
-}
-
-std::size_t quoted_request_room(AddressFamily family) {
-  return is_ipv6(family) ? kQuoted6RequestOffset : kQuotedRequestOffset;
-}
-
-// One datagram from the receive queue, framed; -1 with errno (EAGAIN when
-// none is waiting, or a pending socket error the kernel reports once).
-ssize_t receive_datagram(int fd, AddressFamily family, std::uint8_t* buffer, std::size_t length,
-                         sockaddr_storage* from, std::uint64_t* receive_ns) {
-  const std::size_t room = header_room(family);
+// One message from the receive queue, which comes without its IP header:
+// the byte count, or -1 with errno (EAGAIN when none is waiting, or a
+// pending socket error the kernel reports once).
+ssize_t receive_datagram(int fd, std::uint8_t* buffer, std::size_t length, Received* received) {
+  sockaddr_storage from;
+  std::memset(&from, 0, sizeof from);
   ReceivedMessage message;
-  const ssize_t received = message.receive(fd, buffer + room, length - room, from, 0);
-  if (received < 0) {
+  const ssize_t count = message.receive(fd, buffer, length, &from, 0);
+  if (count < 0) {
     return -1;
   }
-  const Control control = read_control(message.message());
-  *receive_ns = read_stamp_control(message.message()).stamp_ns;
-  if (is_ipv6(family)) {
-    std::uint8_t source[16];
-    ipv6_address_of(*from, source);
-    return static_cast<ssize_t>(frame_icmp6_message(buffer, static_cast<std::size_t>(received),
-                                                    control.time_to_live, source));
-  }
-  if (control.time_to_live < 0) {
-    // No header to rebuild: the message goes up bare, as one without a
-    // recognisable header does (its line then shows no Ttl).
-    std::memmove(buffer, buffer + kIpv4HeaderBytes, static_cast<std::size_t>(received));
-    return received;
-  }
-  sockaddr_in sender;
-  std::memcpy(&sender, from, sizeof sender);
-  Ipv4HeaderFields fields;
-  fields.time_to_live = static_cast<std::uint8_t>(control.time_to_live);
-  fields.type_of_service = static_cast<std::uint8_t>(control.type_of_service);
-  fields.source = sender.sin_addr.s_addr;
-  return static_cast<ssize_t>(frame_echo_reply(buffer, static_cast<std::size_t>(received), fields));
+  received->stamps.receive_ns = read_stamp_control(message.message()).stamp_ns;
+  received->from = from_native_address(from);
+  read_bare_message(buffer, static_cast<std::size_t>(count),
+                    read_control(message.message()).time_to_live, received);
+  return count;
 }
 
-// The report's IPv4 error framed, or 0 for a report that is none.
-ssize_t frame_reported_ipv4(std::uint8_t* buffer, std::size_t quoted_length, const Control& control,
-                            const sockaddr_storage& destination, sockaddr_storage* from) {
-  sockaddr_in offender;
-  std::memcpy(&offender, &control.offender, sizeof offender);
-  sockaddr_in original;
-  std::memcpy(&original, &destination, sizeof original);
-  QueuedIcmpError error;
-  if (!queued_icmp_error(control.report, control.has_offender ? &offender : nullptr, original,
-                         control.time_to_live, &error)) {
-    return 0;
-  }
-  sockaddr_in sender;
-  std::memset(&sender, 0, sizeof sender);
-  sender.sin_family = AF_INET;
-  sender.sin_addr.s_addr = error.sender;
-  std::memset(from, 0, sizeof *from);
-  std::memcpy(from, &sender, sizeof sender);
-  return static_cast<ssize_t>(frame_icmp_error(buffer, quoted_length, error));
-}
-
-ssize_t frame_reported_ipv6(std::uint8_t* buffer, std::size_t quoted_length, const Control& control,
-                            const sockaddr_storage& destination, sockaddr_storage* from) {
-  sockaddr_in6 offender;
-  std::memcpy(&offender, &control.offender, sizeof offender);
-  sockaddr_in6 original;
-  std::memcpy(&original, &destination, sizeof original);
-  QueuedIcmp6Error error;
-  if (!queued_icmp6_error(control.report, control.has_offender ? &offender : nullptr, original,
-                          control.time_to_live, &error)) {
-    return 0;
-  }
-  sockaddr_in6 sender;
-  std::memset(&sender, 0, sizeof sender);
-  sender.sin6_family = AF_INET6;
-  std::memcpy(&sender.sin6_addr, error.sender, sizeof error.sender);
-  std::memset(from, 0, sizeof *from);
-  std::memcpy(from, &sender, sizeof sender);
-  return static_cast<ssize_t>(frame_icmp6_error(buffer, quoted_length, error));
-}
-
-// One report from the error queue: the framed ICMP error, 0 for a report
-// that is none (consumed: a transmit stamp is kept in *transmit_ns, anything
-// else skipped), -1 with errno (EAGAIN: queue empty).
-ssize_t receive_error(int fd, AddressFamily family, std::uint8_t* buffer, std::size_t length,
-                      sockaddr_storage* from, std::uint64_t* transmit_ns) {
-  sockaddr_storage destination;
-  std::memset(&destination, 0, sizeof destination);
-  const std::size_t room = quoted_request_room(family);
+// One report from the error queue: its quoted request's byte count with
+// the ICMP error recorded, 0 for a report that is none (consumed: a
+// transmit stamp is kept in the record, anything else skipped), -1 with
+// errno (EAGAIN: queue empty).
+ssize_t receive_error(int fd, std::uint8_t* buffer, std::size_t length, Received* received) {
   ReceivedMessage message;
-  const ssize_t received =
-      message.receive(fd, buffer + room, length - room, &destination, MSG_ERRQUEUE);
-  if (received < 0) {
+  const ssize_t count = message.receive(fd, buffer, length, nullptr, MSG_ERRQUEUE);
+  if (count < 0) {
     return -1;
   }
   const StampControl stamp = read_stamp_control(message.message());
   if (stamp.transmit_report) {
-    *transmit_ns = stamp.stamp_ns;
+    received->stamps.transmit_ns = stamp.stamp_ns;
     return 0;
   }
-  const Control control = read_control(message.message());
-  if (!control.has_report) {
-    return 0;
-  }
-  const std::size_t quoted_length = static_cast<std::size_t>(received);
-  return is_ipv6(family) ? frame_reported_ipv6(buffer, quoted_length, control, destination, from)
-                         : frame_reported_ipv4(buffer, quoted_length, control, destination, from);
+  // On Linux the report's payload is the request itself, from its ICMP
+  // header on.
+  return record_report(read_control(message.message()), received->family, buffer,
+                       static_cast<std::size_t>(count), received)
+             ? count
+             : 0;
 }
 
 bool error_queued(int fd) {
@@ -219,15 +156,13 @@ bool bound_port(int fd, AddressFamily family, std::uint16_t* port) {
 }
 
 // Errors about our requests are reported only with IP_RECVERR (IPV6_RECVERR);
-// the time to live (hop limit) and type of service rebuild the header of
-// every reply.
+// the time to live (hop limit) of every reply comes beside it.
 bool ask_for_reports(int fd, AddressFamily family) {
   if (is_ipv6(family)) {
     return set_flag(fd, IPPROTO_IPV6, IPV6_RECVERR) == 0 &&
            set_flag(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT) == 0;
   }
-  return set_flag(fd, IPPROTO_IP, IP_RECVERR) == 0 && set_flag(fd, IPPROTO_IP, IP_RECVTTL) == 0 &&
-         set_flag(fd, IPPROTO_IP, IP_RECVTOS) == 0;
+  return set_flag(fd, IPPROTO_IP, IP_RECVERR) == 0 && set_flag(fd, IPPROTO_IP, IP_RECVTTL) == 0;
 }
 
 }  // namespace
@@ -276,13 +211,8 @@ ssize_t datagram_socket_send(int fd, const std::uint8_t* data, std::size_t lengt
   return sent;
 }
 
-ssize_t datagram_socket_receive(int fd, AddressFamily family, std::uint8_t* buffer,
-                                std::size_t length, sockaddr_storage* from,
-                                std::uint64_t* transmit_ns, std::uint64_t* receive_ns) {
-  if (length < quoted_request_room(family) + kIcmpHeaderBytes) {
-    errno = EINVAL;
-    return -1;
-  }
+ssize_t datagram_socket_receive(int fd, std::uint8_t* buffer, std::size_t length,
+                                Received* received) {
   // Every round that does not return consumes a report or clears an error;
   // the bound only guards against a kernel that would report one forever.
   for (int round = 0; round < kMaxReceiveRounds; ++round) {
@@ -301,11 +231,11 @@ ssize_t datagram_socket_receive(int fd, AddressFamily family, std::uint8_t* buff
       return -1;
     }
     if ((ready.revents & POLLERR) != 0) {
-      const ssize_t received = receive_error(fd, family, buffer, length, from, transmit_ns);
-      if (received > 0) {
-        return received;
+      const ssize_t got = receive_error(fd, buffer, length, received);
+      if (got > 0) {
+        return got;
       }
-      if (received < 0) {
+      if (got < 0) {
         if (errno != EAGAIN) {
           return -1;
         }
@@ -318,9 +248,9 @@ ssize_t datagram_socket_receive(int fd, AddressFamily family, std::uint8_t* buff
       continue;
     }
     if ((ready.revents & POLLIN) != 0) {
-      const ssize_t received = receive_datagram(fd, family, buffer, length, from, receive_ns);
-      if (received >= 0) {
-        return received;
+      const ssize_t got = receive_datagram(fd, buffer, length, received);
+      if (got >= 0) {
+        return got;
       }
       // EAGAIN, or the number of an error whose report is queued: the
       // next round takes the report.

@@ -15,8 +15,7 @@ ssize_t datagram_socket_send(int, const std::uint8_t*, std::size_t, const sockad
   return -1;
 }
 
-ssize_t datagram_socket_receive(int, AddressFamily, std::uint8_t*, std::size_t, sockaddr_storage*,
-                                std::uint64_t*, std::uint64_t*) {
+ssize_t datagram_socket_receive(int, std::uint8_t*, std::size_t, Received*) {
   errno = EBADF;
   return -1;
 }

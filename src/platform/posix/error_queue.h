@@ -7,22 +7,18 @@
 
 #include <linux/errqueue.h>
 
-#include "platform/posix/framing.h"
+#include "platform/platform.h"
+#include "platform/posix/ancillary.h"
 
 namespace vexmo {
 
-// False for a report that is no ICMP message from the network (a local
-// error such as a send refused for its size). offender may be null when the
-// kernel gave none.
-bool queued_icmp_error(const sock_extended_err& report, const sockaddr_in* offender,
-                       const sockaddr_in& original_destination, int time_to_live,
-                       QueuedIcmpError* error);
-
-// The same for an ICMPv6 error (IPV6_RECVERR); hop_limit -1 when none was
-// reported.
-bool queued_icmp6_error(const sock_extended_err& report, const sockaddr_in6* offender,
-                        const sockaddr_in6& original_destination, int hop_limit,
-                        QueuedIcmp6Error* error);
+// Records the error-queue report that control holds (the report, who sent
+// it, the hop limit) about a request of the family, of which the error
+// quotes quoted_length bytes at quoted (from its ICMP header on). False for
+// a report that is no ICMP message of the family from the network (a local
+// error such as a send refused for its size, or none at all).
+bool record_report(const Control& control, AddressFamily family, const std::uint8_t* quoted,
+                   std::size_t quoted_length, Received* received);
 
 }  // namespace vexmo
 

@@ -1,7 +1,7 @@
 // POSIX backend: BSD sockets, poll and clock_gettime. The ICMP socket is
 // a raw one where the process may open it, otherwise an ICMP datagram socket
-// made to look like one (datagram_socket.h); which, is decided at open and
-// kept in the handle. errno is translated in errors.cpp.
+// (datagram_socket.h); which, is decided at open and kept in the handle.
+// errno is translated in errors.cpp.
 #include "platform/platform.h"
 
 #include <netinet/in.h>
@@ -101,11 +101,9 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
   const int fd = descriptor(socket);
   int result = -1;
   switch (option) {
-    case SocketOption::receive_timeout_ms:
     case SocketOption::send_timeout_ms: {
       const timeval timeout = timeval_from_ms(value);
-      const int name = option == SocketOption::receive_timeout_ms ? SO_RCVTIMEO : SO_SNDTIMEO;
-      result = setsockopt(fd, SOL_SOCKET, name, &timeout, sizeof timeout);
+      result = setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
       break;
     }
     case SocketOption::send_buffer_bytes:
@@ -129,16 +127,6 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
       break;
   }
   return result != 0 ? errno_outcome() : 0;
-}
-
-Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms) {
-  timeval timeout;
-  socklen_t length = sizeof timeout;
-  if (getsockopt(descriptor(socket), SOL_SOCKET, SO_RCVTIMEO, &timeout, &length) != 0) {
-    return errno_outcome();
-  }
-  *timeout_ms = ms_from_timeval(timeout);
-  return 0;
 }
 
 Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identifier) {
@@ -175,28 +163,22 @@ WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* fail
 }
 
 Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                              SocketAddress* from, KernelStamps* stamps) {
-  sockaddr_storage native;
-  std::memset(&native, 0, sizeof native);
+                              Received* received) {
   const int fd = descriptor(socket);
-  stamps->receive_ns = 0;
-  ssize_t received = -1;
+  *received = Received{};
+  received->family = socket.family;
+  ssize_t count = -1;
   if (socket.kind == SocketKind::datagram) {
-    // The error queue too: an ICMP error about a request is an answer, as a
-    // raw socket would receive it.
-    received = datagram_socket_receive(fd, socket.family, buffer, length, &native,
-                                       &stamps->transmit_ns, &stamps->receive_ns);
+    // The error queue too: an ICMP error about a request is an answer.
+    count = datagram_socket_receive(fd, buffer, length, received);
   } else {
     // A transmit stamp queued on the error queue makes poll report the
     // socket again and again until it is taken: taken here, where the
     // round trip wants it.
-    const std::uint64_t transmit_ns = take_transmit_stamp(fd, 0);
-    if (transmit_ns != 0) {
-      stamps->transmit_ns = transmit_ns;
-    }
-    received = raw_socket_receive(fd, socket.family, buffer, length, &native, &stamps->receive_ns);
+    received->stamps.transmit_ns = take_transmit_stamp(fd, 0);
+    count = raw_socket_receive(fd, buffer, length, received);
   }
-  if (received < 0) {
+  if (count < 0) {
     // Nothing queued after all; a signal cannot cut short a call that does
     // not block, but is no failure either.
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
@@ -204,8 +186,7 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
     }
     return errno_outcome();
   }
-  *from = from_native_address(native);
-  return static_cast<Outcome>(received);
+  return static_cast<Outcome>(count);
 }
 
 std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_before_ns) {

@@ -5,10 +5,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/ipv6_framing.h"
+#include "platform/native_sockets.h"
 #include "platform/posix/ancillary.h"
 #include "platform/posix/kernel_stamps.h"
 #include "platform/posix/socket_filter.h"
+#include "platform/received_record.h"
 
 namespace vexmo {
 namespace {
@@ -40,21 +41,24 @@ ssize_t raw_socket_send(int fd, const std::uint8_t* data, std::size_t length, co
   return sendto(fd, data, length, 0, to, to_length);
 }
 
-ssize_t raw_socket_receive(int fd, AddressFamily family, std::uint8_t* buffer, std::size_t length,
-                           sockaddr_storage* from, std::uint64_t* receive_ns) {
-  // An ICMPv6 message comes without its header: room is left for it.
-  const std::size_t room = family == AddressFamily::ipv6 ? kIpv6HeaderBytes : 0;
+ssize_t raw_socket_receive(int fd, std::uint8_t* buffer, std::size_t length, Received* received) {
+  sockaddr_storage from;
+  std::memset(&from, 0, sizeof from);
   ReceivedMessage message;
-  const ssize_t received = message.receive(fd, buffer + room, length - room, from, 0);
-  *receive_ns = received >= 0 ? read_stamp_control(message.message()).stamp_ns : 0;
-  if (received < 0 || family != AddressFamily::ipv6) {
-    return received;
+  const ssize_t count = message.receive(fd, buffer, length, &from, 0);
+  if (count < 0) {
+    return -1;
   }
-  std::uint8_t source[16];
-  ipv6_address_of(*from, source);
-  return static_cast<ssize_t>(frame_icmp6_message(buffer, static_cast<std::size_t>(received),
-                                                  read_control(message.message()).time_to_live,
-                                                  source));
+  received->stamps.receive_ns = read_stamp_control(message.message()).stamp_ns;
+  received->from = from_native_address(from);
+  if (received->family == AddressFamily::ipv6) {
+    // An ICMPv6 message comes without its header, the hop limit beside it.
+    read_bare_message(buffer, static_cast<std::size_t>(count),
+                      read_control(message.message()).time_to_live, received);
+  } else {
+    read_ipv4_datagram(buffer, static_cast<std::size_t>(count), received);
+  }
+  return count;
 }
 
 }  // namespace vexmo

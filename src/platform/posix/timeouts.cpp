@@ -9,13 +9,4 @@ timeval timeval_from_ms(std::uint32_t milliseconds) {
   return value;
 }
 
-std::uint32_t ms_from_timeval(const timeval& value) {
-  if (value.tv_sec < 0 || value.tv_usec < 0) {
-    return 0;
-  }
-  const std::uint64_t ms = static_cast<std::uint64_t>(value.tv_sec) * 1000 +
-                           (static_cast<std::uint64_t>(value.tv_usec) + 999) / 1000;
-  return ms > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(ms);
-}
-
 }  // namespace vexmo

@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "platform/ipv6_framing.h"
+#include "platform/received_record.h"
 #include "platform/win32/control.h"
 
 namespace vexmo {
@@ -54,9 +54,8 @@ LPFN_WSARECVMSG receive_message_function(SOCKET socket) {
 }
 
 // An ICMPv6 message comes without its IPv6 header; its hop limit comes as
-// control data, and the header is rebuilt in front (ipv6_framing.h).
-Outcome receive_icmp6(SOCKET socket, std::uint8_t* buffer, std::size_t length,
-                      SocketAddress* from) {
+// control data (IPV6_HOPLIMIT), recorded beside the message.
+Outcome receive_icmp6(SOCKET socket, std::uint8_t* buffer, std::size_t length, Received* record) {
   const LPFN_WSARECVMSG receive_message = receive_message_function(socket);
   if (receive_message == nullptr) {
     return last_error_outcome();
@@ -68,8 +67,8 @@ Outcome receive_icmp6(SOCKET socket, std::uint8_t* buffer, std::size_t length,
     char bytes[WSA_CMSG_SPACE(sizeof(INT)) + WSA_CMSG_SPACE(sizeof(IN6_PKTINFO))];
   } control;
   WSABUF data;
-  data.buf = reinterpret_cast<char*>(buffer + kIpv6HeaderBytes);
-  data.len = static_cast<ULONG>(length - kIpv6HeaderBytes);
+  data.buf = reinterpret_cast<char*>(buffer);
+  data.len = static_cast<ULONG>(length);
   WSAMSG message;
   std::memset(&message, 0, sizeof message);
   message.name = reinterpret_cast<sockaddr*>(&native);
@@ -82,9 +81,10 @@ Outcome receive_icmp6(SOCKET socket, std::uint8_t* buffer, std::size_t length,
   if (receive_message(socket, &message, &received, nullptr, nullptr) == SOCKET_ERROR) {
     return last_error_outcome();
   }
-  *from = from_native_ipv6_address(native);
-  const int hop_limit = hop_limit_from_control(control.bytes, message.Control.len);
-  return static_cast<Outcome>(frame_icmp6_message(buffer, received, hop_limit, from->bytes));
+  record->from = from_native_ipv6_address(native);
+  read_bare_message(buffer, received, hop_limit_from_control(control.bytes, message.Control.len),
+                    record);
+  return static_cast<Outcome>(received);
 }
 
 int ipv4_or_ipv6(const SocketHandle& socket, int ipv4, int ipv6) {
@@ -156,8 +156,6 @@ void socket_close(SocketHandle socket) {
 Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_t value) {
   const SOCKET native = native_socket(socket);
   switch (option) {
-    case SocketOption::receive_timeout_ms:
-      return set_dword_option(native, SOL_SOCKET, SO_RCVTIMEO, value);
     case SocketOption::send_timeout_ms:
       return set_dword_option(native, SOL_SOCKET, SO_SNDTIMEO, value);
     case SocketOption::send_buffer_bytes:
@@ -181,17 +179,6 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
 
 Outcome socket_accept_only_identifier(SocketHandle, std::uint16_t) {
   return 0;  // Windows Sockets has no filter for raw sockets
-}
-
-Outcome socket_get_receive_timeout(SocketHandle socket, std::uint32_t* timeout_ms) {
-  DWORD timeout = 0;
-  int length = sizeof timeout;
-  if (getsockopt(native_socket(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&timeout),
-                 &length) != 0) {
-    return last_error_outcome();
-  }
-  *timeout_ms = timeout;
-  return 0;
 }
 
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
@@ -240,22 +227,25 @@ WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* fail
 // through SIO_TIMESTAMPING on UDP sockets; raw ICMP sockets and older
 // systems have none, so the stamps stay 0 and the counter's figure stands.
 Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::size_t length,
-                              SocketAddress* from, KernelStamps* stamps) {
-  stamps->receive_ns = 0;
+                              Received* received) {
+  *received = Received{};
+  received->family = socket.family;
   if (socket.family == AddressFamily::ipv6) {
-    return receive_icmp6(native_socket(socket), buffer, length, from);
+    return receive_icmp6(native_socket(socket), buffer, length, received);
   }
   sockaddr_in native;
   std::memset(&native, 0, sizeof native);
   int native_length = sizeof native;
-  const int received =
+  const int count =
       recvfrom(native_socket(socket), reinterpret_cast<char*>(buffer), static_cast<int>(length), 0,
                reinterpret_cast<sockaddr*>(&native), &native_length);
-  if (received == SOCKET_ERROR) {
+  if (count == SOCKET_ERROR) {
     return last_error_outcome();  // WSAEWOULDBLOCK when nothing is queued
   }
-  *from = from_native_ipv4_address(native);
-  return received;
+  received->from = from_native_ipv4_address(native);
+  // Received with its IPv4 header.
+  read_ipv4_datagram(buffer, static_cast<std::size_t>(count), received);
+  return count;
 }
 
 std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t) {

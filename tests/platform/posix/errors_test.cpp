@@ -27,7 +27,7 @@ TEST(WinsockErrorFromErrno, TranslationTable) {
   }
 }
 
-TEST(Timeval, MillisecondsBothWays) {
+TEST(Timeval, FromMilliseconds) {
   const struct {
     std::uint32_t ms;
     long sec, usec;
@@ -38,13 +38,7 @@ TEST(Timeval, MillisecondsBothWays) {
     const timeval tv = timeval_from_ms(c.ms);
     EXPECT_EQ(tv.tv_sec, c.sec) << c.ms;
     EXPECT_EQ(tv.tv_usec, c.usec) << c.ms;
-    EXPECT_EQ(ms_from_timeval(tv), c.ms) << c.ms;
   }
-  // A kernel that rounds 1 ms up to its 4 ms tick, or down to some
-  // microseconds, never reads back as "no limit".
-  EXPECT_EQ(ms_from_timeval(timeval{0, 4000}), 4u);
-  EXPECT_EQ(ms_from_timeval(timeval{0, 1}), 1u);
-  EXPECT_EQ(ms_from_timeval(timeval{5000000, 0}), 4294967295u);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "common/byte_order.h"
 #include "common/icmp.h"
 #include "icmp/answer.h"
+#include "platform/received_record.h"
 
 namespace vexmo {
 namespace {
@@ -178,8 +179,8 @@ TEST(IdentifierFilter, Icmp6KeepsWhatCouldBeOursAndDropsTheRest) {
 
 // The filter keeps a datagram exactly when the wait would find the
 // identifier in it; in particular it never drops an answer. The IPv4 filter
-// sees the datagram from its IPv4 header on; the ICMPv6 one sees the bare
-// message, which the wait later sees behind the header put in front of it.
+// sees the datagram from its IPv4 header on, as the raw socket's receive
+// reads it; the ICMPv6 one sees the bare message, as the receive hands it on.
 void expect_agreement_on_random_datagrams(AddressFamily family) {
   const bool ipv6 = family == AddressFamily::ipv6;
   const Pair pair = filtered_pair(kOurs, family);
@@ -218,26 +219,25 @@ void expect_agreement_on_random_datagrams(AddressFamily family) {
         datagram[at] = 0x34, datagram[at + 1] = 0x12;
       }
     }
-    // What the wait sees: the message behind the header, in a buffer
-    // long enough that no field of it lies past the end.
+    // What the wait sees: the record the raw socket makes of it (the IPv4
+    // header read; an ICMPv6 message comes bare), in a buffer long enough
+    // that no field of it lies past the end.
     std::vector<std::uint8_t> buffer(datagram);
+    buffer.resize(datagram.size() + 64, 0);
+    Received record;
+    record.family = family;
     if (ipv6) {
-      std::vector<std::uint8_t> header(kIpv6HeaderBytes, 0);
-      header[0] = 0x60, header[kIpv6NextHeaderOffset] = kNextHeaderIcmp6;
-      buffer.insert(buffer.begin(), header.begin(), header.end());
+      read_bare_message(buffer.data(), datagram.size(), -1, &record);
+    } else {
+      read_ipv4_datagram(buffer.data(), datagram.size(), &record);
     }
-    const std::size_t received = buffer.size();
-    buffer.resize(received + 64, 0);
-    const ReplyView view = view_datagram(buffer.data(), family);
-    const std::size_t header = static_cast<std::size_t>(view.message - buffer.data());
-    const std::size_t length = received > header ? received - header : 0;
+    const std::size_t length = record.length;
     const std::size_t offset =
-        length > 0 ? identifier_offset(view.message, family) : kIdentifierOffset;
+        length > 0 ? identifier_offset(record.message, family) : kIdentifierOffset;
     const bool carries_ours =
-        length >= offset + 2 && carried_identifier(view.message, family) == kOurs;
+        length >= offset + 2 && carried_identifier(record.message, family) == kOurs;
     const bool answer =
-        length > 0 && is_answer(view.message, length, kOurs,
-                                length >= 16 ? read_le64(view.message + 8) : 0, family);
+        length > 0 && is_answer(record, kOurs, length >= 16 ? read_le64(record.message + 8) : 0);
     const bool through = passes(pair, datagram);
     kept += through;
     ASSERT_EQ(through, carries_ours) << "datagram " << i << " of " << datagram.size() << " bytes";
