@@ -96,6 +96,19 @@ StartFacts start_facts(const RunSettings& settings, FamilyChoice family) {
   return facts;
 }
 
+EchoOptions echo_options(const RunSettings& settings) {
+  EchoOptions options;
+  options.timeout_ms = settings.timeout_ms;
+  if (settings.ttl_given) {
+    options.ttl = settings.ttl;
+  }
+  if (settings.tos_given) {
+    options.tos = settings.tos;
+  }
+  options.dont_fragment = settings.dont_fragment;
+  return options;
+}
+
 // The statistics so far, on the user's request in the middle of the run.
 struct RunProgress {
   Output* outputs;
@@ -152,11 +165,12 @@ int run_requests(const RunSettings& settings) {
   RunStatistics stats;
   RunProgress progress{&outputs, &stats};
   InterimReport interims{print_run_interim, &progress};
+  const EchoOptions options = echo_options(settings);
   if (needed.ipv4) {
-    ipv4_socket.apply(settings);
+    ipv4_socket.apply(options);
   }
   if (needed.ipv6) {
-    ipv6_socket.apply(settings);
+    ipv6_socket.apply(options);
   }
 
   FamilyChoice family = settings.family;

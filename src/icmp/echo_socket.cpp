@@ -20,19 +20,19 @@ void EchoSocket::open(AddressFamily family, std::uint16_t wanted_identifier) {
   wait_prepared_ = false;
 }
 
-void EchoSocket::apply(const RunSettings& settings) {
+void EchoSocket::apply(const EchoOptions& options) {
   // The wait keeps the run's timeout itself, to the millisecond (0: none).
-  deadline_ms_ = settings.timeout_ms;
-  socket_set_option(handle_, SocketOption::send_timeout_ms, settings.timeout_ms);
+  deadline_ms_ = options.timeout_ms;
+  socket_set_option(handle_, SocketOption::send_timeout_ms, options.timeout_ms);
   socket_set_option(handle_, SocketOption::send_buffer_bytes, 65536);
   socket_set_option(handle_, SocketOption::receive_buffer_bytes, 65536);
-  if (settings.ttl_given) {
-    socket_set_option(handle_, SocketOption::time_to_live, settings.ttl);
+  if (options.ttl) {
+    socket_set_option(handle_, SocketOption::time_to_live, *options.ttl);
   }
-  if (settings.tos_given) {
-    socket_set_option(handle_, SocketOption::type_of_service, settings.tos);
+  if (options.tos) {
+    socket_set_option(handle_, SocketOption::type_of_service, *options.tos);
   }
-  if (settings.dont_fragment) {
+  if (options.dont_fragment) {
     socket_set_option(handle_, SocketOption::dont_fragment, 1);
   }
   // Other processes' ICMP traffic must not fill the receive buffer.

@@ -6,9 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "common/address.h"
-#include "cli/settings.h"
 #include "icmp/answer.h"
 #include "icmp/interruption.h"
 #include "platform/platform.h"
@@ -27,6 +27,15 @@ constexpr int kMaxDiscardedDatagrams = 1024;
 // What a wait without deadline asks of the platform each time: as long as
 // it can take (the platform shortens it where it must).
 constexpr std::uint32_t kWaitWithoutLimitMs = 0xFFFFFFFFu;
+
+// What a run asks of its socket: the wait's timeout (0: none), and the
+// options of the requests where they were given.
+struct EchoOptions {
+  std::uint32_t timeout_ms = 3000;
+  std::optional<std::uint32_t> ttl;
+  std::optional<std::uint8_t> tos;
+  bool dont_fragment = false;
+};
 
 class EchoSocket {
  public:
@@ -52,7 +61,7 @@ class EchoSocket {
   // Sets the run's options, and takes its timeout as the deadline of every
   // wait (0: none; none before the first apply); failures surface later,
   // as failures of the single requests.
-  void apply(const RunSettings& settings);
+  void apply(const EchoOptions& options);
 
   // Discards the datagrams already queued: answers that came after their own
   // wait ended must not be taken for the next request's.

@@ -186,7 +186,7 @@ TEST(EchoSocketSend, CarriesTheIdentifierTheSocketGot) {
     const std::uint16_t expected = kernel != 0 ? kernel : 0x4321;
     EXPECT_EQ(fake::state().opened_identifier, 0x4321);
     EXPECT_EQ(socket->identifier(), expected);
-    socket->apply(RunSettings{});
+    socket->apply(EchoOptions{});
     ASSERT_EQ(fake::state().identifier_filters.size(), 1u);
     EXPECT_EQ(fake::state().identifier_filters[0].first, expected);
     std::vector<std::uint8_t> data(56, 0);

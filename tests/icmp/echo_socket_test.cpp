@@ -78,9 +78,9 @@ EchoSocket& fresh_socket(std::uint32_t timeout_ms = 3000, bool applied = true,
   socket = std::make_unique<EchoSocket>();
   socket->open(family, kOurId);
   if (applied) {
-    RunSettings settings;
-    settings.timeout_ms = timeout_ms;
-    socket->apply(settings);
+    EchoOptions options;
+    options.timeout_ms = timeout_ms;
+    socket->apply(options);
   }
   return *socket;
 }
@@ -270,9 +270,9 @@ TEST(WaitForReply, PreparationHoldsForOneWait) {
       {"new options after the preparation",
        3000,
        [](EchoSocket& socket) {
-         RunSettings settings;
-         settings.timeout_ms = 1000;
-         socket.apply(settings);
+         EchoOptions options;
+         options.timeout_ms = 1000;
+         socket.apply(options);
        },
        {{999, 84}, {1001, -10060}}},
       {"a discard after the preparation keeps the deadline",
@@ -527,20 +527,20 @@ TEST(ApplySocketOptions, SetsOnlyWhatWasAskedInOrder) {
   using O = SocketOption;
   const struct {
     const char* name;
-    void (*change)(RunSettings*);
+    void (*change)(EchoOptions*);
     std::vector<std::pair<O, std::uint32_t>> expected;
   } cases[] = {
       {"defaults",
-       [](RunSettings*) {},
+       [](EchoOptions*) {},
        {{O::send_timeout_ms, 3000},
         {O::send_buffer_bytes, 65536},
         {O::receive_buffer_bytes, 65536}}},
       {"everything",
-       [](RunSettings* s) {
-         s->timeout_ms = 0;
-         s->ttl = 64, s->ttl_given = true;
-         s->tos = 0x58, s->tos_given = true;
-         s->dont_fragment = true;
+       [](EchoOptions* o) {
+         o->timeout_ms = 0;
+         o->ttl = 64;
+         o->tos = 0x58;
+         o->dont_fragment = true;
        },
        {{O::send_timeout_ms, 0},
         {O::send_buffer_bytes, 65536},
@@ -549,7 +549,7 @@ TEST(ApplySocketOptions, SetsOnlyWhatWasAskedInOrder) {
         {O::type_of_service, 0x58},
         {O::dont_fragment, 1}}},
       {"tos alone",
-       [](RunSettings* s) { s->tos = 0x60, s->tos_given = true; },
+       [](EchoOptions* o) { o->tos = 0x60; },
        {{O::send_timeout_ms, 3000},
         {O::send_buffer_bytes, 65536},
         {O::receive_buffer_bytes, 65536},
@@ -558,9 +558,9 @@ TEST(ApplySocketOptions, SetsOnlyWhatWasAskedInOrder) {
   for (const auto& c : cases) {
     fake::reset();
     EchoSocket& socket = fresh_socket(3000, false);
-    RunSettings settings;
-    c.change(&settings);
-    socket.apply(settings);
+    EchoOptions options;
+    c.change(&options);
+    socket.apply(options);
     EXPECT_EQ(fake::state().options, c.expected) << c.name;
     // Last, once, with the identifier the requests carry (low 16 bits of
     // the process id 0x00051234).
