@@ -237,7 +237,7 @@ TEST(RunRequests, NameIsResolvedForEveryRequest) {
   EXPECT_EQ(fake::state().sent.size(), 3u);
 }
 
-TEST(RunRequests, NameThatStopsResolvingEndsTheRunThere) {
+void stop_resolving_after_two_requests() {
   fake::reset();
   fake::state().names["peer.test"] = kPeer;
   fake::state().on_send = [](const fake::Sent& r) {
@@ -246,6 +246,10 @@ TEST(RunRequests, NameThatStopsResolvingEndsTheRunThere) {
       fake::state().names.clear();
     }
   };
+}
+
+TEST(RunRequests, NameThatStopsResolvingEndsTheRunThere) {
+  stop_resolving_after_two_requests();
   const std::string out = captured_stdout([] { run_requests(settings_for("peer.test", 5)); });
   EXPECT_EQ(out,
             "Ping to peer.test, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n"
@@ -259,6 +263,14 @@ TEST(RunRequests, NameThatStopsResolvingEndsTheRunThere) {
   // closed once the first lookup chose IPv4, the IPv4 one at the end.
   EXPECT_EQ(fake::state().closed_families,
             (std::vector<AddressFamily>{AddressFamily::ipv6, AddressFamily::ipv4}));
+  // The object names the request that could not be sent, not the first.
+  stop_resolving_after_two_requests();
+  RunSettings json = settings_for("peer.test", 5);
+  json.json = true;
+  EXPECT_NE(captured_stdout([&] {
+              run_requests(json);
+            }).find("{\"event\":\"unresolved\",\"request\":2,\"host\":\"peer.test\""),
+            std::string::npos);
 }
 
 // --json: the same run as objects, one per line, each request by its index
