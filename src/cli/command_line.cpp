@@ -34,7 +34,69 @@ std::uint32_t clamp_size(std::uint32_t size) {
   return size & ~1u;
 }
 
+// The options of scripts and monitoring (issue 21), each with its value in
+// the next argument: taken (and *i moved past the value), not_mine, or bad
+// (one line on standard error said why).
+enum class MonitoringOption { not_mine, taken, bad };
+
+MonitoringOption monitoring_option(int argc, const char* const* argv, int* i,
+                                   RunSettings* settings) {
+  const char* arg = argv[*i];
+  if (std::strcmp(arg, "--exit-status") == 0) {
+    settings->exit_status = true;
+    return MonitoringOption::taken;
+  }
+  const bool max_loss = std::strcmp(arg, "--max-loss") == 0;
+  if (!max_loss && std::strcmp(arg, "--metrics-file") != 0) {
+    return MonitoringOption::not_mine;
+  }
+  const char* value = *i + 1 < argc ? argv[*i + 1] : nullptr;
+  if (max_loss) {
+    if (value == nullptr || !parse_percent(value, &settings->max_loss_thousandths)) {
+      std::fprintf(stderr, "vexmo: --max-loss takes a percentage from 0 to 100, not %s\n",
+                   value == nullptr ? "nothing" : value);
+      return MonitoringOption::bad;
+    }
+    settings->exit_status = true;
+  } else {
+    if (value == nullptr || value[0] == '\0') {
+      std::fprintf(stderr, "vexmo: --metrics-file takes the path of the file to write\n");
+      return MonitoringOption::bad;
+    }
+    settings->metrics_file = value;
+  }
+  ++*i;
+  return MonitoringOption::taken;
+}
+
 }  // namespace
+
+bool parse_percent(const char* text, std::uint32_t* thousandths) {
+  std::uint32_t whole = 0;
+  const char* p = text;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    whole = whole * 10 + static_cast<std::uint32_t>(*p - '0');
+    if (whole > 100) {
+      return false;
+    }
+  }
+  if (p == text) {
+    return false;
+  }
+  std::uint32_t fraction = 0;
+  std::uint32_t scale = 100;
+  if (*p == '.') {
+    for (++p; *p >= '0' && *p <= '9' && scale > 0; ++p, scale /= 10) {
+      fraction += static_cast<std::uint32_t>(*p - '0') * scale;
+    }
+  }
+  const std::uint32_t value = whole * 1000 + fraction;
+  if (*p != '\0' || value > 100000) {
+    return false;
+  }
+  *thousandths = value;
+  return true;
+}
 
 std::uint32_t parse_u32(const char* text, int base, const char** end) {
   const char* p = text;
@@ -125,6 +187,9 @@ void print_usage() {
   std::printf(" -6\t\tForce using IPv6\n");
   std::printf(" --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n");
   std::printf(" --json\t\tJSON Lines on standard output. (One object per line)\n");
+  std::printf(" --exit-status\tExit status 0 with a reply, 1 without, 2 when it cannot start.\n");
+  std::printf(" --max-loss <percent>\tAlso status 1 above this loss. (0 ... 100)\n");
+  std::printf(" --metrics-file <path>\tPrometheus metrics, rewritten after each request.\n");
   std::printf(" -h, -?, --help\tShow this text.\n");
   std::printf(" --version\tShow the version.\n");
   std::printf("\n");
@@ -141,6 +206,13 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
   Pending pending = Pending::none;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
+    const MonitoringOption monitoring = monitoring_option(argc, argv, &i, settings);
+    if (monitoring == MonitoringOption::bad) {
+      return CommandLineResult::bad_input;
+    }
+    if (monitoring == MonitoringOption::taken) {
+      continue;
+    }
     if (std::strcmp(arg, "-n") == 0) {
       pending = Pending::size;
     } else if (std::strcmp(arg, "-c") == 0) {

@@ -9,8 +9,13 @@
 namespace vexmo {
 
 // usage_shown: nothing to run (the process ends with -1); help_shown and
-// version_shown: asked for (it ends with 0).
-enum class CommandLineResult { run, usage_shown, help_shown, version_shown };
+// version_shown: asked for (it ends with 0); bad_input: an option's value
+// cannot be taken, one line on standard error said why (it ends with -1).
+enum class CommandLineResult { run, usage_shown, help_shown, version_shown, bad_input };
+
+// --max-loss's value, 0 to 100 with up to three decimals, in thousandths of
+// a percent; false when it is no such number.
+bool parse_percent(const char* text, std::uint32_t* thousandths);
 
 // Reads a number as a 32-bit strtoul does: leading white space, an optional
 // sign (minus negates modulo 2^32), base 0 (prefixes 0x/0X and 0), 8, 10 or 16;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "driver/json_lines.h"
+#include "driver/metrics_file.h"
 #include "driver/text_lines.h"
 
 namespace vexmo {
@@ -50,6 +51,9 @@ Outputs outputs_for(const RunSettings& settings, std::FILE* out, std::FILE* err)
     outputs.add(std::make_unique<JsonLines>(out, err));
   } else {
     outputs.add(std::make_unique<TextLines>(out, settings.stats));
+  }
+  if (settings.metrics_file != nullptr) {
+    outputs.add(std::make_unique<MetricsFile>(settings.metrics_file, err));
   }
   return outputs;
 }

@@ -8,6 +8,8 @@
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
 #include "driver/events.h"
+#include "driver/exit_status.h"
+#include "driver/metrics_file.h"
 #include "driver/outputs.h"
 #include "driver/statistics.h"
 #include "icmp/answer.h"
@@ -175,6 +177,7 @@ int run_requests(const RunSettings& settings) {
 
   FamilyChoice family = settings.family;
   bool interrupted = false;
+  bool not_started = false;  // for --exit-status: no lookup or no socket
   for (std::uint32_t i = 0; i < settings.count; ++i) {
     SocketAddress address;
     const bool resolved = resolve_host(settings.host, family, &address);
@@ -188,6 +191,7 @@ int run_requests(const RunSettings& settings) {
       outputs.start(start_facts(settings, resolved ? family : unresolved_family(settings)));
     }
     if (!resolved) {
+      not_started = not_started || i == 0;
       UnresolvedFacts facts;
       facts.request = i;
       facts.host = settings.host;
@@ -202,6 +206,7 @@ int run_requests(const RunSettings& settings) {
       break;
     }
     EchoSocket& socket = family == FamilyChoice::ipv6 ? ipv6_socket : ipv4_socket;
+    not_started = not_started || (i == 0 && !socket.is_open());
 
     socket.discard_waiting();
     socket.prepare_wait();  // outside the measured round trip
@@ -255,7 +260,7 @@ int run_requests(const RunSettings& settings) {
   outputs.summary(summary_facts(stats, interrupted));
   ipv4_socket.close();
   ipv6_socket.close();
-  return 0;
+  return exit_status(settings, RunEnd{not_started, stats.sent(), stats.replies()});
 }
 
 int vexmo_main(int argc, const char* const* argv) {
@@ -263,12 +268,16 @@ int vexmo_main(int argc, const char* const* argv) {
   RunSettings settings;
   switch (parse_command_line(argc, argv, &settings)) {
     case CommandLineResult::usage_shown:
+    case CommandLineResult::bad_input:
       return -1;
     case CommandLineResult::help_shown:
     case CommandLineResult::version_shown:
       return 0;
     case CommandLineResult::run:
       break;
+  }
+  if (!metrics_file_writable(settings.metrics_file, stderr)) {
+    return -1;  // bad input: nothing is sent
   }
   const int status = run_requests(settings);
   net_cleanup();

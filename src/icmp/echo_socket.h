@@ -57,6 +57,10 @@ class EchoSocket {
   AddressFamily family() const {
     return family_;
   }
+  // Whether open got a socket from the system.
+  bool is_open() const {
+    return handle_.kind != SocketKind::none;
+  }
 
   // Sets the run's options, and takes its timeout as the deadline of every
   // wait (0: none; none before the first apply); failures surface later,

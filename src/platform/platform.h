@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "common/address.h"
 #include "platform/interruptions.h"
@@ -167,6 +168,17 @@ std::uint32_t parse_dotted_address(const char* text);
 void format_dotted_address(std::uint32_t address, char (&text)[16]);
 
 std::uint32_t current_process_id();
+
+// Files written whole (the metrics file). replace_file writes text to a
+// temporary file in path's folder, then renames it over path in one step
+// (POSIX rename; Windows MoveFileExW with MOVEFILE_REPLACE_EXISTING), so
+// that a reader sees the old file or the new one, never a part. false with
+// *reason (the system's words) when it could not; no temporary file is left.
+bool replace_file(const char* path, const std::string& text, std::string* reason);
+
+// Whether replace_file could write path: a temporary file can be made in
+// its folder, and path is no folder. Leaves nothing behind.
+bool file_writable(const char* path, std::string* reason);
 
 // Monotonic high-resolution counter and its fixed frequency in ticks per second.
 std::uint64_t counter_now();

@@ -369,6 +369,30 @@ std::uint32_t current_process_id() {
   return state().process_id;
 }
 
+namespace {
+bool unwritable(const char* path, std::string* reason) {
+  const auto& paths = fake::state().unwritable_paths;
+  if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
+    return false;
+  }
+  *reason = "Permission denied";
+  return true;
+}
+}  // namespace
+
+bool replace_file(const char* path, const std::string& text, std::string* reason) {
+  if (unwritable(path, reason)) {
+    return false;
+  }
+  fake::state().files[path] = text;
+  fake::state().file_writes.push_back(text);
+  return true;
+}
+
+bool file_writable(const char* path, std::string* reason) {
+  return !unwritable(path, reason);
+}
+
 std::uint64_t counter_now() {
   return state().now_us + state().counter_offset;
 }

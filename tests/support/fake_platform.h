@@ -85,6 +85,11 @@ struct State {
   int receives = 0;   // datagrams (or failures) received after a wait
   bool ready_for_receive = false;
   std::vector<std::uint32_t> waits;  // the time each socket wait was given
+  // Files replace_file wrote (path -> text), and every text it wrote, in
+  // order; paths it cannot write (file_writable says no, replace_file fails).
+  std::map<std::string, std::string> files;
+  std::vector<std::string> file_writes;
+  std::vector<std::string> unwritable_paths;
   // Called after every send, to script answers to what was sent.
   std::function<void(const Sent&)> on_send;
 
