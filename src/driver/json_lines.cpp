@@ -213,6 +213,7 @@ std::string utc_time_text(std::int64_t unix_ms) {
 
 std::string json_start(const StartFacts& facts) {
   JsonObject object("start", facts.unix_ms);
+  object.add_string("schema_version", kJsonSchemaVersion);
   object.add_string("host", facts.host);
   object.add_number("family", static_cast<std::uint32_t>(facts.family));
   object.add_number("size", facts.size);

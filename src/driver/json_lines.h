@@ -25,6 +25,10 @@ void append_json_string(std::string* out, const char* text);
 std::string utc_time_text(std::int64_t unix_ms);
 
 // Each object as one line of text without the line feed.
+// The version of doc/vexmo.schema.json the lines follow (its $id), which
+// the start object names.
+constexpr const char* kJsonSchemaVersion = "1.1";
+
 std::string json_start(const StartFacts& facts);
 std::string json_reply(const ReplyFacts& facts);
 std::string json_icmp(const IcmpFacts& facts);

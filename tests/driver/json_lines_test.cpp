@@ -134,11 +134,13 @@ TEST(JsonLines, EveryEvent) {
     const char* expected;
   } cases[] = {
       {"start, options not given", json_start(at_noon(start)),
-       "{\"event\":\"start\",\"host\":\"peer \\\"one\\\"\\n\",\"family\":4,\"size\":56,"
+       "{\"event\":\"start\",\"schema_version\":\"1.1\",\"host\":\"peer "
+       "\\\"one\\\"\\n\",\"family\":4,\"size\":56,"
        "\"ip_bytes\":84,\"count\":5,\"timeout_ms\":3000,\"ttl\":null,\"tos\":null,"
        "\"dont_fragment\":false," AT_NOON},
       {"start, options given", json_start(at_noon(start_options)),
-       "{\"event\":\"start\",\"host\":\"10.0.0.2\",\"family\":4,\"size\":56,\"ip_bytes\":84,"
+       "{\"event\":\"start\",\"schema_version\":\"1.1\",\"host\":\"10.0.0.2\",\"family\":4,"
+       "\"size\":56,\"ip_bytes\":84,"
        "\"count\":5,\"timeout_ms\":3000,\"ttl\":64,\"tos\":88,\"dont_fragment\":true," AT_NOON},
       {"reply", json_reply(at_noon(reply)),
        "{\"event\":\"reply\",\"request\":7,\"from\":\"10.0.0.2\",\"sequence\":65535,"

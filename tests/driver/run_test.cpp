@@ -300,7 +300,8 @@ TEST(RunRequests, JsonLinesOfEveryOutcome) {
   settings.ttl_given = true;
   const std::string out = run_with(settings, {ten_ms, nullptr, exceeded, too_big, ten_ms});
   EXPECT_EQ(out,
-            "{\"event\":\"start\",\"host\":\"10.0.0.2\",\"family\":4,\"size\":56,"
+            "{\"event\":\"start\",\"schema_version\":\"1.1\",\"host\":\"10.0.0.2\",\"family\":4,"
+            "\"size\":56,"
             "\"ip_bytes\":84,\"count\":5,\"timeout_ms\":3000,\"ttl\":64,\"tos\":null,"
             "\"dont_fragment\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
             "{\"event\":\"reply\",\"request\":0,\"from\":\"10.0.0.2\",\"sequence\":0,"
@@ -331,7 +332,8 @@ TEST(RunRequests, JsonLinesOfAnUnresolvableHost) {
   settings.tos_given = true;
   settings.dont_fragment = true;
   EXPECT_EQ(run_with(settings, {}),
-            "{\"event\":\"start\",\"host\":\"no\\\"where\\\".invalid\",\"family\":4,"
+            "{\"event\":\"start\",\"schema_version\":\"1.1\",\"host\":\"no\\\"where\\\".invalid\","
+            "\"family\":4,"
             "\"size\":100,\"ip_bytes\":128,\"count\":5,\"timeout_ms\":3000,\"ttl\":null,"
             "\"tos\":88,\"dont_fragment\":true,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"
             "{\"event\":\"unresolved\",\"request\":0,\"host\":\"no\\\"where\\\".invalid\","

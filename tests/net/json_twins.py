@@ -244,6 +244,11 @@ def start_problems(start, args):
                 return None
         return None
 
+    with open(SCHEMA, encoding="utf-8") as f:
+        version = json.load(f)["$id"].rsplit(":", 1)[1]
+    if start.get("schema_version") != version:
+        problems.append("schema_version %r where the schema is %s"
+                        % (start.get("schema_version"), version))
     if start.get("dont_fragment") != ("-f" in args):
         problems.append("start dont_fragment %s with arguments %s" % (start.get("dont_fragment"),
                                                                        args))

@@ -6,6 +6,7 @@ without python3-jsonschema."""
 import copy
 import json
 import pathlib
+import re
 import sys
 
 try:
@@ -20,7 +21,7 @@ DOCUMENTS = [ROOT / "README.md", ROOT / "doc" / "vexmo.1"]
 TIME = "2024-03-01T12:00:00.250Z"
 
 GOOD = {
-    "start": {"event": "start", "host": "peer \"one\"\n", "family": 4, "size": 56,
+    "start": {"event": "start", "schema_version": "1.1", "host": "peer \"one\"\n", "family": 4, "size": 56,
               "ip_bytes": 84, "count": 5, "timeout_ms": 3000, "ttl": None, "tos": None,
               "dont_fragment": False, "time": TIME},
     "reply": {"event": "reply", "request": 7, "from": "10.0.0.2", "sequence": 65535,
@@ -68,6 +69,8 @@ CASES = [(name, obj, True) for name, obj in GOOD.items()] + [
     ("ttl and tos given", changed("start", ttl=64, tos=88, dont_fragment=True), True),
     ("IPv6", changed("start", family=6, ip_bytes=104), True),
     ("no IP version 5", changed("start", family=5), False),
+    ("schema version not major.minor", changed("start", schema_version="1"), False),
+    ("schema version a number", changed("start", schema_version=1.1), False),
     ("unknown event", changed("reply", event="echo"), False),
     ("request missing", changed("reply", request=KeyError), False),
     ("rtt as text", changed("reply", rtt_ms="0.007"), False),
@@ -93,8 +96,26 @@ CASES = [(name, obj, True) for name, obj in GOOD.items()] + [
 ]
 
 
+def version_problems(schema):
+    """The version in $id, in the title and in what vexmo prints
+    (kJsonSchemaVersion) must be one."""
+    version = schema["$id"].rsplit(":", 1)[1]
+    header = (ROOT / "src" / "driver" / "json_lines.h").read_text(encoding="utf-8")
+    printed = re.search(r'kJsonSchemaVersion = "([0-9.]+)"', header)
+    problems = []
+    if not schema["title"].endswith("version " + version):
+        problems.append("the title's version is not the $id's " + version)
+    if printed is None or printed.group(1) != version:
+        problems.append("vexmo prints schema_version %s, the schema is %s"
+                        % (printed and printed.group(1), version))
+    return problems
+
+
 def main():
     schema = json.loads(SCHEMA.read_text(encoding="utf-8"))
+    for problem in version_problems(schema):
+        print("FAIL", problem)
+        return 1
     jsonschema.Draft202012Validator.check_schema(schema)
     validator = jsonschema.Draft202012Validator(schema)
     failed = 0
