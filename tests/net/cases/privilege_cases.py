@@ -80,7 +80,7 @@ def add_cases(table):
     add("real redirect toward the second router: the gateway", ["-c", "2", ROUTER2_FAR],
         run_lines(ROUTER2_FAR, [redirect(ROUTER2_LAN)] * 2, 2, 2), PING_SOCKET, tags=SHARE)
 
-    small = SMALL_NET + (".5" if table.twin else ".2")  # a path MTU of its own, as in cases.py
+    small = SMALL_NET + (".5" if table.twin else ".2")  # a path MTU of its own, as in main_cases.py
     add("-f across the 576 MTU: fragmentation needed, then the send is refused",
         ["-f", "-n", "1000", "-c", "2", small],
         run_lines(small, [exact(UNREACHABLE + "Fragmentation needed and DF set"),
