@@ -160,7 +160,8 @@ def add_statistics_so_far(table, tries):
                Line("Rount Trip Time (Min/Avg/Max): <ms>/<ms>/<ms> (the first reply's)",
                     re.compile(r"Rount Trip Time \(Min/Avg/Max\): (\d+\.\d{3}) ms/\1 ms/\1 ms\Z"))]
     table.add("Ctrl-\\ in a wait: the statistics so far, then the rest of the run",
-              ["-c", "3", address], [], solo=True, needs=(Need.POSIX_SIGNALS,), tags=SHARE | TWIN,
+              ["-c", "3", address], [], solo=True, needs=(Need.POSIX_SIGNALS,),
+              tags=SHARE | TWIN,
               driver=InterruptDriver(address, Signals(2, [(0.4, signal.SIGQUIT)]),
                                      lambda n, address=address: ([opening(address)]
                                                                  + replies(address, 1) + interim
@@ -255,14 +256,15 @@ def add_cases(table):
     address = twins.responder()
     twins.add("Ctrl-C in a wait on a silent peer: the request counts as lost",
               ["-c", "5", "-w", "5000", address], [], solo=True, interrupted=True,
+              tags=SHARE | TWIN,
               driver=InterruptDriver(address, Signals(1, [(0.5, signal.SIGINT)]),
                                      lambda n, address=address: ([opening(address)]
-                                                                 + summary(1, 0)), 3), tags=SHARE | TWIN)
+                                                                 + summary(1, 0)), 3))
     address = twins.responder(echo())
     twins.add("Ctrl-C in the pause: the summary of the requests so far", ["-c", "5", address], [],
-              solo=True, interrupted=True,
+              solo=True, interrupted=True, tags=TWIN,
               driver=InterruptDriver(address, Signals(2, [(0.5, signal.SIGINT)]),
                                      lambda n, address=address: ([opening(address)]
                                                                  + replies(address, 2)
-                                                                 + summary(2, 2)), 3), tags=TWIN)
+                                                                 + summary(2, 2)), 3))
     add_statistics_so_far(twins, 1)

@@ -113,13 +113,15 @@ def add_cases(table):
     add("the router, a neighbour on the LAN, answers", ["-c", "1", ROUTER6_LAN],
         run6(ROUTER6_LAN, [reply(ROUTER6_LAN, 0, 64)], 1, 1))
     add("peer through the router: replies, hop limit decremented, pause after each",
-        ["-c", "3", PEER6], run6(PEER6, replies(PEER6, 3), 3, 3), elapsed=(3.0, 3.6), tags=SHARE | TWIN)
+        ["-c", "3", PEER6], run6(PEER6, replies(PEER6, 3), 3, 3), elapsed=(3.0, 3.6),
+        tags=SHARE | TWIN)
 
     # -------------------------------------------------------- errors from real kernels
 
     address = PEER6_NET + "30"
     add("-i 1: hop limit exceeded at the router, counted, paused", ["-i", "1", "-c", "2", address],
-        run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2), elapsed=(2.0, 2.6), tags=SHARE)
+        run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2), elapsed=(2.0, 2.6),
+        tags=SHARE)
 
     # A request larger than the link is sent in fragments; the error about
     # the first quotes its Fragment header before the ICMPv6 header.
@@ -163,7 +165,8 @@ def add_cases(table):
 
     address = PEER6_NET + "20"
     add("a silent peer (dropped by the router): timeouts without pause",
-        ["-w", "400", "-c", "2", address], run6(address, timeouts(2), 2, 0), elapsed=(0.8, 1.9), tags=SHARE)
+        ["-w", "400", "-c", "2", address], run6(address, timeouts(2), 2, 0), elapsed=(0.8, 1.9),
+        tags=SHARE)
 
     # -------------------------------------------------------- the wire
 
@@ -203,7 +206,8 @@ def add_cases(table):
                  run6(PEER6, replies(PEER6, 2), 2, 2), elapsed=(2.0, 2.6), tags=SHARE | TWIN)
     address = PEER6_NET + "31"
     unprivileged("-i 1: hop limit exceeded at the router", ["-i", "1", "-c", "2", address],
-                 run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2), tags=SHARE | TWIN)
+                 run6(address, [exact(HOP_LIMIT_EXCEEDED % ROUTER6_LAN)] * 2, 2, 2),
+                 tags=SHARE | TWIN)
     unprivileged("an AAAA-only name is IPv6", ["-c", "1", "peer6.vxnet"],
                  [opening("peer6.vxnet", headers=IPV6_HEADERS), reply(PEER6, 0)] + summary(1, 1))
     unprivileged("-6: a name with both is IPv6", ["-6", "-c", "1", "dual.vxnet"],
@@ -224,7 +228,8 @@ def add_cases(table):
     address = MTU6_NET + ("7" if table.twin else "3")
     unprivileged("-n 1400 across the MTU of 1280: packet too big, then answered",
                  ["-n", "1400", "-c", "2", address],
-                 run6(address, [exact(PACKET_TOO_BIG), reply(address, 1)], 2, 2, size=1400), tags=SHARE)
+                 run6(address, [exact(PACKET_TOO_BIG), reply(address, 1)], 2, 2, size=1400),
+                 tags=SHARE)
     address = PEER6_NET + "20"
     unprivileged("a silent peer: timeouts", ["-w", "400", "-c", "2", address],
                  run6(address, timeouts(2), 2, 0), tags=SHARE)
@@ -345,7 +350,8 @@ def add_cases(table):
     address = responder6(echo(foreign=True), echo(stamp="past"), echo(at=80))
     unprivileged("a foreign identifier and a forged stamp first, ours behind them",
                  ["-c", "1", address],
-                 run6(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address, tags=SHARE)
+                 run6(address, [reply(address, 0, rtt_range=(80, 700))], 1, 1), wire=address,
+                 tags=SHARE)
     for icmp_type, code, rest, text, _ in CRAFTED_ERRORS6:
         if (icmp_type, code) not in DATAGRAM_SOCKET_ERRORS6 or rest == "ffffffff":
             continue

@@ -155,7 +155,8 @@ def add_cases(table):
                         error(11, 0, quote=4),
                         echo(at=100))
     add("short and malformed datagrams before the reply are skipped", ["-c", "1", address],
-        run_lines(address, [reply(address, 0, rtt_range=(100, 600))], 1, 1), wire=address, tags=SHARE)
+        run_lines(address, [reply(address, 0, rtt_range=(100, 600))], 1, 1), wire=address,
+        tags=SHARE)
 
     address = responder(dict(at=0, do="carrying", type=8), echo(at=100))
     add("an echo request carrying our identifier is not the answer", ["-c", "1", address],
@@ -235,7 +236,8 @@ def add_cases(table):
 
     address = routed(PEER_NET + ".30")
     add("-i 1: time exceeded from the router, counted, paused", ["-i", "1", "-c", "2", address],
-        run_lines(address, [time_exceeded(ROUTER_LAN)] * 2, 2, 2), elapsed=(2.0, 2.6), tags=SHARE | TWIN)
+        run_lines(address, [time_exceeded(ROUTER_LAN)] * 2, 2, 2), elapsed=(2.0, 2.6),
+        tags=SHARE | TWIN)
 
     for destination, reason, tags in ROUTER_REJECTIONS:
         address = routed(destination)
@@ -333,7 +335,8 @@ def add_cases(table):
 
     address = responder(echo())
     add("-c 0 sends one request", ["-c", "0", address],
-        run_lines(address, [reply(address, 0)], 1, 1), wire=address, wire_checks=[count(1)], tags=SHARE)
+        run_lines(address, [reply(address, 0)], 1, 1), wire=address, wire_checks=[count(1)],
+        tags=SHARE)
 
     # -------------------------------------------------------- host texts
 
@@ -362,7 +365,8 @@ def add_cases(table):
         add("%s: the usage text, status 0" % " ".join(args), args,
             USAGE_HEAD + [any_lines("<the rest of the usage text>")], elapsed=(0, 1.0))
     add("--version: the program and its version", ["--version"],
-        [Line("vexmo <version>", re.compile(r"vexmo \d+\.\d+\.\d+\Z"))], elapsed=(0, 1.0), tags=SHARE)
+        [Line("vexmo <version>", re.compile(r"vexmo \d+\.\d+\.\d+\Z"))], elapsed=(0, 1.0),
+        tags=SHARE)
     # Only the exact words: other text that begins with a minus is a host.
     for host in ("--HELP", "-help", "--version=1"):
         add("%s is a host text" % host, ["-c", "2", host],

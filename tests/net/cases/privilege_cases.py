@@ -172,4 +172,5 @@ def add_cases(table):
     # neither: no socket, every request fails at once
 
     add("every request fails", ["-c", "3", PEER],
-        run_lines(PEER, [exact("Error 10038.")] * 3, 3, 0), NO_SOCKET, elapsed=(0, 1.0), tags=SHARE | TWIN)
+        run_lines(PEER, [exact("Error 10038.")] * 3, 3, 0), NO_SOCKET, elapsed=(0, 1.0),
+        tags=SHARE | TWIN)

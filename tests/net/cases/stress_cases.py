@@ -141,7 +141,8 @@ def add_cases(table):
     # answer.
     address = responder(echo(bad_checksum=True))
     add("reply with a spoiled ICMP checksum is still the answer", ["-c", "1", address],
-        run_lines(address, [reply(address, 0)], 1, 1), wire=address, wire_checks=[count(1)], tags=SHARE)
+        run_lines(address, [reply(address, 0)], 1, 1), wire=address, wire_checks=[count(1)],
+        tags=SHARE)
     address = responder(echo(bad_checksum=True), echo(at=150))
     add("reply with a spoiled ICMP checksum, the genuine one behind it: the spoiled one answers",
         ["-c", "1", address], run_lines(address, [reply(address, 0, rtt_range=(0, 140))], 1, 1),
