@@ -16,8 +16,8 @@
 #           sanitized tests, the Windows tests under Wine;
 #   builds  (niced) the sanitized, Windows, fuzzing and Release builds, and
 #           the fuzzing; the tests lane waits for the build it needs;
-#   bare    (niced) the Debian package and the bare Debian 12 root, which
-#           mostly waits on the mirror.
+#   bare    (niced) the Debian package (made before the lanes start) on a
+#           bare Debian 12 root, which mostly waits on the mirror.
 # The output of the two background lanes is printed when they end; every
 # stage's seconds are in the table at the end (and build-logs/stages).
 set -euo pipefail
@@ -70,6 +70,8 @@ stage "install packages" tools/install-missing.sh cmake g++ make libgtest-dev go
 stage "install Wine" tools/install-missing.sh --with-recommends wine wine64
 
 stage "build (Linux)" build default
+rm -f build/vexmo_*.deb
+stage "package (.deb)" cpack --preset default
 
 # The lanes in the background stop at nothing: each stage runs, and the
 # lane fails when one of its stages did.
@@ -85,9 +87,7 @@ builds_lane() {
 }
 bare_lane() {
   set +e
-  rm -f build/vexmo_*.deb
-  stage "package (.deb)" cpack --preset default &&
-    stage "bare Debian 12 root" tools/check-bare-machine.sh --quick-start --package build/vexmo_*.deb
+  stage "bare Debian 12 root" tools/check-bare-machine.sh --quick-start --package build/vexmo_*.deb
 }
 (renice -n 10 $BASHPID >/dev/null && builds_lane) >"$logs/builds.log" 2>&1 &
 builds_pid=$!
