@@ -16,8 +16,9 @@
 #           sanitized tests, the Windows tests under Wine;
 #   builds  (niced) the sanitized, Windows, fuzzing and Release builds, and
 #           the fuzzing; the tests lane waits for the build it needs;
-#   bare    (niced) the Debian package (made before the lanes start) on a
-#           bare Debian 12 root, which mostly waits on the mirror.
+#   bare    (niced) the packages for Windows, clang and the bare root, then
+#           the Debian package (made before the lanes start) on a bare
+#           Debian 12 root; it mostly waits on the mirror.
 # The output of the two background lanes is printed when they end; every
 # stage's seconds are in the table at the end (and build-logs/stages).
 set -euo pipefail
@@ -62,12 +63,13 @@ wait_ready() {
   done
 }
 
-stage "install packages" tools/install-missing.sh cmake g++ make libgtest-dev googletest \
-  g++-mingw-w64-x86-64 iproute2 iptables python3 clang libclang-rt-14-dev valgrind debootstrap \
+# What the Linux build and its tests need first; the rest (Wine, MinGW-w64,
+# clang, debootstrap) installs in the bare lane while the Linux build's tests
+# and the sanitized build run.
+stage "install (Linux build, tests)" tools/install-missing.sh cmake g++ make libgtest-dev \
+  googletest iproute2 iptables python3 valgrind \
   libcap2-bin groff-base \
   python3-jsonschema  # setcap for the unprivileged runs; the manual page lint; the --json schema
-# Wine with its recommended packages, as it is tested here (tools/test-windows.sh).
-stage "install Wine" tools/install-missing.sh --with-recommends wine wine64
 
 stage "build (Linux)" build default
 rm -f build/vexmo_*.deb
@@ -79,6 +81,7 @@ builds_lane() {
   set +e
   local failed=0
   { stage "build (sanitized)" build sanitize && ready sanitize; } || failed=1
+  wait_ready packages "$bare_pid" || failed=1
   { stage "build (Windows)" build windows && ready windows; } || failed=1
   stage "fuzzing, ${FUZZ_SECONDS} s each" tools/fuzz.sh || failed=1
   stage "Release build, GCC (vexmo)" build release-gcc vexmo floor_probe spawn_measured || failed=1
@@ -87,12 +90,16 @@ builds_lane() {
 }
 bare_lane() {
   set +e
-  stage "bare Debian 12 root" tools/check-bare-machine.sh --quick-start --package build/vexmo_*.deb
+  # Wine with its recommended packages, as it is tested here (tools/test-windows.sh).
+  stage "install (Wine, MinGW, clang, ...)" eval 'tools/install-missing.sh --with-recommends wine wine64 &&
+    tools/install-missing.sh g++-mingw-w64-x86-64 clang libclang-rt-14-dev debootstrap' &&
+    ready packages &&
+    stage "bare Debian 12 root" tools/check-bare-machine.sh --quick-start --package build/vexmo_*.deb
 }
-(renice -n 10 $BASHPID >/dev/null && builds_lane) >"$logs/builds.log" 2>&1 &
-builds_pid=$!
-(renice -n 10 $BASHPID >/dev/null && bare_lane) >"$logs/bare.log" 2>&1 &
+(renice -n 19 $BASHPID >/dev/null && bare_lane) >"$logs/bare.log" 2>&1 &
 bare_pid=$!
+(renice -n 19 $BASHPID >/dev/null && builds_lane) >"$logs/builds.log" 2>&1 &
+builds_pid=$!
 
 status=0
 stage "tests (ctest, native)" ctest --preset default -j"$jobs" || status=1

@@ -361,14 +361,21 @@ def add_cases(table):
     # -------------------------------------------------------- help and version
 
     add("-h: the usage text, status 0", ["-h"], USAGE, elapsed=(0, 1.0), tags=SHARE)
-    for args in (["-?"], ["--help"], [PEER, "-c", "2", "--help"], ["-h", "--version"]):
+    for args in [
+            ["-?"],
+            ["--help"],
+            [PEER, "-c", "2", "--help"],
+            ["-h", "--version"]]:
         add("%s: the usage text, status 0" % " ".join(args), args,
             USAGE_HEAD + [any_lines("<the rest of the usage text>")], elapsed=(0, 1.0))
     add("--version: the program and its version", ["--version"],
         [Line("vexmo <version>", re.compile(r"vexmo \d+\.\d+\.\d+\Z"))], elapsed=(0, 1.0),
         tags=SHARE)
     # Only the exact words: other text that begins with a minus is a host.
-    for host in ("--HELP", "-help", "--version=1"):
+    for host in [
+            "--HELP",
+            "-help",
+            "--version=1"]:
         add("%s is a host text" % host, ["-c", "2", host],
             [opening(host), exact("Can not resolve IP address for %s" % host)] + summary(0, 0),
             elapsed=(0, 1.0))
@@ -378,7 +385,9 @@ def add_cases(table):
     # The whole text once; the other ways to call for it show that it comes,
     # on standard output with status 255.
     add("usage text for no arguments", [], USAGE, status=255, elapsed=(0, 1.0), tags=SHARE)
-    for args in (["-c", "3"], ["-n", "100", "-f"]):
+    for args in [
+            ["-c", "3"],
+            ["-n", "100", "-f"]]:
         add("usage text for %s" % " ".join(args), args,
             USAGE_HEAD + [any_lines("<the rest of the usage text>")], status=255,
             elapsed=(0, 1.0))
