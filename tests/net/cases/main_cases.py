@@ -8,7 +8,7 @@ from json_twins import icmp_told
 from network import (HOST, NO_ROUTE_NET, PEER, PEER_NET, PROHIBIT_NET, ROUTER2_FAR, ROUTER2_LAN,
                      ROUTER_LAN, SMALL_NET, UNREACHABLE_NET)
 from table import NO_TAGS, SHARE, TWIN, echo, error
-from wire_checks import count, icmp_length, seqs, tos, ttl_seen
+from wire_checks import count, icmp_length, request_span, seqs, tos, ttl_seen
 
 # Every error type and code the responder crafts, with the line it draws
 # ({a} is the responder's address) and the tags of this table's case. The
@@ -194,6 +194,13 @@ def add_cases(table):
 
     add("router filter drops: timeouts without pause", ["-c", "2", "-w", "400", PEER_NET + ".20"],
         run_lines(PEER_NET + ".20", timeouts(2), 2, 0), elapsed=(0.8, 1.9), tags=SHARE)
+
+    # The wait keeps -w itself: Linux would round a receive timeout up to
+    # its clock tick (4 ms at 250 Hz), 50 waits to 200 ms.
+    address = responder()
+    add("-w 1 waits a millisecond: fifty timeouts well under 200 ms",
+        ["-c", "50", "-w", "1", address], run_lines(address, timeouts(50), 50, 0),
+        wire=address, wire_checks=[request_span(0.15)])
 
     address = responder(echo(foreign=True))
     add("replies with a foreign identifier only: timeouts", ["-c", "2", "-w", "400", address],
