@@ -43,6 +43,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[0:1] = [os.path.join(HERE, part) for part in ("cases", "lab", "agents")]
 
 import faults  # noqa: E402
+import exit_status_cases  # noqa: E402
 import ipv6_cases  # noqa: E402
 import json_twins  # noqa: E402
 import interruption_cases  # noqa: E402
@@ -79,7 +80,7 @@ def all_cases(twins="representative", share="all"):
     addresses whatever is chosen."""
     table = CaseTable()
     modules = (main_cases, privilege_cases, stress_cases, ipv6_cases)
-    for module in modules + (interruption_cases,):
+    for module in modules + (interruption_cases, exit_status_cases):
         module.add_cases(table)
     for module in modules:
         module.add_cases(json_twins.Twins(table))
@@ -123,7 +124,10 @@ class Suite:
             problems.append("killed after %.0f s" % case.limit)
         if result.status != case.status:
             problems.append("exit status %s, expected %d" % (result.status, case.status))
-        if result.stderr and not self.opts.allow_stderr:
+        if case.stderr is not None:
+            if result.stderr != case.stderr:
+                problems.append("standard error %r, expected %r" % (result.stderr, case.stderr))
+        elif result.stderr and not self.opts.allow_stderr:
             problems.append("wrote to standard error")
         problems += check_output(result.expect or case.expect, result.stdout)
         if case.json:
