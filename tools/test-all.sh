@@ -69,7 +69,10 @@ wait_ready() {
 stage "install (Linux build, tests)" tools/install-missing.sh cmake g++ make libgtest-dev \
   googletest iproute2 iptables python3 valgrind \
   libcap2-bin groff-base \
-  python3-jsonschema  # setcap for the unprivileged runs; the manual page lint; the --json schema
+  python3-jsonschema \
+  prometheus prometheus-node-exporter
+# (setcap for the unprivileged runs; the manual page lint; the --json
+# schema; promtool, node_exporter and Prometheus read --metrics-file)
 
 stage "build (Linux)" build default
 rm -f build/vexmo_*.deb

@@ -39,6 +39,9 @@ ctest --preset windows -j"$jobs" || status=1
 echo "== network suite with vexmo.exe under Wine"
 CI=true python3 tests/net/run_suite.py --vexmo "wine build-windows/vexmo.exe" --wine || status=1
 
+echo "== metrics file: atomic replacement with MoveFileExW under Wine"
+python3 tests/metrics/prometheus_check.py --wine build-windows/vexmo.exe || [ $? -eq 77 ] || status=1
+
 # The .zip holds the program, the README and the manual page as text, and
 # the program runs from it (linked statically, it needs no DLL of the build).
 echo "== the Windows package"
