@@ -125,7 +125,10 @@ class Suite:
         if result.status != case.status:
             problems.append("exit status %s, expected %d" % (result.status, case.status))
         if case.stderr is not None:
-            if result.stderr != case.stderr:
+            # Windows ends lines with CR LF; a pattern must match it whole.
+            stderr = result.stderr.replace("\r\n", "\n")
+            if not (case.stderr.fullmatch(stderr) if hasattr(case.stderr, "fullmatch")
+                    else stderr == case.stderr):
                 problems.append("standard error %r, expected %r" % (result.stderr, case.stderr))
         elif result.stderr and not self.opts.allow_stderr:
             problems.append("wrote to standard error")

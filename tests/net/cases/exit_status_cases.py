@@ -1,6 +1,8 @@
 """The exit statuses of --exit-status and --max-loss (issue 21), one case
 for each, and the bad input that ends a run before it sends anything
 (run_suite.py -k exit-status for these alone)."""
+import re
+
 from expect import exact, opening, replies, reply, run_lines, summary, timeouts
 from network import PEER, PEER_NET
 from privilege import NO_SOCKET
@@ -49,5 +51,5 @@ def add_cases(table):
         stderr="vexmo: --metrics-file takes the path of the file to write\n")
     add("255: --metrics-file in a folder that does not exist",
         ["--metrics-file", "/nonexistent/vexmo.prom", address], [], 255,
-        stderr="vexmo: cannot write the metrics file /nonexistent/vexmo.prom: "
-               "No such file or directory\n")
+        # the system's words after the colon
+        stderr=re.compile(r"vexmo: cannot write the metrics file /nonexistent/vexmo\.prom: .+\n"))

@@ -62,7 +62,7 @@ class Case:
     json: bool = False  # the --json twin of a case (json_twins.py)
     interrupted: bool = False  # the run is stopped before its last request
     tags: frozenset = frozenset()  # TWIN, SHARE
-    stderr: str = None  # the standard error the case expects; None: nothing
+    stderr: object = None  # the standard error expected (text or a re pattern); None: nothing
 
 
 def echo(at=0, **kw):
