@@ -61,7 +61,7 @@ bool file_writable(const char* path, std::string* reason) {
     return fail(reason, EISDIR);
   }
   const std::string temporary = temporary_path(path);
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     return fail(reason, errno);
   }

@@ -86,7 +86,7 @@ bool file_writable(const char* path, std::string* reason) {
     return fail(reason, ERROR_DIRECTORY);
   }
   const std::wstring temporary = temporary_path(path);
-  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return fail(reason, GetLastError());
