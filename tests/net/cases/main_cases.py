@@ -8,7 +8,7 @@ from json_twins import icmp_told
 from network import (HOST, NO_ROUTE_NET, PEER, PEER_NET, PROHIBIT_NET, ROUTER2_FAR, ROUTER2_LAN,
                      ROUTER_LAN, SMALL_NET, UNREACHABLE_NET)
 from table import NO_TAGS, SHARE, TWIN, echo, error
-from wire_checks import count, icmp_length, request_span, seqs, tos, ttl_seen
+from wire_checks import count, icmp_length, seqs, shortest_gap, tos, ttl_seen
 
 # Every error type and code the responder crafts, with the line it draws
 # ({a} is the responder's address) and the tags of this table's case. The
@@ -186,11 +186,12 @@ def add_cases(table):
         run_lines(PEER_NET + ".20", timeouts(2), 2, 0), elapsed=(0.8, 1.9), tags=SHARE)
 
     # The wait keeps -w itself: Linux would round a receive timeout up to
-    # its clock tick (4 ms at 250 Hz), 50 waits to 200 ms.
+    # its clock tick (4 ms at 250 Hz), and no request would follow the one
+    # before it sooner than that.
     address = responder()
-    add("-w 1 waits a millisecond: fifty timeouts well under 200 ms",
+    add("-w 1 waits a millisecond, not the kernel's clock tick",
         ["-c", "50", "-w", "1", address], run_lines(address, timeouts(50), 50, 0),
-        wire=address, wire_checks=[request_span(0.15)])
+        wire=address, wire_checks=[shortest_gap(0.003)], solo=True)
 
     address = responder(echo(foreign=True))
     add("replies with a foreign identifier only: timeouts", ["-c", "2", "-w", "400", address],

@@ -150,12 +150,13 @@ def count(n):
     return check
 
 
-def request_span(most):
-    """A check: the first and last request left at most this many seconds
-    apart."""
+def shortest_gap(most):
+    """A check: some request left at most this many seconds after the one
+    before it (a busy machine may stretch many gaps, but hardly every one)."""
     def check(requests, _result):
-        if len(requests) > 1 and requests[-1].t - requests[0].t > most:
-            return ["the requests spanned %.3f s, expected at most %.3f s"
-                    % (requests[-1].t - requests[0].t, most)]
+        gaps = [b.t - a.t for a, b in zip(requests, requests[1:])]
+        if gaps and min(gaps) > most:
+            return ["the shortest gap between requests was %.4f s, expected at most %.4f s"
+                    % (min(gaps), most)]
         return []
     return check
