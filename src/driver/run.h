@@ -40,7 +40,8 @@ bool resolve_host(const char* host, FamilyChoice family, SocketAddress* address)
 std::uint32_t header_bytes(FamilyChoice family);
 
 // Runs the whole series of requests and prints every line of it; the exit
-// status (0, or 1 when elevated privileges could not be given up). A stop
+// status (0, or 1 when elevated privileges could not be given up; with
+// --exit-status, the one exit_status.h gives). A stop
 // from the user (Ctrl-C) ends the series early: the request in flight
 // counts as sent and gets no line, and the summary follows as after the
 // last request. An interim request prints the summary so far and the run
@@ -48,7 +49,8 @@ std::uint32_t header_bytes(FamilyChoice family);
 int run_requests(const RunSettings& settings);
 
 // The program: returns the process exit status (0 after a run, -1 after the
-// usage text, 1 when elevated privileges could not be given up).
+// usage text or bad input, 1 when elevated privileges could not be given
+// up; with --exit-status, the run's own).
 int vexmo_main(int argc, const char* const* argv);
 
 }  // namespace vexmo
