@@ -328,6 +328,9 @@ def main():
         print(__doc__)
         return 2
     vexmo = os.path.abspath(sys.argv[1])
+    if not os.access(vexmo, os.X_OK):
+        print("no program at %s" % vexmo)
+        return 2
     promtool = tool("promtool")
     if not promtool or not tool("prometheus-node-exporter", "node_exporter") \
             or not tool("prometheus"):
