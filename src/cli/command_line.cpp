@@ -34,7 +34,7 @@ std::uint32_t clamp_size(std::uint32_t size) {
   return size & ~1u;
 }
 
-// The options of scripts and monitoring (issue 21), each with its value in
+// The options of scripts and monitoring, each with its value in
 // the next argument: taken (and *i moved past the value), not_mine, or bad
 // (one line on standard error said why).
 enum class MonitoringOption { not_mine, taken, bad };

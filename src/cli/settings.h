@@ -23,7 +23,7 @@ struct RunSettings {
   bool json = false;   // --json: JSON Lines instead of the text lines
   bool stats = false;  // --stats: the fuller round-trip line in the text summary
   FamilyChoice family = FamilyChoice::any;
-  // --exit-status, --max-loss (issue 21): a status that tells (exit_status.h).
+  // --exit-status, --max-loss: a status that tells (exit_status.h).
   bool exit_status = false;
   std::uint32_t max_loss_thousandths = 100000;  // --max-loss in thousandths of a percent
   const char* metrics_file = nullptr;           // --metrics-file; nullptr: none

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""--metrics-file against the real parts (issue 21): promtool, node_exporter's
+"""--metrics-file against the real parts: promtool, node_exporter's
 textfile collector and a Prometheus server read what vexmo writes.
 
   1. promtool check metrics accepts the file mid-run and at the end, and a

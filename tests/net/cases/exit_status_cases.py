@@ -1,4 +1,4 @@
-"""The exit statuses of --exit-status and --max-loss (issue 21), one case
+"""The exit statuses of --exit-status and --max-loss, one case
 for each, and the bad input that ends a run before it sends anything
 (run_suite.py -k exit-status for these alone)."""
 import re
