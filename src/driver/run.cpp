@@ -77,7 +77,8 @@ SummaryFacts summary_facts(const RunStatistics& stats, bool interrupted) {
   return facts;
 }
 
-StartFacts start_facts(const RunSettings& settings, FamilyChoice family) {
+StartFacts start_facts(const RunSettings& settings, FamilyChoice family,
+                       const RefusedOptions& refused) {
   StartFacts facts;
   facts.host = settings.host;
   facts.family = family == FamilyChoice::ipv6 ? 6 : 4;
@@ -85,10 +86,11 @@ StartFacts start_facts(const RunSettings& settings, FamilyChoice family) {
   facts.ip_bytes = settings.size + header_bytes(family);
   facts.count = settings.count;
   facts.timeout_ms = settings.timeout_ms;
-  if (settings.ttl_given) {
+  // What is in effect: a refused value left the system's own.
+  if (settings.ttl_given && !refused.ttl) {
     facts.ttl = settings.ttl;
   }
-  if (settings.tos_given) {
+  if (settings.tos_given && !refused.tos) {
     facts.tos = settings.tos;
   }
   facts.dont_fragment = settings.dont_fragment;
@@ -107,6 +109,21 @@ EchoOptions echo_options(const RunSettings& settings) {
   }
   options.dont_fragment = settings.dont_fragment;
   return options;
+}
+
+// Says once, on standard error, which values the system refused: the
+// requests leave with its own instead, which the options must not hide.
+void report_refused(const RefusedOptions& refused, const RunSettings& settings,
+                    FamilyChoice family) {
+  const bool ipv6 = family == FamilyChoice::ipv6;
+  if (refused.ttl) {
+    std::fprintf(stderr, "vexmo: %s %u refused by the system; its default is used\n",
+                 ipv6 ? "hop limit" : "TTL", settings.ttl);
+  }
+  if (refused.tos) {
+    std::fprintf(stderr, "vexmo: %s %u refused by the system; its default is used\n",
+                 ipv6 ? "traffic class" : "TOS", static_cast<unsigned>(settings.tos));
+  }
 }
 
 // The statistics so far, on the user's request in the middle of the run.
@@ -166,11 +183,17 @@ int run_requests(const RunSettings& settings) {
   RunProgress progress{&outputs, &stats};
   InterimReport interims{print_run_interim, &progress};
   const EchoOptions options = echo_options(settings);
+  RefusedOptions refused_ipv4;
+  RefusedOptions refused_ipv6;
   if (needed.ipv4) {
-    ipv4_socket.apply(options);
+    refused_ipv4 = ipv4_socket.apply(options);
   }
   if (needed.ipv6) {
-    ipv6_socket.apply(options);
+    refused_ipv6 = ipv6_socket.apply(options);
+  }
+  // Every request will fail with 10038; the user learns once what is missing.
+  if (!ipv4_socket.is_open() && !ipv6_socket.is_open()) {
+    std::fprintf(stderr, "%s\n", no_socket_hint());
   }
 
   FamilyChoice family = settings.family;
@@ -185,7 +208,10 @@ int run_requests(const RunSettings& settings) {
         family = choice_of(address.family);
         (family == FamilyChoice::ipv6 ? ipv4_socket : ipv6_socket).close();
       }
-      outputs.start(start_facts(settings, resolved ? family : unresolved_family(settings)));
+      const FamilyChoice shown = resolved ? family : unresolved_family(settings);
+      const RefusedOptions& refused = shown == FamilyChoice::ipv6 ? refused_ipv6 : refused_ipv4;
+      report_refused(refused, settings, shown);
+      outputs.start(start_facts(settings, shown, refused));
     }
     if (!resolved) {
       UnresolvedFacts facts;

@@ -144,6 +144,10 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
 // on. True where there is nothing to give up.
 bool drop_elevated_privileges();
 
+// When no ICMP socket could be opened: what is missing and how to get it,
+// one line without its line feed, for the run to show once.
+const char* no_socket_hint();
+
 // Name lookup: the first address of the family that a host name has.
 bool resolve_name(const char* name, AddressFamily family, SocketAddress* address);
 

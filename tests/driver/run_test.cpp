@@ -898,6 +898,45 @@ TEST(RunRequests, UnopenableIpv6SocketFailsEveryRequest) {
   EXPECT_TRUE(fake::state().sleeps.empty());
 }
 
+// What the system refused, or no socket at all, is said once on standard
+// error, and the start object reports what is in effect.
+TEST(RunRequests, RefusalsAreSaidOnceAndReportedAsInEffect) {
+  // clang-format off
+  const struct {
+    const char* host;
+    std::vector<SocketOption> refused;
+    bool unopenable;
+    const char* err;
+    const char* start;  // part of the start object
+  } cases[] = {
+      {"10.0.0.2", {SocketOption::time_to_live}, false,
+       "vexmo: TTL 300 refused by the system; its default is used\n", "\"ttl\":null,\"tos\":224,"},
+      {"10.0.0.2", {SocketOption::type_of_service}, false,
+       "vexmo: TOS 224 refused by the system; its default is used\n", "\"ttl\":300,\"tos\":null,"},
+      {"::1", {SocketOption::time_to_live, SocketOption::type_of_service}, false,
+       "vexmo: hop limit 300 refused by the system; its default is used\n"
+       "vexmo: traffic class 224 refused by the system; its default is used\n",
+       "\"ttl\":null,\"tos\":null,"},
+      {"10.0.0.2", {SocketOption::time_to_live}, true,
+       "vexmo: no ICMP socket: the hint\n", "\"ttl\":300,\"tos\":224,"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    fake::reset();
+    fake::state().refused_options = c.refused;
+    fake::state().ipv4_unopenable = fake::state().ipv6_unopenable = c.unopenable;
+    fake::state().literals6["::1"] = fake::address6(0, 0, 0, 0, 0, 0, 0, 1);
+    RunSettings settings = settings_for(c.host, 1);
+    settings.json = true;
+    settings.ttl = 300;
+    settings.ttl_given = settings.tos_given = true;
+    settings.tos = 0xE0;
+    const auto printed = captured_streams([&] { run_requests(settings); });
+    EXPECT_EQ(printed.second, c.err) << c.err;
+    EXPECT_NE(printed.first.find(c.start), std::string::npos) << printed.first;
+  }
+}
+
 TEST(VexmoMain, ExitStatus) {
   fake::reset();
   const char* usage[] = {"vexmo"};

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/winsock_errors.h"
 #include "platform/received_record.h"
 
 namespace vexmo {
@@ -142,7 +143,7 @@ SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
   state().opened_identifier = *identifier;
   SocketHandle handle;
   handle.family = family;
-  if (family == AddressFamily::ipv6 && state().ipv6_unopenable) {
+  if (family == AddressFamily::ipv6 ? state().ipv6_unopenable : state().ipv4_unopenable) {
     return handle;
   }
   if (state().kernel_identifier != 0) {
@@ -173,8 +174,17 @@ bool drop_elevated_privileges() {
   return !state().privilege_drop_fails;
 }
 
+const char* no_socket_hint() {
+  return "vexmo: no ICMP socket: the hint";
+}
+
 Outcome socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
   state().options.emplace_back(option, value);
+  for (const SocketOption refused : state().refused_options) {
+    if (option == refused) {
+      return -kErrorInvalidArgument;
+    }
+  }
   if (option == SocketOption::send_timeout_ms) {
     state().send_timeout_ms = value;
   }

@@ -197,6 +197,12 @@ bool drop_elevated_privileges() {
   return give_up_elevated_identity();
 }
 
+const char* no_socket_hint() {
+  return "vexmo: no ICMP socket: run as root, give the program the capability "
+         "(setcap cap_net_raw+ep), or admit your group in net.ipv4.ping_group_range; "
+         "see Privileges in the README";
+}
+
 std::uint32_t current_process_id() {
   return static_cast<std::uint32_t>(getpid());
 }

@@ -256,6 +256,11 @@ bool drop_elevated_privileges() {
   return true;  // an elevated Windows process has no narrower identity to return to
 }
 
+const char* no_socket_hint() {
+  return "vexmo: no ICMP socket: raw sockets need an elevated prompt (Run as administrator); "
+         "see Privileges in the README";
+}
+
 std::uint32_t current_process_id() {
   return GetCurrentProcessId();
 }
