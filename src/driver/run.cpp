@@ -38,23 +38,41 @@ SocketsNeeded sockets_needed(const RunSettings& settings) {
   return needed;
 }
 
-bool resolve_host(const char* host, FamilyChoice family, SocketAddress* address) {
+namespace {
+
+bool carry_on_with(void* report) {
+  return carry_on_after_interruption(static_cast<InterimReport*>(report));
+}
+
+LookupEnd found_if(bool found) {
+  return found ? LookupEnd::found : LookupEnd::not_found;
+}
+
+}  // namespace
+
+LookupEnd resolve_host(const char* host, FamilyChoice family, SocketAddress* address,
+                       InterimReport* report) {
   const FamilyChoice literal = literal_family(host);
   if (literal == FamilyChoice::ipv6) {
-    return family != FamilyChoice::ipv4 && parse_ipv6_address(host, address);
+    return found_if(family != FamilyChoice::ipv4 && parse_ipv6_address(host, address));
   }
   if (literal == FamilyChoice::ipv4) {
     if (family == FamilyChoice::ipv6) {
-      return false;
+      return LookupEnd::not_found;
     }
     *address = ipv4_socket_address(parse_dotted_address(host));
-    return true;
+    return LookupEnd::found;
   }
   // A name: IPv4 when it has an IPv4 address, as before there was IPv6.
-  if (family != FamilyChoice::ipv6 && resolve_name(host, AddressFamily::ipv4, address)) {
-    return true;
+  const InterruptionHandler handler{carry_on_with, report};
+  LookupEnd end = LookupEnd::not_found;
+  if (family != FamilyChoice::ipv6) {
+    end = resolve_name(host, AddressFamily::ipv4, address, handler);
   }
-  return family != FamilyChoice::ipv4 && resolve_name(host, AddressFamily::ipv6, address);
+  if (end == LookupEnd::not_found && family != FamilyChoice::ipv4) {
+    end = resolve_name(host, AddressFamily::ipv6, address, handler);
+  }
+  return end;
 }
 
 std::uint32_t header_bytes(FamilyChoice family) {
@@ -200,7 +218,8 @@ int run_requests(const RunSettings& settings) {
   bool interrupted = false;
   for (std::uint32_t i = 0; i < settings.count; ++i) {
     SocketAddress address;
-    const bool resolved = resolve_host(settings.host, family, &address);
+    const LookupEnd lookup = resolve_host(settings.host, family, &address, &interims);
+    const bool resolved = lookup == LookupEnd::found;
     if (i == 0) {
       // The first lookup fixes the run's family: later lookups stay in it,
       // and the other family's socket is not needed.
@@ -212,6 +231,10 @@ int run_requests(const RunSettings& settings) {
       const RefusedOptions& refused = shown == FamilyChoice::ipv6 ? refused_ipv6 : refused_ipv4;
       report_refused(refused, settings, shown);
       outputs.start(start_facts(settings, shown, refused));
+    }
+    if (lookup == LookupEnd::stopped) {
+      interrupted = true;
+      break;
     }
     if (!resolved) {
       UnresolvedFacts facts;

@@ -148,8 +148,23 @@ bool drop_elevated_privileges();
 // one line without its line feed, for the run to show once.
 const char* no_socket_hint();
 
-// Name lookup: the first address of the family that a host name has.
-bool resolve_name(const char* name, AddressFamily family, SocketAddress* address);
+// How a name lookup ended: stopped when the user stopped the run during it.
+enum class LookupEnd : std::uint8_t { found, not_found, stopped };
+
+// What a wait does with an interruption that is pending: takes it and says
+// whether to go on (false: stop).
+struct InterruptionHandler {
+  bool (*carry_on)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
+// Name lookup: the first address of the family that a host name has. The
+// lookup runs beside the caller, who waits for it together with the
+// interruptions: each one pending goes to handler (when there is one), and
+// a stop ends the wait at once, however long the resolver takes (the
+// lookup is then left to finish unheard).
+LookupEnd resolve_name(const char* name, AddressFamily family, SocketAddress* address,
+                       InterruptionHandler handler = {});
 
 // An IPv6 address in text (RFC 4291 forms), with an optional zone after '%'
 // (an interface name or number): false when it is none. Converts only; no

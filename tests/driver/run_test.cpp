@@ -384,6 +384,7 @@ fake::ScriptedInterruption user(Interruption kind, std::uint64_t after_ms) {
 TEST(RunRequests, Interruptions) {
   using I = Interruption;
   const std::string opening = "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n";
+  const std::string named = "Ping to peer.test, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n";
   const std::string ten = "10.000 ms/10.000 ms/10.000 ms";
   const std::string none = "0.000 ms/0.000 ms/0.000 ms";
   const struct {
@@ -395,6 +396,7 @@ TEST(RunRequests, Interruptions) {
     std::vector<std::uint64_t> wakeups_after_ms;
     std::string expected;
     std::vector<std::uint64_t> sent_at_ms;
+    std::uint64_t lookup_ms = 0;  // non-zero: the host is the name peer.test, looked up this long
   } cases[] = {
       {"Ctrl-C in a wait on a silent peer: counted, no line",
        5,
@@ -479,6 +481,34 @@ TEST(RunRequests, Interruptions) {
        {1000, 4500},
        opening + "Request timeout.\nRequest timeout.\n" + summary_lines(2, 0, "100", none.c_str()),
        {0, 3000}},
+      {"Ctrl-\\ before any request ended: the packets line as in any report",
+       1,
+       3000,
+       {10},
+       {user(I::interim, 5)},
+       {},
+       opening + summary_lines(0, 0, "0", none.c_str()) + reply_line(0) +
+           summary_lines(1, 1, "0", ten.c_str()),
+       {0}},
+      {"Ctrl-C in a lookup of 10 s: the run ends at once, nothing sent",
+       5,
+       3000,
+       {10},
+       {user(I::stop, 500)},
+       {},
+       named + "Rount Trip Time (Min/Avg/Max): " + none + "\n",
+       {},
+       10000},
+      {"Ctrl-\\ in a lookup: the statistics at once, and the lookup goes on",
+       1,
+       3000,
+       {10},
+       {user(I::interim, 500)},
+       {},
+       summary_lines(0, 0, "0", none.c_str()) + named + reply_line(0) +
+           summary_lines(1, 1, "0", ten.c_str()),
+       {1000},
+       1000},
       {"a timeout of 2^31 ms is waited out whole",
        2,
        0x80000000u,
@@ -505,7 +535,10 @@ TEST(RunRequests, Interruptions) {
     int status = -2;
     const std::string count = std::to_string(c.count);
     const std::string timeout = std::to_string(c.timeout_ms);
-    const char* argv[] = {"vexmo", "-c", count.c_str(), "-w", timeout.c_str(), "10.0.0.2"};
+    fake::state().lookup_us = c.lookup_ms * 1000;
+    fake::state().names["peer.test"] = fake::address(10, 0, 0, 2);
+    const char* host = c.lookup_ms != 0 ? "peer.test" : "10.0.0.2";
+    const char* argv[] = {"vexmo", "-c", count.c_str(), "-w", timeout.c_str(), host};
     const std::string out = captured_stdout([&] { status = vexmo_main(6, argv); });
     EXPECT_EQ(out, c.expected);
     EXPECT_EQ(status, 0);
@@ -515,7 +548,7 @@ TEST(RunRequests, Interruptions) {
     }
     EXPECT_EQ(sent_at_ms, c.sent_at_ms);
     // Ended as any run ends.
-    EXPECT_EQ(fake::state().closed, 1);
+    EXPECT_EQ(fake::state().closed, c.lookup_ms != 0 ? 2 : 1);  // a name opens both families
     EXPECT_EQ(fake::state().cleanups, 1);
     EXPECT_EQ(fake::state().watch_calls, 1);
   }
@@ -650,7 +683,7 @@ TEST(ResolveHost, FamilyChoice) {
     script_names();
     SocketAddress address;
     const std::string label = std::string(c.host) + " family " + std::to_string(int(c.family));
-    EXPECT_EQ(resolve_host(c.host, c.family, &address), c.resolved) << label;
+    EXPECT_EQ(resolve_host(c.host, c.family, &address) == LookupEnd::found, c.resolved) << label;
     if (c.resolved) {
       EXPECT_TRUE(same_address(address, c.address)) << label;
     }

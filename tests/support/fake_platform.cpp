@@ -280,9 +280,9 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
   return static_cast<Outcome>(n);
 }
 
-bool resolve_name(const char* name, AddressFamily family, SocketAddress* address) {
-  state().looked_up.emplace_back(name);
-  state().looked_up_families.push_back(family);
+namespace {
+
+bool look_up(const char* name, AddressFamily family, SocketAddress* address) {
   if (family == AddressFamily::ipv6) {
     const auto found = state().names6.find(name);
     if (found == state().names6.end()) {
@@ -297,6 +297,22 @@ bool resolve_name(const char* name, AddressFamily family, SocketAddress* address
   }
   *address = ipv4_socket_address(found->second);
   return true;
+}
+
+}  // namespace
+
+LookupEnd resolve_name(const char* name, AddressFamily family, SocketAddress* address,
+                       InterruptionHandler handler) {
+  state().looked_up.emplace_back(name);
+  state().looked_up_families.push_back(family);
+  const std::uint64_t until = state().now_us + state().lookup_us;
+  while (handler.carry_on != nullptr && state().now_us < until) {
+    if (fake::wait_until(until) == WaitEnd::interrupted && !handler.carry_on(handler.context)) {
+      return LookupEnd::stopped;
+    }
+  }
+  state().now_us = std::max(state().now_us, until);
+  return look_up(name, family, address) ? LookupEnd::found : LookupEnd::not_found;
 }
 
 bool parse_ipv6_address(const char* text, SocketAddress* address) {

@@ -61,6 +61,7 @@ struct State {
   std::map<std::string, SocketAddress> names6;     // name -> first IPv6 address
   std::map<std::string, SocketAddress> literals6;  // IPv6 text that converts (no lookup)
   std::vector<std::string> looked_up;              // every name resolve_name was asked for
+  std::uint64_t lookup_us = 0;                     // the simulated time each lookup takes
   std::vector<AddressFamily> looked_up_families;   // and the family it was asked for
   std::vector<AddressFamily> opened;               // every socket_open_icmp, in order
   std::vector<AddressFamily> closed_families;      // every socket_close, in order
