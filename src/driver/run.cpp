@@ -210,7 +210,8 @@ int run_requests(const RunSettings& settings) {
     refused_ipv6 = ipv6_socket.apply(options);
   }
   // Every request will fail with 10038; the user learns once what is missing.
-  if (!ipv4_socket.is_open() && !ipv6_socket.is_open()) {
+  if (!ipv4_socket.is_open() && !ipv6_socket.is_open() &&
+      (ipv4_socket.refused_for_privilege() || ipv6_socket.refused_for_privilege())) {
     std::fprintf(stderr, "%s\n", no_socket_hint());
   }
 
@@ -259,6 +260,10 @@ int run_requests(const RunSettings& settings) {
     if (data != nullptr) {
       outcome = socket.send(address, static_cast<std::uint16_t>(stats.received()), data,
                             settings.size, &send_stamp);
+    }
+    // A send that waited for room and was interrupted stops as a wait does.
+    if (outcome == -kErrorInterrupted && !carry_on_after_interruption(&interims)) {
+      outcome = kOutcomeStopped;
     }
     Answer answer;
     if (outcome > 0) {

@@ -73,6 +73,10 @@ class EchoSocket {
   bool is_open() const {
     return handle_.kind != SocketKind::none;
   }
+  // Not opened for want of a right: what the user can mend.
+  bool refused_for_privilege() const {
+    return handle_.refused_for_privilege;
+  }
 
   // Discards the datagrams already queued: answers that came after their own
   // wait ended must not be taken for the next request's.

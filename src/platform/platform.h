@@ -36,6 +36,9 @@ struct SocketHandle {
   // Windows: the event the system sets when a datagram is queued, which the
   // wait watches beside the interruptions. Unused elsewhere.
   std::uintptr_t event = 0;
+  // Not opened for want of a right (an elevated identity, a capability, a
+  // group the system admits), rather than for a fault of the system.
+  bool refused_for_privilege = false;
 };
 
 // Socket options the transport sets; values are passed as 32-bit integers.
@@ -77,7 +80,8 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
 // or minus the error.
 Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identifier);
 
-// Sends one datagram: the byte count, or minus the error.
+// Sends one datagram: the byte count, or minus the error; -10004 when an
+// interruption came (pending, not taken) while the send waited for room.
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to);
 

@@ -144,6 +144,7 @@ SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
   SocketHandle handle;
   handle.family = family;
   if (family == AddressFamily::ipv6 ? state().ipv6_unopenable : state().ipv4_unopenable) {
+    handle.refused_for_privilege = family == AddressFamily::ipv4;
     return handle;
   }
   if (state().kernel_identifier != 0) {

@@ -78,6 +78,7 @@ SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
     // No CAP_NET_RAW: an ICMP datagram socket, where the system grants one.
     fd = datagram_socket_open(family, identifier);
     kind = SocketKind::datagram;
+    handle.refused_for_privilege = fd < 0 && (errno == EPERM || errno == EACCES);
   }
   if (fd >= 0) {
     // IPv6 keeps the system's setting unless -f asks.
