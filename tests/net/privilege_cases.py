@@ -9,13 +9,18 @@ from network import PEER, PEER_NET, ROUTER2_FAR, ROUTER2_LAN, ROUTER_LAN, SMALL_
 from network6 import PEER6
 from privilege import (CAPABILITY, NO_SOCKET, PING_SOCKET, SET_UID_ROOT, HeldIdentifierDriver,
                        holds_nothing, ping_socket_with_pid)
-from table import Need, echo, error
+from table import Need, SaysOnStderr, echo, error
 from wire_checks import count, icmp_length, seqs, tos, ttl_seen
 
 # Of the crafted errors, those the kernel hands to a datagram socket; not
 # unreachable codes above 15, fragment reassembly time exceeded (11/1), nor
 # fragmentation needed without -f.
 DATAGRAM_SOCKET_ERRORS = {(4, 0), (12, 1), (3, 15), (11, 7), (5, 3)}
+
+# What a run without any socket says first on standard error.
+NO_SOCKET_HINT = ("vexmo: no ICMP socket: run as root, give the program the capability "
+                  "(setcap cap_net_raw+ep), or admit your group in net.ipv4.ping_group_range; "
+                  "see Privileges in the README")
 
 
 def add_cases(table):
@@ -164,4 +169,5 @@ def add_cases(table):
     # neither: no socket, every request fails at once
 
     add("every request fails", ["-c", "3", PEER],
-        run_lines(PEER, [exact("Error 10038.")] * 3, 3, 0), NO_SOCKET, elapsed=(0, 1.0))
+        run_lines(PEER, [exact("Error 10038.")] * 3, 3, 0), NO_SOCKET, elapsed=(0, 1.0),
+        driver=SaysOnStderr(NO_SOCKET_HINT))

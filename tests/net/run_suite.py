@@ -9,7 +9,8 @@ The lab (lab.py) is built before the first case and torn down on every exit:
 the main network (network.py), the unprivileged host (privilege.py), the
 fault networks (faults.py) and the flood host (load.py); IPv6 runs on the
 main network beside IPv4 (network6.py). The case tables are cases.py,
-privilege_cases.py, stress_cases.py and ipv6_cases.py.
+privilege_cases.py, stress_cases.py, ipv6_cases.py and
+lookup_and_refusal_cases.py.
 
 Needs root. Without it the suite is skipped (status 77), or fails when CI
 is set to true. Exit status: 0 all passed, 1 a failure.
@@ -31,6 +32,7 @@ import ipv6_cases  # noqa: E402
 import json_twins  # noqa: E402
 import interruption_cases  # noqa: E402
 import load  # noqa: E402
+import lookup_and_refusal_cases  # noqa: E402
 import network  # noqa: E402
 import network6  # noqa: E402
 import privilege  # noqa: E402
@@ -59,7 +61,7 @@ def all_cases(twins=True):
     """Every case; with twins, every case once more with --json."""
     table = CaseTable()
     modules = (cases, privilege_cases, stress_cases, ipv6_cases)
-    for module in modules + (interruption_cases,):
+    for module in modules + (interruption_cases, lookup_and_refusal_cases):
         module.add_cases(table)
     if twins:
         for module in modules:
@@ -166,6 +168,8 @@ def build_lab(lab, table, selected, prefix, opts, schema):
         faults.build_networks(lab, fault_list)
     if any(isinstance(c.driver, load.LoadDriver) for c in selected):
         load.add_flood_host(lab)
+    if lookup_and_refusal_cases.needs_lookup_namespace(selected):
+        lookup_and_refusal_cases.build(lab)
     if fault_list or unprivileged:
         lab.wait_until_up()
     if opts.wine:

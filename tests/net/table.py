@@ -51,6 +51,25 @@ class Case:
     interrupted: bool = False  # the run is stopped before its last request
 
 
+class SaysOnStderr:
+    """Runs a case as the suite does, and takes the line it must write on
+    standard error (which the suite would count against it) to check here."""
+
+    def __init__(self, line):
+        self.line = line
+
+    def run(self, case, suite):
+        if case.unprivileged:
+            result = suite.unprivileged.run(case.unprivileged, case.args, case.limit)
+        else:
+            result = suite.program.run(case.args, case.limit)
+        if result.stderr.split("\n", 1)[0] != self.line:
+            result.problems.append("standard error %r, expected the line %r"
+                                   % (result.stderr, self.line))
+        result.stderr = ""
+        return result
+
+
 def echo(at=0, **kw):
     """A responder action: an echo reply, at milliseconds after the request."""
     return dict(at=at, do="reply", **kw)
