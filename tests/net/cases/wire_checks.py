@@ -148,3 +148,15 @@ def count(n):
         return [] if len(requests) == n else ["%d requests on the wire, expected %d"
                                               % (len(requests), n)]
     return check
+
+
+def shortest_gap(most):
+    """A check: some request left at most this many seconds after the one
+    before it (a busy machine may stretch many gaps, but hardly every one)."""
+    def check(requests, _result):
+        gaps = [b.t - a.t for a, b in zip(requests, requests[1:])]
+        if gaps and min(gaps) > most:
+            return ["the shortest gap between requests was %.4f s, expected at most %.4f s"
+                    % (min(gaps), most)]
+        return []
+    return check
