@@ -76,7 +76,7 @@ class SaysOnStderr:
             result = suite.unprivileged.run(case.unprivileged, case.args, case.limit)
         else:
             result = suite.program.run(case.args, case.limit)
-        if result.stderr.split("\n", 1)[0] != self.line:
+        if result.stderr.split("\n", 1)[0].rstrip("\r") != self.line:
             result.problems.append("standard error %r, expected the line %r"
                                    % (result.stderr, self.line))
         result.stderr = ""
