@@ -4,7 +4,9 @@ refuses.
 The lookup case runs the program in a namespace of its own whose resolver
 asks dns_gate.py on its loopback, which never answers the name: the Ctrl-C
 comes once the query has arrived, and the program must end within
---ctrl-c-within with the summary of a run that sent nothing.
+--ctrl-c-within with the summary of a run that sent nothing. A Ctrl-\\
+before it prints the statistics so far before the opening line, which
+only the lookup's end would print.
 
 The refused case asks for TTL 300, which Linux refuses: the requests leave
 with the system's TTL (63 behind the router), standard error says so once,
@@ -15,7 +17,7 @@ import signal
 import threading
 import time
 
-from expect import opening, reply, run_lines, summary
+from expect import exact, opening, reply, run_lines, summary
 from faults import GATE_FILES
 from interruption_cases import process_gone
 from table import Need, echo
@@ -24,6 +26,8 @@ from wire_checks import read_log, ttl_seen
 ROLE = "lookup_host"
 NAME = "slow.lookup.vxnet"
 QUERY_LIMIT_S = 10.0  # for the query to reach the gate
+NOTHING_YET = [exact(""), exact("Packets: Sent 0, Received 0 (0% Lost)"),
+               exact("Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms")]
 REFUSED = "vexmo: TTL 300 refused by the system; its default is used\n"
 
 
@@ -34,7 +38,11 @@ def build(lab):
 
 
 class LookupStopDriver:
-    """Stops the program with Ctrl-C while the gate holds its lookup."""
+    """Stops the program with Ctrl-C while the gate holds its lookup; with
+    interim, a Ctrl-\\ comes first."""
+
+    def __init__(self, interim=False):
+        self.interim = interim
 
     def run(self, case, suite):
         lab, program = suite.lab, suite.program
@@ -55,6 +63,9 @@ class LookupStopDriver:
                 return
             time.sleep(0.2)  # well inside the lookup
             pid = program.signal_target(proc)
+            if self.interim:
+                os.kill(pid, signal.SIGQUIT)
+                time.sleep(0.2)
             seen["stop_at"] = time.monotonic()
             os.kill(pid, signal.SIGINT)
             while not process_gone(pid) and time.monotonic() < seen["stop_at"] + case.limit:
@@ -114,6 +125,11 @@ def add_cases(table):
               ["-c", "3", "-w", "500", NAME],
               [opening(NAME)] + summary(0, 0), solo=True, limit=15.0,
               driver=LookupStopDriver(), program_role=ROLE,
+              needs=(Need.OTHER_NAMESPACE, Need.POSIX_SIGNALS))
+    table.add("Ctrl-\\, then Ctrl-C, during a name lookup: the statistics at once, then the end",
+              ["-c", "3", "-w", "500", NAME],
+              NOTHING_YET + [opening(NAME)] + summary(0, 0), solo=True,
+              limit=15.0, driver=LookupStopDriver(interim=True), program_role=ROLE,
               needs=(Need.OTHER_NAMESPACE, Need.POSIX_SIGNALS))
     address = table.responder(echo())
     json_address = table.responder(echo())
