@@ -8,7 +8,7 @@
 # the README and the manual page as plain text.
 
 if(WIN32)
-  install(FILES README.md DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
   # The manual page as text with Windows line ends, made with groff.
   find_program(VEXMO_GROFF groff)
   if(VEXMO_GROFF)
@@ -27,17 +27,19 @@ if(WIN32)
   endif()
 else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # Debian's own form of the licence, where its tools look for it.
+  install(FILES cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME vexmo)
 set(CPACK_PACKAGE_VENDOR "vexmo developers")
 set(CPACK_PACKAGE_CONTACT "vexmo developers <vexmo@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ICMP echo diagnostic for IPv4 hosts")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ICMP echo diagnostic for IPv4 and IPv6 hosts")
 set(CPACK_PACKAGE_DESCRIPTION
-    "vexmo sends ICMP echo requests to an IPv4 host one at a time and prints\n\
-one line per outcome: the round-trip time of an echo reply, the kind and\n\
-reason of an ICMP error about the request, or a failure such as a timeout,\n\
-then a summary.")
+    "vexmo sends ICMP echo requests to an IPv4 or IPv6 host one at a time and\n\
+prints one line per outcome: the round-trip time of an echo reply, the kind\n\
+and reason of an ICMP error about the request, or a failure such as a\n\
+timeout, then a summary.")
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
@@ -52,15 +54,16 @@ else()
   set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # setcap; without it the postinst says so and the datagram socket serves.
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)
+  # setcap, which the postinst needs to grant cap_net_raw on a bare system.
   # The libraries' versions from dpkg-shlibdeps (dpkg-dev) where it is
-  # installed, otherwise the library alone (the program needs libc only).
+  # installed (cpack adds them to these), otherwise the library alone (the
+  # program needs libc only).
   find_program(VEXMO_DPKG_SHLIBDEPS dpkg-shlibdeps)
   if(VEXMO_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libcap2-bin")
   endif()
   set(vexmo_packaged_program ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vexmo)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/postinst.in

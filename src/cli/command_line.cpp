@@ -69,6 +69,25 @@ MonitoringOption monitoring_option(int argc, const char* const* argv, int* i,
   return MonitoringOption::taken;
 }
 
+// No host name begins with '-' (RFC 952, RFC 1123): such an argument is an
+// option, or a negative number given as a pending option's value.
+bool is_stray_option(const char* arg, Pending pending) {
+  if (arg[0] != '-') {
+    return false;
+  }
+  return pending == Pending::none || !(arg[1] >= '0' && arg[1] <= '9');
+}
+
+// Standard output carries JSON only under --json, wherever it stands.
+std::FILE* usage_stream(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0) {
+      return stderr;
+    }
+  }
+  return stdout;
+}
+
 }  // namespace
 
 bool parse_percent(const char* text, std::uint32_t* thousandths) {
@@ -168,33 +187,33 @@ std::uint8_t parse_tos(const char* text) {
   return static_cast<std::uint8_t>(tos);
 }
 
-void print_usage() {
-  std::printf("vexmo - ICMP echo diagnostic for IPv4 and IPv6 hosts\n");
-  std::printf("Syntax: vexmo [options] host\n");
-  std::printf("Options:\n");
-  std::printf(" -n <size>\tSize of the buffer to use. (16 ... 65536, Default is 56)\n");
-  std::printf(" -c <count>\tMessage count (Default is 5)\n");
-  std::printf(" -f\t\tDon't fragment packets\n");
-  std::printf(" -i <ttl>\tLimit to specified Time To Life.\n");
-  std::printf(" -t <tos>\tType Of Service. (Priority[:D][:T][:R][:M])\n");
-  std::printf("\t\tPriority: 0 ... 7 (Routine ... Network control)\n");
-  std::printf("\t\tD (Low delay)\n");
-  std::printf("\t\tT (High throughput)\n");
-  std::printf("\t\tR (High reliability)\n");
-  std::printf("\t\tM (Minimize monetary cost)\n");
-  std::printf(" -w <timelimit>\tTimeout. (Default is 3000 ms)\n");
-  std::printf(" -4\t\tForce using IPv4\n");
-  std::printf(" -6\t\tForce using IPv6\n");
-  std::printf(" --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n");
-  std::printf(" --json\t\tJSON Lines on standard output. (One object per line)\n");
-  std::printf(" --exit-status\tExit status 0 with a reply, 1 without, 2 when it cannot start.\n");
-  std::printf(" --max-loss <percent>\tAlso status 1 above this loss. (0 ... 100)\n");
-  std::printf(" --metrics-file <path>\tPrometheus metrics, rewritten after each request.\n");
-  std::printf(" -h, -?, --help\tShow this text.\n");
-  std::printf(" --version\tShow the version.\n");
-  std::printf("\n");
-  std::printf("Example: vexmo -f -t 2:d:t -i 64 gateway.example.net\n");
-  std::printf(" (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)\n");
+void print_usage(std::FILE* stream) {
+  std::fprintf(stream, "vexmo - ICMP echo diagnostic for IPv4 and IPv6 hosts\n");
+  std::fprintf(stream, "Syntax: vexmo [options] host\n");
+  std::fprintf(stream, "Options:\n");
+  std::fprintf(stream, " -n <size>\tSize of the buffer to use. (16 ... 65536, Default is 56)\n");
+  std::fprintf(stream, " -c <count>\tMessage count (Default is 5)\n");
+  std::fprintf(stream, " -f\t\tDon't fragment packets\n");
+  std::fprintf(stream, " -i <ttl>\tLimit to specified Time To Life.\n");
+  std::fprintf(stream, " -t <tos>\tType Of Service. (Priority[:D][:T][:R][:M])\n");
+  std::fprintf(stream, "\t\tPriority: 0 ... 7 (Routine ... Network control)\n");
+  std::fprintf(stream, "\t\tD (Low delay)\n");
+  std::fprintf(stream, "\t\tT (High throughput)\n");
+  std::fprintf(stream, "\t\tR (High reliability)\n");
+  std::fprintf(stream, "\t\tM (Minimize monetary cost)\n");
+  std::fprintf(stream, " -w <timelimit>\tTimeout. (Default is 3000 ms)\n");
+  std::fprintf(stream, " -4\t\tForce using IPv4\n");
+  std::fprintf(stream, " -6\t\tForce using IPv6\n");
+  std::fprintf(stream, " --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n");
+  std::fprintf(stream, " --json\t\tJSON Lines on standard output. (One object per line)\n");
+  std::fprintf(stream, " --exit-status\tExit status 0 with a reply, 1 without, 2 when it cannot start.\n");
+  std::fprintf(stream, " --max-loss <percent>\tAlso status 1 above this loss. (0 ... 100)\n");
+  std::fprintf(stream, " --metrics-file <path>\tPrometheus metrics, rewritten after each request.\n");
+  std::fprintf(stream, " -h, -?, --help\tShow this text.\n");
+  std::fprintf(stream, " --version\tShow the version.\n");
+  std::fprintf(stream, "\n");
+  std::fprintf(stream, "Example: vexmo -f -t 2:d:t -i 64 gateway.example.net\n");
+  std::fprintf(stream, " (Don't fragment, TTL 64, Priority 2, Low Delay, High throughput)\n");
 }
 
 void print_version() {
@@ -203,7 +222,9 @@ void print_version() {
 
 CommandLineResult parse_command_line(int argc, const char* const* argv, RunSettings* settings) {
   *settings = RunSettings{};
+  std::FILE* const usage_to = usage_stream(argc, argv);
   Pending pending = Pending::none;
+  int hosts = 0;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const MonitoringOption monitoring = monitoring_option(argc, argv, &i, settings);
@@ -235,11 +256,15 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
       settings->stats = true;
     } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "-?") == 0 ||
                std::strcmp(arg, "--help") == 0) {
-      print_usage();
+      print_usage(usage_to);
       return CommandLineResult::help_shown;
     } else if (std::strcmp(arg, "--version") == 0) {
       print_version();
       return CommandLineResult::version_shown;
+    } else if (is_stray_option(arg, pending)) {
+      std::fprintf(stderr, "vexmo: unknown option %s\n", arg);
+      print_usage(usage_to);
+      return CommandLineResult::usage_shown;
     } else {
       switch (pending) {
         case Pending::size:
@@ -264,6 +289,7 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
           break;
         case Pending::none:
           settings->host = arg;
+          ++hosts;
           break;
       }
       pending = Pending::none;
@@ -272,8 +298,11 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
   // Without a host there is nothing to ping: the run would have no
   // destination, so the usage text tells how to name one.
   if (settings->host == nullptr) {
-    print_usage();
+    print_usage(usage_to);
     return CommandLineResult::usage_shown;
+  }
+  if (hosts > 1) {
+    std::fprintf(stderr, "vexmo: more than one host given; using %s\n", settings->host);
   }
   return CommandLineResult::run;
 }

@@ -3,6 +3,7 @@
 #define VEXMO_CLI_COMMAND_LINE_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "cli/settings.h"
 
@@ -26,7 +27,9 @@ std::uint32_t parse_u32(const char* text, int base, const char** end);
 // The type-of-service byte for Priority[:D][:T][:R][:M].
 std::uint8_t parse_tos(const char* text);
 
-void print_usage();
+// On standard output, or where the caller says (standard error under
+// --json, whose standard output carries JSON only).
+void print_usage(std::FILE* stream = stdout);
 
 // "vexmo VERSION".
 void print_version();
@@ -34,7 +37,10 @@ void print_version();
 // argv[0] is the program name. Prints the usage text when there is nothing
 // to run (no argument at all, or options without a host) or when -h, -? or
 // --help asks for it, and the version for --version; the first of these
-// words ends the reading.
+// words ends the reading. An argument that begins with '-' and is no option
+// (nor a negative number in the place of a pending value) is refused with
+// "vexmo: unknown option ARG" on standard error and the usage text. A
+// later host replaces an earlier one, which standard error notes.
 CommandLineResult parse_command_line(int argc, const char* const* argv, RunSettings* settings);
 
 }  // namespace vexmo

@@ -40,23 +40,41 @@ SocketsNeeded sockets_needed(const RunSettings& settings) {
   return needed;
 }
 
-bool resolve_host(const char* host, FamilyChoice family, SocketAddress* address) {
+namespace {
+
+bool carry_on_with(void* report) {
+  return carry_on_after_interruption(static_cast<InterimReport*>(report));
+}
+
+LookupEnd found_if(bool found) {
+  return found ? LookupEnd::found : LookupEnd::not_found;
+}
+
+}  // namespace
+
+LookupEnd resolve_host(const char* host, FamilyChoice family, SocketAddress* address,
+                       InterimReport* report) {
   const FamilyChoice literal = literal_family(host);
   if (literal == FamilyChoice::ipv6) {
-    return family != FamilyChoice::ipv4 && parse_ipv6_address(host, address);
+    return found_if(family != FamilyChoice::ipv4 && parse_ipv6_address(host, address));
   }
   if (literal == FamilyChoice::ipv4) {
     if (family == FamilyChoice::ipv6) {
-      return false;
+      return LookupEnd::not_found;
     }
     *address = ipv4_socket_address(parse_dotted_address(host));
-    return true;
+    return LookupEnd::found;
   }
   // A name: IPv4 when it has an IPv4 address, as before there was IPv6.
-  if (family != FamilyChoice::ipv6 && resolve_name(host, AddressFamily::ipv4, address)) {
-    return true;
+  const InterruptionHandler handler{carry_on_with, report};
+  LookupEnd end = LookupEnd::not_found;
+  if (family != FamilyChoice::ipv6) {
+    end = resolve_name(host, AddressFamily::ipv4, address, handler);
   }
-  return family != FamilyChoice::ipv4 && resolve_name(host, AddressFamily::ipv6, address);
+  if (end == LookupEnd::not_found && family != FamilyChoice::ipv4) {
+    end = resolve_name(host, AddressFamily::ipv6, address, handler);
+  }
+  return end;
 }
 
 std::uint32_t header_bytes(FamilyChoice family) {
@@ -79,7 +97,8 @@ SummaryFacts summary_facts(const RunStatistics& stats, bool interrupted) {
   return facts;
 }
 
-StartFacts start_facts(const RunSettings& settings, FamilyChoice family) {
+StartFacts start_facts(const RunSettings& settings, FamilyChoice family,
+                       const RefusedOptions& refused) {
   StartFacts facts;
   facts.host = settings.host;
   facts.family = family == FamilyChoice::ipv6 ? 6 : 4;
@@ -87,10 +106,11 @@ StartFacts start_facts(const RunSettings& settings, FamilyChoice family) {
   facts.ip_bytes = settings.size + header_bytes(family);
   facts.count = settings.count;
   facts.timeout_ms = settings.timeout_ms;
-  if (settings.ttl_given) {
+  // What is in effect: a refused value left the system's own.
+  if (settings.ttl_given && !refused.ttl) {
     facts.ttl = settings.ttl;
   }
-  if (settings.tos_given) {
+  if (settings.tos_given && !refused.tos) {
     facts.tos = settings.tos;
   }
   facts.dont_fragment = settings.dont_fragment;
@@ -109,6 +129,21 @@ EchoOptions echo_options(const RunSettings& settings) {
   }
   options.dont_fragment = settings.dont_fragment;
   return options;
+}
+
+// Says once, on standard error, which values the system refused: the
+// requests leave with its own instead, which the options must not hide.
+void report_refused(const RefusedOptions& refused, const RunSettings& settings,
+                    FamilyChoice family) {
+  const bool ipv6 = family == FamilyChoice::ipv6;
+  if (refused.ttl) {
+    std::fprintf(stderr, "vexmo: %s %u refused by the system; its default is used\n",
+                 ipv6 ? "hop limit" : "TTL", settings.ttl);
+  }
+  if (refused.tos) {
+    std::fprintf(stderr, "vexmo: %s %u refused by the system; its default is used\n",
+                 ipv6 ? "traffic class" : "TOS", static_cast<unsigned>(settings.tos));
+  }
 }
 
 // The statistics so far, on the user's request in the middle of the run.
@@ -168,11 +203,18 @@ int run_requests(const RunSettings& settings) {
   RunProgress progress{&outputs, &stats};
   InterimReport interims{print_run_interim, &progress};
   const EchoOptions options = echo_options(settings);
+  RefusedOptions refused_ipv4;
+  RefusedOptions refused_ipv6;
   if (needed.ipv4) {
-    ipv4_socket.apply(options);
+    refused_ipv4 = ipv4_socket.apply(options);
   }
   if (needed.ipv6) {
-    ipv6_socket.apply(options);
+    refused_ipv6 = ipv6_socket.apply(options);
+  }
+  // Every request will fail with 10038; the user learns once what is missing.
+  if (!ipv4_socket.is_open() && !ipv6_socket.is_open() &&
+      (ipv4_socket.refused_for_privilege() || ipv6_socket.refused_for_privilege())) {
+    std::fprintf(stderr, "%s\n", no_socket_hint());
   }
 
   FamilyChoice family = settings.family;
@@ -180,7 +222,8 @@ int run_requests(const RunSettings& settings) {
   bool not_started = false;  // for --exit-status: no lookup or no socket
   for (std::uint32_t i = 0; i < settings.count; ++i) {
     SocketAddress address;
-    const bool resolved = resolve_host(settings.host, family, &address);
+    const LookupEnd lookup = resolve_host(settings.host, family, &address, &interims);
+    const bool resolved = lookup == LookupEnd::found;
     if (i == 0) {
       // The first lookup fixes the run's family: later lookups stay in it,
       // and the other family's socket is not needed.
@@ -188,7 +231,14 @@ int run_requests(const RunSettings& settings) {
         family = choice_of(address.family);
         (family == FamilyChoice::ipv6 ? ipv4_socket : ipv6_socket).close();
       }
-      outputs.start(start_facts(settings, resolved ? family : unresolved_family(settings)));
+      const FamilyChoice shown = resolved ? family : unresolved_family(settings);
+      const RefusedOptions& refused = shown == FamilyChoice::ipv6 ? refused_ipv6 : refused_ipv4;
+      report_refused(refused, settings, shown);
+      outputs.start(start_facts(settings, shown, refused));
+    }
+    if (lookup == LookupEnd::stopped) {
+      interrupted = true;
+      break;
     }
     if (!resolved) {
       not_started = not_started || i == 0;
@@ -215,6 +265,10 @@ int run_requests(const RunSettings& settings) {
     if (data != nullptr) {
       outcome = socket.send(address, static_cast<std::uint16_t>(stats.received()), data,
                             settings.size, &send_stamp);
+    }
+    // A send that waited for room and was interrupted stops as a wait does.
+    if (outcome == -kErrorInterrupted && !carry_on_after_interruption(&interims)) {
+      outcome = kOutcomeStopped;
     }
     Answer answer;
     if (outcome > 0) {

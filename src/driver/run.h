@@ -6,6 +6,7 @@
 
 #include "cli/settings.h"
 #include "common/address.h"
+#include "icmp/interruption.h"
 
 namespace vexmo {
 
@@ -33,7 +34,10 @@ SocketsNeeded sockets_needed(const RunSettings& settings);
 // name gives its first IPv4 address, or without one (or with -6) its first
 // IPv6 address. An address of the other family than the one asked for
 // resolves to nothing.
-bool resolve_host(const char* host, FamilyChoice family, SocketAddress* address);
+// A lookup waits together with the interruptions: an interim is printed
+// through report, and a stop ends it at once (stopped).
+LookupEnd resolve_host(const char* host, FamilyChoice family, SocketAddress* address,
+                       InterimReport* report = nullptr);
 
 // The IP and ICMP header bytes the opening line adds to the size: 28 for
 // IPv4, 48 for IPv6.

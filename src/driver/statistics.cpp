@@ -69,6 +69,9 @@ std::uint32_t nearest_rank(std::uint32_t percent, std::uint32_t n) {
 }
 
 std::uint32_t lost_percent(std::uint32_t sent, std::uint32_t received) {
+  if (sent == 0) {
+    return 0;  // nothing sent, nothing lost (an interim before the first request ended)
+  }
   const std::uint64_t received_percent = std::uint64_t{received} * 100 / sent;
   return static_cast<std::uint32_t>(100 - received_percent);
 }

@@ -41,7 +41,7 @@ std::uint32_t histogram_bucket_middle(std::size_t bucket);
 std::uint32_t nearest_rank(std::uint32_t percent, std::uint32_t n);
 
 // The loss as the text summary prints it: 100 minus the truncated received
-// share, so it rounds up. sent must not be 0.
+// share, so it rounds up; 0 when nothing was sent.
 std::uint32_t lost_percent(std::uint32_t sent, std::uint32_t received);
 
 // Everything a summary prints, in whole microseconds. The round-trip

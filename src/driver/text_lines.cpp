@@ -40,9 +40,9 @@ std::string icmp_line(const IcmpFacts& facts) {
   return line;
 }
 
-std::string summary_text(const StatisticsSummary& summary, bool with_stats) {
+std::string summary_text(const StatisticsSummary& summary, bool with_stats, bool interim) {
   std::string text;
-  if (summary.sent > 0) {
+  if (summary.sent > 0 || interim) {
     char line[96];
     std::snprintf(line, sizeof line, "\nPackets: Sent %u, Received %u (%u%% Lost)\n", summary.sent,
                   summary.received, lost_percent(summary.sent, summary.received));
@@ -80,18 +80,18 @@ void TextLines::unresolved(const UnresolvedFacts& facts) {
   write_line(out_, std::string("Can not resolve IP address for ") + facts.host);
 }
 
-void TextLines::summary_lines(const SummaryFacts& facts) {
-  std::string text = summary_text(facts.figures, with_stats_);
+void TextLines::summary_lines(const SummaryFacts& facts, bool interim) {
+  std::string text = summary_text(facts.figures, with_stats_, interim);
   text.pop_back();  // write_line ends the last line
   write_line(out_, text);
 }
 
 void TextLines::interim(const SummaryFacts& facts) {
-  summary_lines(facts);
+  summary_lines(facts, true);
 }
 
 void TextLines::summary(const SummaryFacts& facts) {
-  summary_lines(facts);
+  summary_lines(facts, false);
 }
 
 void TextLines::privileges_kept() {

@@ -19,10 +19,12 @@ std::string start_line(const StartFacts& facts);
 std::string reply_line(const ReplyFacts& facts);
 std::string icmp_line(const IcmpFacts& facts);
 
-// The blank line and the packets line (only when anything was sent), the
-// round-trip line, and with_stats the line of median, percentiles, standard
-// deviation and jitter; every line ends with its line feed.
-std::string summary_text(const StatisticsSummary& summary, bool with_stats);
+// The blank line and the packets line (in a summary only when anything was
+// sent; an interim report always has it, and so looks the same whenever it
+// comes), the round-trip line, and with_stats the line of median,
+// percentiles, standard deviation and jitter; every line ends with its line
+// feed.
+std::string summary_text(const StatisticsSummary& summary, bool with_stats, bool interim = false);
 
 class TextLines final : public Output {
  public:
@@ -39,7 +41,7 @@ class TextLines final : public Output {
   void privileges_kept() override;
 
  private:
-  void summary_lines(const SummaryFacts& facts);
+  void summary_lines(const SummaryFacts& facts, bool interim);
 
   std::FILE* out_;
   bool with_stats_;

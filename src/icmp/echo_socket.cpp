@@ -20,23 +20,28 @@ void EchoSocket::open(AddressFamily family, std::uint16_t wanted_identifier) {
   wait_prepared_ = false;
 }
 
-void EchoSocket::apply(const EchoOptions& options) {
+RefusedOptions EchoSocket::apply(const EchoOptions& options) {
   // The wait keeps the run's timeout itself, to the millisecond (0: none).
   deadline_ms_ = options.timeout_ms;
   socket_set_option(handle_, SocketOption::send_timeout_ms, options.timeout_ms);
   socket_set_option(handle_, SocketOption::send_buffer_bytes, 65536);
   socket_set_option(handle_, SocketOption::receive_buffer_bytes, 65536);
+  RefusedOptions refused;
   if (options.ttl) {
-    socket_set_option(handle_, SocketOption::time_to_live, *options.ttl);
+    refused.ttl = socket_set_option(handle_, SocketOption::time_to_live, *options.ttl) < 0;
   }
   if (options.tos) {
-    socket_set_option(handle_, SocketOption::type_of_service, *options.tos);
+    refused.tos = socket_set_option(handle_, SocketOption::type_of_service, *options.tos) < 0;
   }
   if (options.dont_fragment) {
     socket_set_option(handle_, SocketOption::dont_fragment, 1);
   }
   // Other processes' ICMP traffic must not fill the receive buffer.
   socket_accept_only_identifier(handle_, identifier_);
+  if (!is_open()) {
+    return RefusedOptions{};
+  }
+  return refused;
 }
 
 void EchoSocket::discard_waiting() {

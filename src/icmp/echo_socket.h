@@ -37,6 +37,13 @@ struct EchoOptions {
   bool dont_fragment = false;
 };
 
+// The options the system refused when they were set: the requests leave
+// with its own values of those instead.
+struct RefusedOptions {
+  bool ttl = false;
+  bool tos = false;
+};
+
 class EchoSocket {
  public:
   EchoSocket() = default;
@@ -63,9 +70,14 @@ class EchoSocket {
   }
 
   // Sets the run's options, and takes its timeout as the deadline of every
-  // wait (0: none; none before the first apply); failures surface later,
-  // as failures of the single requests.
-  void apply(const EchoOptions& options);
+  // wait (0: none; none before the first apply). Returns which of the TTL
+  // and type of service the system refused (a socket that is not open
+  // refuses nothing here: its requests fail on their own).
+  RefusedOptions apply(const EchoOptions& options);
+  // Not opened for want of a right: what the user can mend.
+  bool refused_for_privilege() const {
+    return handle_.refused_for_privilege;
+  }
 
   // Discards the datagrams already queued: answers that came after their own
   // wait ended must not be taken for the next request's.

@@ -30,6 +30,9 @@ int native_address(const SocketAddress& address, sockaddr_storage* native);
 // A sockaddr of either family (another family gives an empty IPv4 address).
 SocketAddress from_native_address(const sockaddr_storage& native);
 
+// The lookup itself, blocking as long as the resolver takes.
+bool lookup_first_address(const char* name, AddressFamily family, SocketAddress* address);
+
 }  // namespace vexmo
 
 #endif  // VEXMO_PLATFORM_NATIVE_SOCKETS_H

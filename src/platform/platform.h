@@ -37,6 +37,9 @@ struct SocketHandle {
   // Windows: the event the system sets when a datagram is queued, which the
   // wait watches beside the interruptions. Unused elsewhere.
   std::uintptr_t event = 0;
+  // Not opened for want of a right (an elevated identity, a capability, a
+  // group the system admits), rather than for a fault of the system.
+  bool refused_for_privilege = false;
 };
 
 // Socket options the transport sets; values are passed as 32-bit integers.
@@ -78,7 +81,8 @@ Outcome socket_set_option(SocketHandle socket, SocketOption option, std::uint32_
 // or minus the error.
 Outcome socket_accept_only_identifier(SocketHandle socket, std::uint16_t identifier);
 
-// Sends one datagram: the byte count, or minus the error.
+// Sends one datagram: the byte count, or minus the error; -10004 when an
+// interruption came (pending, not taken) while the send waited for room.
 Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_t length,
                        const SocketAddress& to);
 
@@ -145,8 +149,27 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
 // on. True where there is nothing to give up.
 bool drop_elevated_privileges();
 
-// Name lookup: the first address of the family that a host name has.
-bool resolve_name(const char* name, AddressFamily family, SocketAddress* address);
+// When no ICMP socket could be opened: what is missing and how to get it,
+// one line without its line feed, for the run to show once.
+const char* no_socket_hint();
+
+// How a name lookup ended: stopped when the user stopped the run during it.
+enum class LookupEnd : std::uint8_t { found, not_found, stopped };
+
+// What a wait does with an interruption that is pending: takes it and says
+// whether to go on (false: stop).
+struct InterruptionHandler {
+  bool (*carry_on)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
+// Name lookup: the first address of the family that a host name has. The
+// lookup runs beside the caller, who waits for it together with the
+// interruptions: each one pending goes to handler (when there is one), and
+// a stop ends the wait at once, however long the resolver takes (the
+// lookup is then left to finish unheard).
+LookupEnd resolve_name(const char* name, AddressFamily family, SocketAddress* address,
+                       InterruptionHandler handler = {});
 
 // An IPv6 address in text (RFC 4291 forms), with an optional zone after '%'
 // (an interface name or number): false when it is none. Converts only; no

@@ -92,7 +92,7 @@ bool first_address(const char* text, int family, int flags, SocketAddress* addre
 
 }  // namespace
 
-bool resolve_name(const char* name, AddressFamily family, SocketAddress* address) {
+bool lookup_first_address(const char* name, AddressFamily family, SocketAddress* address) {
   return first_address(name, family == AddressFamily::ipv6 ? AF_INET6 : AF_INET, 0, address);
 }
 

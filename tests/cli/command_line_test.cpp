@@ -65,6 +65,7 @@ TEST(ParseTos, BuildsTheTypeOfServiceByte) {
 struct ParsedCase {
   std::vector<const char*> args;  // without the program name
   RunSettings expected;
+  const char* err = "";  // standard error
 };
 
 RunSettings with(void (*change)(RunSettings*)) {
@@ -103,9 +104,6 @@ TEST(ParseCommandLine, FillsTheSettings) {
       {{"-n", "-f", "100", "h"},
        with([](RunSettings* s) { s->size = 100, s->dont_fragment = true; })},
       {{"-n", "-c", "3", "h"}, with([](RunSettings* s) { s->count = 3; })},
-      {{"-x", "a", "h"}, with([](RunSettings*) {})},
-      {{"h", "-N"}, with([](RunSettings* s) { s->host = "-N"; })},
-      {{"-F", "-c", "2"}, with([](RunSettings* s) { s->host = "-F", s->count = 2; })},
       {{"-4", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv4; })},
       {{"-6", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv6; })},
       {{"-4", "-6", "h"}, with([](RunSettings* s) { s->family = FamilyChoice::ipv6; })},
@@ -113,25 +111,15 @@ TEST(ParseCommandLine, FillsTheSettings) {
       // Like -f, neither takes a value nor ends one that is pending.
       {{"-n", "-6", "100", "h"},
        with([](RunSettings* s) { s->size = 100, s->family = FamilyChoice::ipv6; })},
-      {{"h", "-46"}, with([](RunSettings* s) { s->host = "-46"; })},
       {{"--json", "h"}, with([](RunSettings* s) { s->json = true; })},
       {{"h", "--stats"}, with([](RunSettings* s) { s->stats = true; })},
       {{"--stats", "--json", "h"}, with([](RunSettings* s) { s->json = s->stats = true; })},
       // Like -f, the new flags leave a pending value option waiting.
       {{"-c", "--json", "3", "h"}, with([](RunSettings* s) { s->count = 3, s->json = true; })},
-      // Only the exact words are options; the rest is still a host.
-      {{"--JSON"}, with([](RunSettings* s) { s->host = "--JSON"; })},
-      {{"--stat"}, with([](RunSettings* s) { s->host = "--stat"; })},
-      {{"--json=1"}, with([](RunSettings* s) { s->host = "--json=1"; })},
-      {{"-H"}, with([](RunSettings* s) { s->host = "-H"; })},
-      {{"--help=1"}, with([](RunSettings* s) { s->host = "--help=1"; })},
-      {{"-help"}, with([](RunSettings* s) { s->host = "-help"; })},
-      {{"-V"}, with([](RunSettings* s) { s->host = "-V"; })},
-      {{"-v"}, with([](RunSettings* s) { s->host = "-v"; })},
-      {{"--"}, with([](RunSettings* s) { s->host = "--"; })},
-      {{"-??"}, with([](RunSettings* s) { s->host = "-??"; })},
-      {{"--version1", "-c", "2"},
-       with([](RunSettings* s) { s->host = "--version1", s->count = 2; })},
+      {{"-w", "-5", "h"}, with([](RunSettings* s) { s->timeout_ms = 4294967291u; })},
+      {{"g", "-c", "2", "h"},
+       with([](RunSettings* s) { s->count = 2; }),
+       "vexmo: more than one host given; using h\n"},
   };
   for (const ParsedCase& c : cases) {
     std::vector<const char*> argv = {"vexmo"};
@@ -141,9 +129,11 @@ TEST(ParseCommandLine, FillsTheSettings) {
     for (const char* arg : c.args) {
       label += std::string(arg) + " ";
     }
-    ASSERT_EQ(parse_command_line(static_cast<int>(argv.size()), argv.data(), &got),
-              CommandLineResult::run)
-        << label;
+    CommandLineResult result = CommandLineResult::usage_shown;
+    const auto printed = captured_streams(
+        [&] { result = parse_command_line(static_cast<int>(argv.size()), argv.data(), &got); });
+    ASSERT_EQ(result, CommandLineResult::run) << label;
+    EXPECT_EQ(printed.second, c.err) << label;
     ASSERT_NE(got.host, nullptr) << label;
     EXPECT_STREQ(got.host, c.expected.host) << label;
     EXPECT_EQ(got.size, c.expected.size) << label;
@@ -164,19 +154,51 @@ TEST(ParseCommandLine, FillsTheSettings) {
   }
 }
 
+// Nothing to ping, or an argument that begins with '-' and is no option: the
+// usage text, on standard error under --json, after the refusal's line.
 TEST(ParseCommandLine, ShowsTheUsageWhenThereIsNothingToPing) {
-  const std::vector<std::vector<const char*>> cases = {
-      {"vexmo"},       {"vexmo", "-f"},       {"vexmo", "-n", "100", "-c", "3"},
-      {"vexmo", "-6"}, {"vexmo", "-4", "-f"},
+  // clang-format off
+  const struct {
+    std::vector<const char*> args;
+    const char* err;  // the first line on standard error; "" for none
+  } cases[] = {
+      {{"vexmo"}, ""},
+      {{"vexmo", "-f"}, ""},
+      {{"vexmo", "-n", "100", "-c", "3"}, ""},
+      {{"vexmo", "-6"}, ""},
+      {{"vexmo", "-4", "-f"}, ""},
+      {{"vexmo", "-c", "2", "127.0.0.1", "-W", "1"}, "vexmo: unknown option -W\n"},
+      {{"vexmo", "127.0.0.1", "-c2"}, "vexmo: unknown option -c2\n"},
+      {{"vexmo", "-x", "a", "h"}, "vexmo: unknown option -x\n"},
+      {{"vexmo", "-c", "-x", "h"}, "vexmo: unknown option -x\n"},
+      {{"vexmo", "h", "-46"}, "vexmo: unknown option -46\n"},
+      // Only the exact words are options.
+      {{"vexmo", "--JSON", "h"}, "vexmo: unknown option --JSON\n"},
+      {{"vexmo", "--json=1", "h"}, "vexmo: unknown option --json=1\n"},
+      {{"vexmo", "--help=1"}, "vexmo: unknown option --help=1\n"},
+      {{"vexmo", "-"}, "vexmo: unknown option -\n"},
+      {{"vexmo", "--"}, "vexmo: unknown option --\n"},
+      {{"vexmo", "--version1", "-c", "2"}, "vexmo: unknown option --version1\n"},
+      {{"vexmo", "--json", "-v", "h"}, "vexmo: unknown option -v\n"},
+      {{"vexmo", "-c", "3", "--json"}, ""},
   };
-  for (const auto& argv : cases) {
+  // clang-format on
+  for (const auto& c : cases) {
     RunSettings settings;
     CommandLineResult result = CommandLineResult::run;
-    const std::string out = captured_stdout([&] {
-      result = parse_command_line(static_cast<int>(argv.size()), argv.data(), &settings);
+    const auto printed = captured_streams([&] {
+      result = parse_command_line(static_cast<int>(c.args.size()), c.args.data(), &settings);
     });
-    EXPECT_EQ(result, CommandLineResult::usage_shown) << argv.size();
-    EXPECT_NE(out.find("Syntax: vexmo [options] host\n"), std::string::npos);
+    bool json = false;
+    for (const char* arg : c.args) {
+      json = json || std::string(arg) == "--json";
+    }
+    const std::string& usage_stream = json ? printed.second : printed.first;
+    EXPECT_EQ(result, CommandLineResult::usage_shown) << c.args.back();
+    EXPECT_EQ(printed.second.compare(0, std::strlen(c.err), c.err), 0) << c.args.back();
+    EXPECT_NE(usage_stream.find("Syntax: vexmo [options] host\n"), std::string::npos)
+        << c.args.back();
+    EXPECT_EQ(json ? printed.first : "", "") << c.args.back();
   }
 }
 
@@ -185,6 +207,7 @@ TEST(ParseCommandLine, ShowsTheUsageWhenThereIsNothingToPing) {
 TEST(ParseCommandLine, HelpAndVersionWhenAsked) {
   const std::string usage = captured_stdout([] { print_usage(); });
   const std::string version = std::string("vexmo ") + VEXMO_VERSION + "\n";
+  const std::string none;
   const struct {
     std::vector<const char*> args;
     CommandLineResult result;
@@ -195,7 +218,7 @@ TEST(ParseCommandLine, HelpAndVersionWhenAsked) {
       {{"--help"}, CommandLineResult::help_shown, usage},
       {{"10.0.0.2", "-c", "3", "--help"}, CommandLineResult::help_shown, usage},
       {{"-n", "-h", "10.0.0.2"}, CommandLineResult::help_shown, usage},
-      {{"--json", "-?"}, CommandLineResult::help_shown, usage},
+      {{"--json", "-?"}, CommandLineResult::help_shown, none},  // JSON only on standard output
       {{"--version"}, CommandLineResult::version_shown, version},
       {{"10.0.0.2", "--version"}, CommandLineResult::version_shown, version},
       {{"--version", "--help"}, CommandLineResult::version_shown, version},

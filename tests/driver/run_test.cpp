@@ -386,6 +386,7 @@ fake::ScriptedInterruption user(Interruption kind, std::uint64_t after_ms) {
 TEST(RunRequests, Interruptions) {
   using I = Interruption;
   const std::string opening = "Ping to 10.0.0.2, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n";
+  const std::string named = "Ping to peer.test, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n";
   const std::string ten = "10.000 ms/10.000 ms/10.000 ms";
   const std::string none = "0.000 ms/0.000 ms/0.000 ms";
   const struct {
@@ -397,6 +398,7 @@ TEST(RunRequests, Interruptions) {
     std::vector<std::uint64_t> wakeups_after_ms;
     std::string expected;
     std::vector<std::uint64_t> sent_at_ms;
+    std::uint64_t lookup_ms = 0;  // non-zero: the host is the name peer.test, looked up this long
   } cases[] = {
       {"Ctrl-C in a wait on a silent peer: counted, no line",
        5,
@@ -481,6 +483,34 @@ TEST(RunRequests, Interruptions) {
        {1000, 4500},
        opening + "Request timeout.\nRequest timeout.\n" + summary_lines(2, 0, "100", none.c_str()),
        {0, 3000}},
+      {"Ctrl-\\ before any request ended: the packets line as in any report",
+       1,
+       3000,
+       {10},
+       {user(I::interim, 5)},
+       {},
+       opening + summary_lines(0, 0, "0", none.c_str()) + reply_line(0) +
+           summary_lines(1, 1, "0", ten.c_str()),
+       {0}},
+      {"Ctrl-C in a lookup of 10 s: the run ends at once, nothing sent",
+       5,
+       3000,
+       {10},
+       {user(I::stop, 500)},
+       {},
+       named + "Rount Trip Time (Min/Avg/Max): " + none + "\n",
+       {},
+       10000},
+      {"Ctrl-\\ in a lookup: the statistics at once, and the lookup goes on",
+       1,
+       3000,
+       {10},
+       {user(I::interim, 500)},
+       {},
+       summary_lines(0, 0, "0", none.c_str()) + named + reply_line(0) +
+           summary_lines(1, 1, "0", ten.c_str()),
+       {1000},
+       1000},
       {"a timeout of 2^31 ms is waited out whole",
        2,
        0x80000000u,
@@ -507,7 +537,10 @@ TEST(RunRequests, Interruptions) {
     int status = -2;
     const std::string count = std::to_string(c.count);
     const std::string timeout = std::to_string(c.timeout_ms);
-    const char* argv[] = {"vexmo", "-c", count.c_str(), "-w", timeout.c_str(), "10.0.0.2"};
+    fake::state().lookup_us = c.lookup_ms * 1000;
+    fake::state().names["peer.test"] = fake::address(10, 0, 0, 2);
+    const char* host = c.lookup_ms != 0 ? "peer.test" : "10.0.0.2";
+    const char* argv[] = {"vexmo", "-c", count.c_str(), "-w", timeout.c_str(), host};
     const std::string out = captured_stdout([&] { status = vexmo_main(6, argv); });
     EXPECT_EQ(out, c.expected);
     EXPECT_EQ(status, 0);
@@ -517,7 +550,7 @@ TEST(RunRequests, Interruptions) {
     }
     EXPECT_EQ(sent_at_ms, c.sent_at_ms);
     // Ended as any run ends.
-    EXPECT_EQ(fake::state().closed, 1);
+    EXPECT_EQ(fake::state().closed, c.lookup_ms != 0 ? 2 : 1);  // a name opens both families
     EXPECT_EQ(fake::state().cleanups, 1);
     EXPECT_EQ(fake::state().watch_calls, 1);
   }
@@ -652,7 +685,7 @@ TEST(ResolveHost, FamilyChoice) {
     script_names();
     SocketAddress address;
     const std::string label = std::string(c.host) + " family " + std::to_string(int(c.family));
-    EXPECT_EQ(resolve_host(c.host, c.family, &address), c.resolved) << label;
+    EXPECT_EQ(resolve_host(c.host, c.family, &address) == LookupEnd::found, c.resolved) << label;
     if (c.resolved) {
       EXPECT_TRUE(same_address(address, c.address)) << label;
     }
@@ -889,6 +922,47 @@ TEST(RunRequests, UnopenableIpv6SocketFailsEveryRequest) {
             "\nPackets: Sent 3, Received 0 (100% Lost)\n"
             "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n");
   EXPECT_TRUE(fake::state().sleeps.empty());
+}
+
+// What the system refused, or no socket at all, is said once on standard
+// error, and the start object reports what is in effect.
+TEST(RunRequests, RefusalsAreSaidOnceAndReportedAsInEffect) {
+  // clang-format off
+  const struct {
+    const char* host;
+    std::vector<SocketOption> refused;
+    bool unopenable;
+    const char* err;
+    const char* start;  // part of the start object
+  } cases[] = {
+      {"10.0.0.2", {SocketOption::time_to_live}, false,
+       "vexmo: TTL 300 refused by the system; its default is used\n", "\"ttl\":null,\"tos\":224,"},
+      {"10.0.0.2", {SocketOption::type_of_service}, false,
+       "vexmo: TOS 224 refused by the system; its default is used\n", "\"ttl\":300,\"tos\":null,"},
+      {"::1", {SocketOption::time_to_live, SocketOption::type_of_service}, false,
+       "vexmo: hop limit 300 refused by the system; its default is used\n"
+       "vexmo: traffic class 224 refused by the system; its default is used\n",
+       "\"ttl\":null,\"tos\":null,"},
+      {"10.0.0.2", {SocketOption::time_to_live}, true,
+       "vexmo: no ICMP socket: the hint\n", "\"ttl\":300,\"tos\":224,"},
+      // No ICMPv6 in the system (Wine): nothing the user could mend.
+      {"::1", {}, true, "", "\"ttl\":300,\"tos\":224,"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    fake::reset();
+    fake::state().refused_options = c.refused;
+    fake::state().ipv4_unopenable = fake::state().ipv6_unopenable = c.unopenable;
+    fake::state().literals6["::1"] = fake::address6(0, 0, 0, 0, 0, 0, 0, 1);
+    RunSettings settings = settings_for(c.host, 1);
+    settings.json = true;
+    settings.ttl = 300;
+    settings.ttl_given = settings.tos_given = true;
+    settings.tos = 0xE0;
+    const auto printed = captured_streams([&] { run_requests(settings); });
+    EXPECT_EQ(printed.second, c.err) << c.err;
+    EXPECT_NE(printed.first.find(c.start), std::string::npos) << printed.first;
+  }
 }
 
 TEST(VexmoMain, ExitStatus) {

@@ -263,12 +263,17 @@ TEST(PrintSummary, PacketsAndRoundTripLines) {
     const char* name;
     StatisticsSummary stats;
     std::string out;
+    bool interim = false;
   } cases[] = {
       {"all timed out", stats_of(5, 0, {}),
        "\nPackets: Sent 5, Received 0 (100% Lost)\n"
        "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n"},
       {"nothing sent", stats_of(0, 0, {}),
        "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n"},
+      {"interim before any request ended", stats_of(0, 0, {}),
+       "\nPackets: Sent 0, Received 0 (0% Lost)\n"
+       "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n",
+       true},
       {"one of three, loss rounded up", stats_of(3, 1, {1500}),
        "\nPackets: Sent 3, Received 1 (67% Lost)\n"
        "Rount Trip Time (Min/Avg/Max): 1.500 ms/1.500 ms/1.500 ms\n"},
@@ -289,7 +294,7 @@ TEST(PrintSummary, PacketsAndRoundTripLines) {
        "Rount Trip Time (Min/Avg/Max): 0.007 ms/0.352 ms/0.999 ms\n"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(summary_text(c.stats, false), c.out) << c.name;
+    EXPECT_EQ(summary_text(c.stats, false, c.interim), c.out) << c.name;
   }
 }
 

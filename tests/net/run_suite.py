@@ -16,7 +16,8 @@ Three directories beside this entry point:
            the load generator, the launchers, dns_gate, identifier_holder,
            sniff6, and wine_launch.cpp (built beside vexmo.exe);
   cases/   the case tables (main_cases.py, privilege_cases.py,
-           stress_cases.py, ipv6_cases.py, interruption_cases.py) and what
+           stress_cases.py, ipv6_cases.py, interruption_cases.py,
+           lookup_and_refusal_cases.py) and what
            they are made of (table.py, expect.py, wire_checks.py,
            json_twins.py).
 
@@ -48,6 +49,7 @@ import ipv6_cases  # noqa: E402
 import json_twins  # noqa: E402
 import interruption_cases  # noqa: E402
 import load  # noqa: E402
+import lookup_and_refusal_cases  # noqa: E402
 import main_cases  # noqa: E402
 import network  # noqa: E402
 import network6  # noqa: E402
@@ -80,7 +82,7 @@ def all_cases(twins="representative", share="all"):
     addresses whatever is chosen."""
     table = CaseTable()
     modules = (main_cases, privilege_cases, stress_cases, ipv6_cases)
-    for module in modules + (interruption_cases, exit_status_cases):
+    for module in modules + (interruption_cases, exit_status_cases, lookup_and_refusal_cases):
         module.add_cases(table)
     for module in modules:
         module.add_cases(json_twins.Twins(table))
@@ -195,6 +197,8 @@ def build_lab(lab, table, selected, prefix, opts, schema):
         faults.build_networks(lab, fault_list)
     if any(isinstance(c.driver, load.LoadDriver) for c in selected):
         load.add_flood_host(lab)
+    if lookup_and_refusal_cases.needs_lookup_namespace(selected):
+        lookup_and_refusal_cases.build(lab)
     if fault_list or unprivileged:
         lab.wait_until_up()
     if opts.wine:

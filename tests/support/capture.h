@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace vexmo {
 
@@ -15,6 +16,18 @@ std::string captured_stdout(Fn&& fn) {
   fn();
   std::fflush(stdout);
   return testing::internal::GetCapturedStdout();
+}
+
+// Standard output and standard error of the code, both.
+template <typename Fn>
+std::pair<std::string, std::string> captured_streams(Fn&& fn) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  fn();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::string out = testing::internal::GetCapturedStdout();
+  return {out, testing::internal::GetCapturedStderr()};
 }
 
 }  // namespace vexmo

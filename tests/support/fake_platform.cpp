@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/winsock_errors.h"
 #include "platform/received_record.h"
 
 namespace vexmo {
@@ -142,7 +143,8 @@ SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
   state().opened_identifier = *identifier;
   SocketHandle handle;
   handle.family = family;
-  if (family == AddressFamily::ipv6 && state().ipv6_unopenable) {
+  if (family == AddressFamily::ipv6 ? state().ipv6_unopenable : state().ipv4_unopenable) {
+    handle.refused_for_privilege = family == AddressFamily::ipv4;
     return handle;
   }
   if (state().kernel_identifier != 0) {
@@ -173,8 +175,17 @@ bool drop_elevated_privileges() {
   return !state().privilege_drop_fails;
 }
 
+const char* no_socket_hint() {
+  return "vexmo: no ICMP socket: the hint";
+}
+
 Outcome socket_set_option(SocketHandle, SocketOption option, std::uint32_t value) {
   state().options.emplace_back(option, value);
+  for (const SocketOption refused : state().refused_options) {
+    if (option == refused) {
+      return -kErrorInvalidArgument;
+    }
+  }
   if (option == SocketOption::send_timeout_ms) {
     state().send_timeout_ms = value;
   }
@@ -270,9 +281,9 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
   return static_cast<Outcome>(n);
 }
 
-bool resolve_name(const char* name, AddressFamily family, SocketAddress* address) {
-  state().looked_up.emplace_back(name);
-  state().looked_up_families.push_back(family);
+namespace {
+
+bool look_up(const char* name, AddressFamily family, SocketAddress* address) {
   if (family == AddressFamily::ipv6) {
     const auto found = state().names6.find(name);
     if (found == state().names6.end()) {
@@ -287,6 +298,22 @@ bool resolve_name(const char* name, AddressFamily family, SocketAddress* address
   }
   *address = ipv4_socket_address(found->second);
   return true;
+}
+
+}  // namespace
+
+LookupEnd resolve_name(const char* name, AddressFamily family, SocketAddress* address,
+                       InterruptionHandler handler) {
+  state().looked_up.emplace_back(name);
+  state().looked_up_families.push_back(family);
+  const std::uint64_t until = state().now_us + state().lookup_us;
+  while (handler.carry_on != nullptr && state().now_us < until) {
+    if (fake::wait_until(until) == WaitEnd::interrupted && !handler.carry_on(handler.context)) {
+      return LookupEnd::stopped;
+    }
+  }
+  state().now_us = std::max(state().now_us, until);
+  return look_up(name, family, address) ? LookupEnd::found : LookupEnd::not_found;
 }
 
 bool parse_ipv6_address(const char* text, SocketAddress* address) {

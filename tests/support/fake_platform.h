@@ -61,12 +61,15 @@ struct State {
   std::map<std::string, SocketAddress> names6;     // name -> first IPv6 address
   std::map<std::string, SocketAddress> literals6;  // IPv6 text that converts (no lookup)
   std::vector<std::string> looked_up;              // every name resolve_name was asked for
+  std::uint64_t lookup_us = 0;                     // the simulated time each lookup takes
   std::vector<AddressFamily> looked_up_families;   // and the family it was asked for
   std::vector<AddressFamily> opened;               // every socket_open_icmp, in order
   std::vector<AddressFamily> closed_families;      // every socket_close, in order
-  bool ipv6_unopenable = false;      // IPv6 sockets fail to open (as under Wine: 10043)
-  std::uint64_t now_us = 1000000;    // the counter runs at 1 MHz on this clock
-  std::uint64_t counter_offset = 0;  // added to the counter (to test far readings)
+  bool ipv6_unopenable = false;               // IPv6 sockets fail to open (as under Wine: 10043)
+  bool ipv4_unopenable = false;               // IPv4 sockets fail to open (no privilege)
+  std::vector<SocketOption> refused_options;  // socket_set_option fails for these
+  std::uint64_t now_us = 1000000;             // the counter runs at 1 MHz on this clock
+  std::uint64_t counter_offset = 0;           // added to the counter (to test far readings)
   std::uint32_t process_id = 0x00051234;
   // The run's timeout as apply set the send timeout to it (0: none): a wait
   // without one that nothing scripted can end fails as timed out.

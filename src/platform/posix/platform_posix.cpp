@@ -78,6 +78,7 @@ SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t* identifier) {
     // No CAP_NET_RAW: an ICMP datagram socket, where the system grants one.
     fd = datagram_socket_open(family, identifier);
     kind = SocketKind::datagram;
+    handle.refused_for_privilege = fd < 0 && (errno == EPERM || errno == EACCES);
   }
   if (fd >= 0) {
     // IPv6 keeps the system's setting unless -f asks.
@@ -195,6 +196,12 @@ std::uint64_t socket_take_transmit_stamp(SocketHandle socket, std::uint64_t not_
 
 bool drop_elevated_privileges() {
   return give_up_elevated_identity();
+}
+
+const char* no_socket_hint() {
+  return "vexmo: no ICMP socket: run as root, give the program the capability "
+         "(setcap cap_net_raw+ep), or admit your group in net.ipv4.ping_group_range; "
+         "see Privileges in the README";
 }
 
 std::uint32_t current_process_id() {

@@ -133,6 +133,49 @@ WaitEnd wait_for_event(HANDLE socket_event, std::uint32_t timeout_ms) {
   return WaitEnd::failed;
 }
 
+int winsock_error_of_wait(DWORD error) {
+  switch (error) {
+    case ERROR_INVALID_HANDLE:
+      return WSAENOTSOCK;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return WSAENOBUFS;
+    default:
+      return WSAEINVAL;
+  }
+}
+
+WaitEnd wait_for_room(SOCKET socket, std::uint32_t timeout_ms) {
+  // Short enough that a Ctrl-C ends the wait at once, as it ends any other.
+  constexpr std::uint32_t kSliceMs = 20;
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    if (interruption_pending()) {
+      return WaitEnd::interrupted;
+    }
+    std::uint32_t slice = kSliceMs;
+    if (timeout_ms != 0) {
+      const ULONGLONG passed = GetTickCount64() - start;
+      if (passed >= timeout_ms) {
+        return WaitEnd::elapsed;
+      }
+      const ULONGLONG left = timeout_ms - passed;
+      slice = left < kSliceMs ? static_cast<std::uint32_t>(left) : kSliceMs;
+    }
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(socket, &writable);
+    timeval limit = {0, static_cast<long>(slice * 1000)};
+    const int ready = select(0, nullptr, &writable, nullptr, &limit);
+    if (ready == SOCKET_ERROR) {
+      return WaitEnd::failed;
+    }
+    if (ready > 0) {
+      return WaitEnd::ready;
+    }
+  }
+}
+
 WaitEnd pause_for(std::uint32_t milliseconds) {
   return wait_for_event(nullptr, milliseconds);
 }

@@ -35,6 +35,17 @@ DWORD wait_timeout_from_ms(std::uint32_t ms);
 // was taken already woke it). `failed` leaves GetLastError set.
 WaitEnd wait_for_event(HANDLE socket_event, std::uint32_t timeout_ms);
 
+// The Windows Sockets number of a wait on the socket's event that failed
+// with error (GetLastError, a Win32 code): an invalid handle is a socket
+// that is gone (10038), a lack of memory 10055, anything else 10022.
+int winsock_error_of_wait(DWORD error);
+
+// Waits until socket has room to send, an interruption is pending (not
+// taken), or timeout_ms has passed (0: no limit). select cannot watch the
+// interruptions, so it waits in short slices between which they are
+// looked at. `failed` leaves WSAGetLastError set.
+WaitEnd wait_for_room(SOCKET socket, std::uint32_t timeout_ms);
+
 }  // namespace vexmo
 
 #endif  // VEXMO_PLATFORM_WIN32_INTERRUPTIONS_H

@@ -115,6 +115,7 @@ SocketHandle socket_open_icmp(AddressFamily family, std::uint16_t*) {
   const SOCKET socket = family == AddressFamily::ipv6 ? ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6)
                                                       : ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
   if (socket == INVALID_SOCKET) {
+    handle.refused_for_privilege = WSAGetLastError() == WSAEACCES;
     return handle;
   }
   // The hop limit of every received message, as control data of WSARecvMsg.
@@ -194,19 +195,18 @@ Outcome socket_send_to(SocketHandle socket, const std::uint8_t* data, std::size_
   if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
     // The socket is non-blocking for the wait's event: wait for room as a
     // blocking send would, for at most the send timeout (0: no limit).
+    // A Ctrl-C ends it as it ends a wait for the reply.
     DWORD timeout_ms = 0;
     int option_length = sizeof timeout_ms;
     getsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<char*>(&timeout_ms), &option_length);
-    fd_set writable;
-    FD_ZERO(&writable);
-    FD_SET(s, &writable);
-    timeval limit = {static_cast<long>(timeout_ms / 1000),
-                     static_cast<long>(timeout_ms % 1000 * 1000)};
-    const int ready = select(0, nullptr, &writable, nullptr, timeout_ms == 0 ? nullptr : &limit);
-    if (ready == 0) {
+    const WaitEnd room = wait_for_room(s, timeout_ms);
+    if (room == WaitEnd::elapsed) {
       return -WSAETIMEDOUT;
     }
-    sent = ready == SOCKET_ERROR ? SOCKET_ERROR : send_once();
+    if (room == WaitEnd::interrupted) {
+      return -WSAEINTR;
+    }
+    sent = room == WaitEnd::failed ? SOCKET_ERROR : send_once();
   }
   return sent == SOCKET_ERROR ? last_error_outcome() : sent;
 }
@@ -217,7 +217,7 @@ WaitEnd socket_wait(SocketHandle socket, std::uint32_t timeout_ms, Outcome* fail
   }
   const WaitEnd end = wait_for_event(socket_event(socket), timeout_ms);
   if (end == WaitEnd::failed) {
-    *failure = -static_cast<Outcome>(GetLastError());
+    *failure = -winsock_error_of_wait(GetLastError());
   }
   return end;
 }
@@ -254,6 +254,11 @@ std::uint64_t socket_take_transmit_stamp(SocketHandle, std::uint64_t) {
 
 bool drop_elevated_privileges() {
   return true;  // an elevated Windows process has no narrower identity to return to
+}
+
+const char* no_socket_hint() {
+  return "vexmo: no ICMP socket: raw sockets need an elevated prompt (Run as administrator); "
+         "see Privileges in the README";
 }
 
 std::uint32_t current_process_id() {

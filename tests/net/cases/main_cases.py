@@ -7,7 +7,7 @@ from expect import (UNREACHABLE, Line, any_lines, exact, opening, redirect, repl
 from json_twins import icmp_told
 from network import (HOST, NO_ROUTE_NET, PEER, PEER_NET, PROHIBIT_NET, ROUTER2_FAR, ROUTER2_LAN,
                      ROUTER_LAN, SMALL_NET, UNREACHABLE_NET)
-from table import NO_TAGS, SHARE, TWIN, echo, error
+from table import NO_TAGS, SHARE, TWIN, SaysOnStderr, echo, error
 from wire_checks import count, icmp_length, seqs, shortest_gap, tos, ttl_seen
 
 # Every error type and code the responder crafts, with the line it draws
@@ -370,14 +370,11 @@ def add_cases(table):
     add("--version: the program and its version", ["--version"],
         [Line("vexmo <version>", re.compile(r"vexmo \d+\.\d+\.\d+\Z"))], elapsed=(0, 1.0),
         tags=SHARE)
-    # Only the exact words: other text that begins with a minus is a host.
-    for host in [
-            "--HELP",
-            "-help",
-            "--version=1"]:
-        add("%s is a host text" % host, ["-c", "2", host],
-            [opening(host), exact("Can not resolve IP address for %s" % host)] + summary(0, 0),
-            elapsed=(0, 1.0))
+    # Only the exact words: other text that begins with a minus is refused.
+    for word in ("--HELP", "-help", "--version=1", "-W"):
+        add("%s is an unknown option: the usage text, status 255" % word,
+            ["-c", "2", PEER, word], USAGE_HEAD + [any_lines("<the rest of the usage text>")],
+            status=255, elapsed=(0, 1.0), driver=SaysOnStderr("vexmo: unknown option " + word))
 
     # -------------------------------------------------------- usage
 

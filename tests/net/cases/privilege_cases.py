@@ -9,7 +9,7 @@ from network import PEER, PEER_NET, ROUTER2_FAR, ROUTER2_LAN, ROUTER_LAN, SMALL_
 from network6 import PEER6
 from privilege import (CAPABILITY, NO_SOCKET, PING_SOCKET, SET_UID_ROOT, HeldIdentifierDriver,
                        holds_nothing, ping_socket_with_pid)
-from table import NO_TAGS, SHARE, TWIN, Need, echo, error
+from table import NO_TAGS, SHARE, TWIN, Need, SaysOnStderr, echo, error
 from wire_checks import count, icmp_length, seqs, tos, ttl_seen
 
 # Of the crafted errors, those the kernel hands to a datagram socket (not
@@ -22,6 +22,11 @@ DATAGRAM_SOCKET_ERRORS = {
     (11, 7): SHARE,
     (5, 3): NO_TAGS,
 }
+
+# What a run without any socket says first on standard error.
+NO_SOCKET_HINT = ("vexmo: no ICMP socket: run as root, give the program the capability "
+                  "(setcap cap_net_raw+ep), or admit your group in net.ipv4.ping_group_range; "
+                  "see Privileges in the README")
 
 
 def add_cases(table):
@@ -173,4 +178,4 @@ def add_cases(table):
 
     add("every request fails", ["-c", "3", PEER],
         run_lines(PEER, [exact("Error 10038.")] * 3, 3, 0), NO_SOCKET, elapsed=(0, 1.0),
-        tags=SHARE | TWIN)
+        tags=SHARE | TWIN, driver=SaysOnStderr(NO_SOCKET_HINT))

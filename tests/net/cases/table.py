@@ -65,6 +65,25 @@ class Case:
     stderr: object = None  # the standard error expected (text or a re pattern); None: nothing
 
 
+class SaysOnStderr:
+    """Runs a case as the suite does, and takes the line it must write on
+    standard error (which the suite would count against it) to check here."""
+
+    def __init__(self, line):
+        self.line = line
+
+    def run(self, case, suite):
+        if case.unprivileged:
+            result = suite.unprivileged.run(case.unprivileged, case.args, case.limit)
+        else:
+            result = suite.program.run(case.args, case.limit)
+        if result.stderr.split("\n", 1)[0].rstrip("\r") != self.line:
+            result.problems.append("standard error %r, expected the line %r"
+                                   % (result.stderr, self.line))
+        result.stderr = ""
+        return result
+
+
 def echo(at=0, **kw):
     """A responder action: an echo reply, at milliseconds after the request."""
     return dict(at=at, do="reply", **kw)

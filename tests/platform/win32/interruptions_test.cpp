@@ -119,5 +119,43 @@ TEST(Win32Interruptions, ATakenInterruptionEndsNoLaterWait) {
   EXPECT_GE(now_ms() - start, 50u);
 }
 
+// A failed wait reports a Windows Sockets number, never a Win32 code.
+TEST(Win32Interruptions, FailedWaitsGiveWindowsSocketsNumbers) {
+  const struct {
+    DWORD error;
+    int winsock;
+  } cases[] = {
+      // clang-format off
+      {ERROR_INVALID_HANDLE,    WSAENOTSOCK},
+      {ERROR_NOT_ENOUGH_MEMORY, WSAENOBUFS},
+      {ERROR_OUTOFMEMORY,       WSAENOBUFS},
+      {ERROR_ACCESS_DENIED,     WSAEINVAL},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(winsock_error_of_wait(c.error), c.winsock) << c.error;
+  }
+}
+
+// The wait for room to send, without a limit (-w 0) too, gives way to a
+// Ctrl-C before anything else; without one it ends when there is room.
+TEST(Win32Interruptions, AStopEndsTheWaitForRoomToSend) {
+  ASSERT_TRUE(watch_interruptions());
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  const SOCKET udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  ASSERT_NE(udp, INVALID_SOCKET);
+  for (const std::uint32_t timeout_ms : {0u, 3000u}) {
+    note_interruption(Interruption::stop);
+    const std::uint64_t start = now_ms();
+    EXPECT_EQ(wait_for_room(udp, timeout_ms), WaitEnd::interrupted) << timeout_ms;
+    EXPECT_LE(now_ms() - start, 100u);
+    EXPECT_EQ(take_interruption(), Interruption::stop);
+    EXPECT_EQ(wait_for_room(udp, timeout_ms), WaitEnd::ready) << timeout_ms;
+  }
+  closesocket(udp);
+  WSACleanup();
+}
+
 }  // namespace
 }  // namespace vexmo
