@@ -6,6 +6,7 @@ import re
 from expect import exact, opening, replies, reply, run_lines, summary, timeouts
 from network import PEER, PEER_NET
 from privilege import NO_SOCKET
+from privilege_cases import NO_SOCKET_HINT
 from table import SHARE, Need, echo, error
 from wire_checks import count
 
@@ -41,7 +42,7 @@ def add_cases(table):
     table.add("exit-status: 2: no socket", ["--exit-status", "-c", "2", PEER],
               run_lines(PEER, [exact("Error 10038.")] * 2, 2, 0), status=2,
               unprivileged=NO_SOCKET, program_role=NO_SOCKET.role, needs=(Need.POSIX_BACKEND,),
-              elapsed=(0, 1.0))
+              stderr=NO_SOCKET_HINT + "\n", elapsed=(0, 1.0))
     # Bad input: one line on standard error, status 255, nothing sent.
     address = responder(echo())
     for value in ("101", "x"):

@@ -110,10 +110,13 @@ class CaseTable:
     def responder(self, *actions, **behaviour):
         """An address of the responder's own that answers each request with
         actions."""
-        number = 10 + self._responders(ipv6=False)
-        if number >= 250:  # .250 stands for an address that was not asked
+        # .10 to .249 of the first /24, then of the second (.250 of the first
+        # stands for an address that was not asked).
+        number = self._responders(ipv6=False)
+        if number >= 480:
             raise ValueError("the responder's IPv4 addresses are used up")
-        address = "%s.%d" % (RESPONDER_NET, number)
+        net = RESPONDER_NET if number < 240 else RESPONDER_NET[:-1] + "1"
+        address = "%s.%d" % (net, 10 + number % 240)
         self.responder_behaviours[address] = dict(actions=list(actions), **behaviour)
         return address
 

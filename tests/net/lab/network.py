@@ -4,7 +4,7 @@
                       |                                      |
     router2 198.18.0.3 (198.18.5.1 behind it)                +-- peer 198.18.1.2 (+ .10-.39)
                                                              +-- small 198.18.2.2-.5, MTU 576
-                                                             +-- responder 198.19.0.0/24
+                                                             +-- responder 198.19.0.0/23
                                                              +-- 198.18.7/24 unreachable,
                                                                  198.18.8/24 prohibit,
                                                                  198.18.99/24 no route
@@ -27,7 +27,7 @@ PEER = "198.18.1.2"
 PEER_NET = "198.18.1"
 SMALL_NET = "198.18.2"  # MTU 576 behind the router
 RESPONDER_LINK = "198.18.6.2"
-RESPONDER_NET = "198.19.0"  # every address here is local to the responder
+RESPONDER_NET = "198.19.0"  # every address here and in 198.19.1 is local to the responder
 UNREACHABLE_NET = "198.18.7"  # router: route type unreachable
 PROHIBIT_NET = "198.18.8"  # router: route type prohibit
 NO_ROUTE_NET = "198.18.99"  # router: no route at all
@@ -101,8 +101,8 @@ def build_main(lab, own_sources):
         ("peer", "default", "via", PEER_NET + ".1"),
         ("small", "default", "via", SMALL_NET + ".1"),
         ("responder", "default", "via", "198.18.6.1"),
-        ("responder", "local", RESPONDER_NET + ".0/24", "dev", "lo"),
-        ("router", RESPONDER_NET + ".0/24", "via", RESPONDER_LINK),
+        ("responder", "local", RESPONDER_NET + ".0/23", "dev", "lo"),
+        ("router", RESPONDER_NET + ".0/23", "via", RESPONDER_LINK),
         ("router", "198.18.5.0/24", "via", ROUTER2_LAN),
         ("router", "unreachable", UNREACHABLE_NET + ".0/24"),
         ("router", "prohibit", PROHIBIT_NET + ".0/24"),
