@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/duration.h"
+
 namespace vexmo {
 namespace {
 
@@ -32,6 +34,62 @@ std::uint32_t clamp_size(std::uint32_t size) {
     size = 65536;
   }
   return size & ~1u;
+}
+
+// The shortest --interval: below it a run would flood rather than watch.
+constexpr std::uint32_t kShortestIntervalMs = 10;
+
+enum class WatchOption { none, taken, bad };
+
+// The value of a duration option: "--name VALUE" or "--name=VALUE". False
+// (with the line said) when it is missing or shorter than least_ms.
+bool take_duration(const char* name, std::uint32_t least_ms, const char* what, int argc,
+                   const char* const* argv, int* i, std::uint32_t* ms) {
+  const char* arg = argv[*i];
+  const std::size_t length = std::strlen(name);
+  const char* value = nullptr;
+  if (arg[length] == '=') {
+    value = arg + length + 1;
+  } else if (*i + 1 < argc) {
+    value = argv[++*i];
+  }
+  const std::optional<std::uint32_t> parsed =
+      value == nullptr ? std::nullopt : parse_duration_ms(value);
+  if (!parsed || *parsed < least_ms) {
+    std::fprintf(stderr, "vexmo: %s takes %s, such as 250ms, 1.5s, 10m or 1h (not \"%s\")\n", name,
+                 what, value == nullptr ? "" : value);
+    return false;
+  }
+  *ms = *parsed;
+  return true;
+}
+
+// The options that watch a link (cadence, deadline, output shape).
+WatchOption take_watch_option(int argc, const char* const* argv, int* i, RunSettings* settings) {
+  const char* arg = argv[*i];
+  const auto is = [arg](const char* name) {
+    const std::size_t n = std::strlen(name);
+    return std::strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '=');
+  };
+  bool good = true;
+  if (is("--interval")) {
+    good = take_duration("--interval", kShortestIntervalMs, "a duration of 10 ms or more", argc,
+                         argv, i, &settings->interval_ms);
+  } else if (is("--deadline")) {
+    good = take_duration("--deadline", 1, "a duration above zero", argc, argv, i,
+                         &settings->deadline_ms);
+  } else if (std::strcmp(arg, "--continuous") == 0) {
+    settings->continuous = true;
+  } else if (std::strcmp(arg, "-D") == 0 || std::strcmp(arg, "--timestamps") == 0) {
+    settings->timestamps = true;
+  } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
+    settings->quiet = true;
+  } else if (std::strcmp(arg, "--histogram") == 0) {
+    settings->histogram = true;
+  } else {
+    return WatchOption::none;
+  }
+  return good ? WatchOption::taken : WatchOption::bad;
 }
 
 }  // namespace
@@ -125,6 +183,12 @@ void print_usage() {
   std::printf(" -6\t\tForce using IPv6\n");
   std::printf(" --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n");
   std::printf(" --json\t\tJSON Lines on standard output. (One object per line)\n");
+  std::printf(" --interval <duration>\tA request every duration. (10ms or more: 250ms, 1.5s)\n");
+  std::printf(" --deadline <duration>\tEnd the run after so long.\n");
+  std::printf(" --continuous\tRequests until stopped. (-c is ignored)\n");
+  std::printf(" -D, --timestamps\tThe time before every line.\n");
+  std::printf(" -q, --quiet\tThe opening line and the summary only.\n");
+  std::printf(" --histogram\tThe round trips' distribution after the summary.\n");
   std::printf(" -h, -?, --help\tShow this text.\n");
   std::printf(" --version\tShow the version.\n");
   std::printf("\n");
@@ -141,6 +205,13 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
   Pending pending = Pending::none;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
+    const WatchOption watch = take_watch_option(argc, argv, &i, settings);
+    if (watch == WatchOption::bad) {
+      return CommandLineResult::bad_value;
+    }
+    if (watch == WatchOption::taken) {
+      continue;
+    }
     if (std::strcmp(arg, "-n") == 0) {
       pending = Pending::size;
     } else if (std::strcmp(arg, "-c") == 0) {

@@ -9,8 +9,9 @@
 namespace vexmo {
 
 // usage_shown: nothing to run (the process ends with -1); help_shown and
-// version_shown: asked for (it ends with 0).
-enum class CommandLineResult { run, usage_shown, help_shown, version_shown };
+// version_shown: asked for (it ends with 0); bad_value: an option's value
+// it cannot take, said on standard error (it ends with -1).
+enum class CommandLineResult { run, usage_shown, help_shown, version_shown, bad_value };
 
 // Reads a number as a 32-bit strtoul does: leading white space, an optional
 // sign (minus negates modulo 2^32), base 0 (prefixes 0x/0X and 0), 8, 10 or 16;
