@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on), replays each seed corpus once, then fuzzes
-# each harness for a bounded time from its seeds. Any finding fails the run
+# each harness for a bounded time from its seeds: FUZZ_SECONDS, 60 by default
+# (tools/test-all.sh sets 30). Any finding fails the run
 # and leaves its input in build-fuzz/.
 set -euo pipefail
 cd "$(dirname "$0")/.."

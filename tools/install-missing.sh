@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs those of the named Debian packages that are not installed yet.
 #   tools/install-missing.sh [--with-recommends] PACKAGE...
-# Without --with-recommends, recommended packages are left out.
+# Without --with-recommends, recommended packages are left out. The package
+# lists are refreshed first, unless VEXMO_APT_UPDATED is set (.ci/run has
+# just refreshed them).
 set -euo pipefail
 options=(--no-install-recommends)
 if [ "${1:-}" = --with-recommends ]; then
@@ -14,6 +16,6 @@ for p in "$@"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== installing: ${missing[*]}"
-  apt-get update -q
+  [ -n "${VEXMO_APT_UPDATED:-}" ] || apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${options[@]}" "${missing[@]}"
 fi

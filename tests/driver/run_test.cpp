@@ -803,8 +803,9 @@ TEST(RunRequests, Ipv6RepliesAndTheSummary) {
   }
 }
 
-// Every ICMPv6 error about the request: its line, counted as received, the
-// pause after it, the sequence advanced.
+// Each kind of ICMPv6 error about the request: its line, counted as
+// received, the pause after it, the sequence advanced. (Every code's reason
+// is checked once, with the lines.)
 TEST(RunRequests, EveryIcmp6ErrorCountsAsReceivedAndPauses) {
   const char* unreachable = "ICMP: Destination Unreachable, Reason: ";
   const struct {
@@ -814,20 +815,10 @@ TEST(RunRequests, EveryIcmp6ErrorCountsAsReceivedAndPauses) {
     std::string line;
   } cases[] = {
       {1, 0, 0, std::string(unreachable) + "No route to destination\n"},
-      {1, 1, 0,
-       std::string(unreachable) + "Communication with destination administratively prohibited\n"},
-      {1, 2, 0, std::string(unreachable) + "Beyond scope of source address\n"},
-      {1, 3, 0, std::string(unreachable) + "Address unreachable\n"},
-      {1, 4, 0, std::string(unreachable) + "Port unreachable\n"},
-      {1, 5, 0, std::string(unreachable) + "Source address failed ingress/egress policy\n"},
-      {1, 6, 0, std::string(unreachable) + "Reject route to destination\n"},
       {1, 7, 0, std::string(unreachable) + "Unknown code 7\n"},
       {2, 0, 1280, "ICMP: Packet Too Big, MTU: 1280\n"},
       {2, 0, 0xFFFFFFFFu, "ICMP: Packet Too Big, MTU: 4294967295\n"},  // unsigned
       {3, 0, 0, "2001:db8:0:1::1: ICMP: Time Exceeded, Reason: Hop limit exceeded in transit\n"},
-      {3, 1, 0,
-       "2001:db8:0:1::1: ICMP: Time Exceeded, Reason: Fragment reassembly time exceeded\n"},
-      {3, 2, 0, "2001:db8:0:1::1: ICMP: Time Exceeded, Reason: Unknown code 2\n"},
       {4, 0, 0, "ICMP: Parameter Problem\n"},
       {4, 2, 40, "ICMP: Parameter Problem\n"},
   };

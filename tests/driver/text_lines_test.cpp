@@ -204,14 +204,27 @@ TEST(ReportIcmpMessage, Icmp6TypesAreNotIpv4Types) {
     std::uint32_t mtu;
     std::string line;
   } cases[] = {
+      // clang-format off
       {3, 0, 0, "2001:db8::1: ICMP: Time Exceeded, Reason: Hop limit exceeded in transit\n"},
+      {3, 1, 0, "2001:db8::1: ICMP: Time Exceeded, Reason: Fragment reassembly time exceeded\n"},
+      {3, 2, 0, "2001:db8::1: ICMP: Time Exceeded, Reason: Unknown code 2\n"},
+      {1, 0, 0, "ICMP: Destination Unreachable, Reason: No route to destination\n"},
+      {1, 1, 0, "ICMP: Destination Unreachable, Reason: Communication with destination "
+                "administratively prohibited\n"},
+      {1, 2, 0, "ICMP: Destination Unreachable, Reason: Beyond scope of source address\n"},
       {1, 3, 0, "ICMP: Destination Unreachable, Reason: Address unreachable\n"},
+      {1, 4, 0, "ICMP: Destination Unreachable, Reason: Port unreachable\n"},
+      {1, 5, 0, "ICMP: Destination Unreachable, Reason: Source address failed ingress/egress "
+                "policy\n"},
+      {1, 6, 0, "ICMP: Destination Unreachable, Reason: Reject route to destination\n"},
+      {1, 7, 0, "ICMP: Destination Unreachable, Reason: Unknown code 7\n"},
       {1, 255, 0, "ICMP: Destination Unreachable, Reason: Unknown code 255\n"},
       {2, 0, 1280, "ICMP: Packet Too Big, MTU: 1280\n"},
       {2, 0, 0x80000000u, "ICMP: Packet Too Big, MTU: 2147483648\n"},
       {4, 1, 0, "ICMP: Parameter Problem\n"},
       {11, 0, 0, ""},
       {12, 0, 0, ""},
+      // clang-format on
   };
   for (const auto& c : cases) {
     std::uint8_t message[64] = {};

@@ -3,13 +3,29 @@
 its whole output, exit status, timing and what it put on the wire.
 
     sudo tests/net/run_suite.py --vexmo build/vexmo
+    sudo tests/net/run_suite.py --vexmo build/vexmo --json-twins all
+    sudo tests/net/run_suite.py --vexmo build-asan/vexmo --share representative
     sudo tests/net/run_suite.py --vexmo "wine build-windows/vexmo.exe" --wine
 
-The lab (lab.py) is built before the first case and torn down on every exit:
-the main network (network.py), the unprivileged host (privilege.py), the
-fault networks (faults.py) and the flood host (load.py); IPv6 runs on the
-main network beside IPv4 (network6.py). The case tables are cases.py,
-privilege_cases.py, stress_cases.py and ipv6_cases.py.
+Three directories beside this entry point:
+  lab/     the lab: namespaces and network (lab.py, network.py, network6.py),
+           the unprivileged host (privilege.py), the fault networks
+           (faults.py), the flood host (load.py) and how the program is
+           started (runners.py, wine.py);
+  agents/  the programs the lab runs inside its namespaces: the responder,
+           the load generator, the launchers, dns_gate, identifier_holder,
+           sniff6, and wine_launch.cpp (built beside vexmo.exe);
+  cases/   the case tables (main_cases.py, privilege_cases.py,
+           stress_cases.py, ipv6_cases.py, interruption_cases.py) and what
+           they are made of (table.py, expect.py, wire_checks.py,
+           json_twins.py).
+
+Every case may have a --json twin (json_twins.py). A run has the
+representative twins, those of the cases tagged TWIN (each event kind, both
+sockets, both families); --json-twins all runs every twin, for when the
+JSON output changes; --no-json-twins none. --share representative runs
+only the cases tagged SHARE (each family of code paths), as the sanitized
+build does.
 
 Needs root. Without it the suite is skipped (status 77), or fails when CI
 is set to true. Exit status: 0 all passed, 1 a failure.
@@ -23,14 +39,15 @@ import signal
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[0:1] = [os.path.join(HERE, part) for part in ("cases", "lab", "agents")]
 
-import cases  # noqa: E402
 import faults  # noqa: E402
 import ipv6_cases  # noqa: E402
 import json_twins  # noqa: E402
 import interruption_cases  # noqa: E402
 import load  # noqa: E402
+import main_cases  # noqa: E402
 import network  # noqa: E402
 import network6  # noqa: E402
 import privilege  # noqa: E402
@@ -41,7 +58,7 @@ import wire_checks  # noqa: E402
 from expect import check_output  # noqa: E402
 from lab import Lab, LabError  # noqa: E402
 from runners import NativeRunner, is_native, skip_reason  # noqa: E402
-from table import CaseTable  # noqa: E402
+from table import SHARE, TWIN, CaseTable  # noqa: E402
 
 SKIP = 77
 
@@ -55,15 +72,20 @@ def give_up(reason):
     sys.exit(SKIP)
 
 
-def all_cases(twins=True):
-    """Every case; with twins, every case once more with --json."""
+def all_cases(twins="representative", share="all"):
+    """Every case, and --json twins: "all" of them, the "representative"
+    ones (tagged TWIN) or "none"; share "representative": only the cases
+    tagged SHARE. Every twin is made either way, so that each case keeps its
+    addresses whatever is chosen."""
     table = CaseTable()
-    modules = (cases, privilege_cases, stress_cases, ipv6_cases)
+    modules = (main_cases, privilege_cases, stress_cases, ipv6_cases)
     for module in modules + (interruption_cases,):
         module.add_cases(table)
-    if twins:
-        for module in modules:
-            module.add_cases(json_twins.Twins(table))
+    for module in modules:
+        module.add_cases(json_twins.Twins(table))
+    table.cases = [c for c in table.cases
+                   if (not c.json or twins == "all" or twins == "representative" and TWIN <= c.tags)
+                   and (share == "all" or SHARE <= c.tags)]
     return table
 
 
@@ -233,11 +255,19 @@ def main():
     parser.add_argument("--jobs", type=int, default=8, help="cases run at once")
     parser.add_argument("-k", dest="pattern", help="run only cases whose name contains this text")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
-    parser.add_argument("--no-json-twins", action="store_true",
-                        help="leave out the --json twin of every case")
+    parser.add_argument("--json-twins", choices=["representative", "all", "none"],
+                        default="representative",
+                        help="which --json twins run: those of the cases tagged TWIN (each "
+                             "event kind, both sockets, both families; the default), all of "
+                             "them (for when the JSON output changes) or none")
+    parser.add_argument("--no-json-twins", dest="json_twins", action="store_const", const="none",
+                        help="leave out the --json twin of every case (--json-twins none)")
+    parser.add_argument("--share", choices=["all", "representative"], default="all",
+                        help="all the cases (the default), or only those tagged SHARE: each "
+                             "family of code paths, for the sanitized build")
     opts = parser.parse_args()
 
-    table = all_cases(twins=not opts.no_json_twins)
+    table = all_cases(twins=opts.json_twins, share=opts.share)
     selected = [c for c in table.cases if not opts.pattern or opts.pattern in c.name]
     if opts.list:
         for c in selected:

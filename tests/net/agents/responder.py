@@ -201,11 +201,27 @@ def build(action, request, src):
     raise ValueError("unknown action " + kind)
 
 
+# The kernel's receive time of each datagram (struct timespec, CLOCK_REALTIME);
+# SCM_TIMESTAMPNS is the same number.
+SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
+
+
+def arrival(ancillary):
+    """When the kernel received the datagram, on the monotonic clock the suite
+    reads: the moment the request reached this namespace, however late this
+    process came to read it (a busy machine). None without a stamp."""
+    for level, kind, value in ancillary:
+        if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS and len(value) >= 16:
+            sec, nsec = struct.unpack("@qq", value[:16])
+            return time.monotonic() - (time.time() - (sec + nsec / 1e9))
+    return None
+
+
 def receive4(sock):
-    data, _ = sock.recvfrom(70000)
+    data, ancillary, _, _ = sock.recvmsg(70000, 256)
     view = view_ipv4(data)
     return Request(view.source, view.destination, data[:20], view.total_length, view.tos,
-                   view.ttl, view.dont_fragment, view.payload), ECHO_REQUEST
+                   view.ttl, view.dont_fragment, view.payload), ECHO_REQUEST, arrival(ancillary)
 
 
 def receive6(sock):
@@ -223,7 +239,7 @@ def receive6(sock):
     src = address[0]
     header = ipv6_header(src, dst or "::", len(data), hop_limit, traffic_class)
     return Request(src, dst, header, IPV6_HEADER_BYTES + len(data), traffic_class, hop_limit,
-                   False, bytes(data)), ECHO6_REQUEST
+                   False, bytes(data)), ECHO6_REQUEST, arrival(ancillary)
 
 
 def open_receivers():
@@ -233,6 +249,7 @@ def open_receivers():
         recv6.setsockopt(socket.IPPROTO_IPV6, option, 1)
     for sock in (recv4, recv6):
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+        sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
     return {recv4: receive4, recv6: receive6}
 
 
@@ -260,7 +277,7 @@ def main():
             if sock not in readable:
                 continue
             now = time.monotonic()
-            request, request_type = receivers[sock](sock)
+            request, request_type, stamp = receivers[sock](sock)
             dst, icmp = request.dst, request.icmp
             if dst not in config or len(icmp) < 8 or icmp[0] != request_type:
                 continue
@@ -269,7 +286,7 @@ def main():
             if dst not in logs:
                 logs[dst] = open(os.path.join(logdir, dst + ".jsonl"), "a")
             entry = {
-                "t": now,
+                "t": now if stamp is None else min(now, stamp),  # its arrival
                 "n": number,
                 "src": request.src,
                 "ip_len": request.total_length,

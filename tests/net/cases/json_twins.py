@@ -23,7 +23,7 @@ try:
 except ImportError:  # Debian: python3-jsonschema
     jsonschema = None
 
-SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "doc",
+SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "doc",
                       "vexmo.schema.json")
 REQUEST_EVENTS = ("reply", "icmp", "failure", "unresolved")
 NO_RUN = {"-h", "-?", "--help", "--version"}

@@ -179,8 +179,9 @@ class FaultDriver:
         return result
 
 
-def add_case(table, name, kind, during, answered_during):
-    """Requests 1, 2 and 6 to 8 get replies; 3 to 5 get the line during."""
+def add_case(table, name, kind, during, answered_during, tags=frozenset()):
+    """Requests 1, 2 and 6 to 8 get replies; 3 to 5 get the line during;
+    tags: the case's (table.py)."""
     fault = Fault(1 + sum(1 for c in table.cases if c.fault), kind)
     target = fault.addresses()["target"]
     lines, received = [], 0
@@ -194,4 +195,4 @@ def add_case(table, name, kind, during, answered_during):
     table.add("fault: " + name, ["-c", str(COUNT), "-w", "500", NAME],
               [opening(NAME)] + lines + summary(COUNT, received),
               driver=FaultDriver(fault), fault=fault, program_role=fault.host_role,
-              needs=(Need.OTHER_NAMESPACE,))
+              needs=(Need.OTHER_NAMESPACE,), tags=tags)

@@ -2,20 +2,26 @@
 errors from the routers and timeouts must print what the raw socket prints
 (run_suite.py -k unprivileged for these alone). They need the POSIX
 backend: a program started through a loader skips them."""
-from cases import CRAFTED_ERRORS, crafted_error
+from main_cases import CRAFTED_ERRORS, crafted_error
 from expect import (IPV6_HEADERS, UNREACHABLE, exact, redirect, replies, reply, run_lines,
                     time_exceeded, timeouts)
 from network import PEER, PEER_NET, ROUTER2_FAR, ROUTER2_LAN, ROUTER_LAN, SMALL_NET
 from network6 import PEER6
 from privilege import (CAPABILITY, NO_SOCKET, PING_SOCKET, SET_UID_ROOT, HeldIdentifierDriver,
                        holds_nothing, ping_socket_with_pid)
-from table import Need, echo, error
+from table import NO_TAGS, SHARE, TWIN, Need, echo, error
 from wire_checks import count, icmp_length, seqs, tos, ttl_seen
 
-# Of the crafted errors, those the kernel hands to a datagram socket; not
+# Of the crafted errors, those the kernel hands to a datagram socket (not
 # unreachable codes above 15, fragment reassembly time exceeded (11/1), nor
-# fragmentation needed without -f.
-DATAGRAM_SOCKET_ERRORS = {(4, 0), (12, 1), (3, 15), (11, 7), (5, 3)}
+# fragmentation needed without -f), and the tags of their cases here.
+DATAGRAM_SOCKET_ERRORS = {
+    (4, 0): SHARE,
+    (12, 1): NO_TAGS,
+    (3, 15): NO_TAGS,
+    (11, 7): SHARE,
+    (5, 3): NO_TAGS,
+}
 
 
 def add_cases(table):
@@ -38,7 +44,7 @@ def add_cases(table):
     add("responder: replies, identifier on the wire, pause after each", ["-c", "3", address],
         run_lines(address, replies(address, 3), 3, 3), PING_SOCKET,
         wire=address, wire_checks=[seqs(0, 1, 2), icmp_length(64), tos(0)], gaps=[(1.0, 1.5)] * 2,
-        tail=1.0)
+        tail=1.0, tags=SHARE | TWIN)
 
     add("loopback answers", ["-c", "2", "127.0.0.1"],
         run_lines("127.0.0.1", replies("127.0.0.1", 2, 64), 2, 2),
@@ -48,7 +54,7 @@ def add_cases(table):
     add("-i 0x30 -t 2:d:t -f reach the wire",
         ["-i", "0x30", "-t", "2:d:t", "-f", "-c", "1", address],
         run_lines(address, [reply(address, 0)], 1, 1), PING_SOCKET, wire=address,
-        wire_checks=[tos(0x58), ttl_seen(47)])
+        wire_checks=[tos(0x58), ttl_seen(47)], tags=SHARE)
 
     address = responder(echo(at=100), echo(at=400))
     add("duplicate replies: the duplicate is not the next answer", ["-c", "3", address],
@@ -57,32 +63,34 @@ def add_cases(table):
 
     add("-i 1: time exceeded from the router", ["-i", "1", "-c", "2", PEER_NET + ".31"],
         run_lines(PEER_NET + ".31", [time_exceeded(ROUTER_LAN)] * 2, 2, 2), PING_SOCKET,
-        elapsed=(2.0, 2.6))
+        elapsed=(2.0, 2.6), tags=SHARE)
 
     # Rejected by the router's filter: a route error (an unreachable route)
     # would share the router's rate state for this host with the redirect
     # case and silence its redirects.
-    for destination, reason in [(PEER_NET + ".10", "Network unreachable"),
-                                (PEER_NET + ".11", "Host unreachable"),
-                                (PEER_NET + ".13", "Port unreachable"),
-                                (PEER_NET + ".16", "Communication administratively prohibited")]:
+    for destination, reason, tags in [
+            (PEER_NET + ".10", "Network unreachable", NO_TAGS),
+            (PEER_NET + ".11", "Host unreachable", SHARE | TWIN),
+            (PEER_NET + ".13", "Port unreachable", NO_TAGS),
+            (PEER_NET + ".16", "Communication administratively prohibited", NO_TAGS)]:
         add("router: %s (%s)" % (reason, destination), ["-c", "2", destination],
-            run_lines(destination, [exact(UNREACHABLE + reason)] * 2, 2, 2), PING_SOCKET)
+            run_lines(destination, [exact(UNREACHABLE + reason)] * 2, 2, 2), PING_SOCKET,
+            tags=tags)
 
     add("real redirect toward the second router: the gateway", ["-c", "2", ROUTER2_FAR],
-        run_lines(ROUTER2_FAR, [redirect(ROUTER2_LAN)] * 2, 2, 2), PING_SOCKET)
+        run_lines(ROUTER2_FAR, [redirect(ROUTER2_LAN)] * 2, 2, 2), PING_SOCKET, tags=SHARE)
 
-    small = SMALL_NET + (".5" if table.twin else ".2")  # a path MTU of its own, as in cases.py
+    small = SMALL_NET + (".5" if table.twin else ".2")  # a path MTU of its own, as in main_cases.py
     add("-f across the 576 MTU: fragmentation needed, then the send is refused",
         ["-f", "-n", "1000", "-c", "2", small],
         run_lines(small, [exact(UNREACHABLE + "Fragmentation needed and DF set"),
-                          exact("Error 10040.")], 2, 1, size=1000), PING_SOCKET)
+                          exact("Error 10040.")], 2, 1, size=1000), PING_SOCKET, tags=SHARE)
 
     address = responder()
     add("silence: timeouts without pause", ["-w", "300", "-c", "3", address],
         run_lines(address, timeouts(3), 3, 0), PING_SOCKET, wire=address,
         wire_checks=[seqs(0, 0, 0)],
-        gaps=[(0.28, 0.95)] * 2)
+        gaps=[(0.28, 0.95)] * 2, tags=SHARE)
 
     address = responder(echo(at=300))
     add("-w 0: no deadline", ["-w", "0", "-c", "2", address],
@@ -91,21 +99,21 @@ def add_cases(table):
 
     add("-n 65536 cannot be sent", ["-c", "2", "-n", "65536", PEER],
         run_lines(PEER, [exact("Error 10040.")] * 2, 2, 0, size=65536), PING_SOCKET,
-        elapsed=(0, 0.8))
+        elapsed=(0, 0.8), tags=SHARE)
 
     address = responder(echo())
     add("-n 65506: the largest request", ["-n", "65506", "-c", "1", address],
         run_lines(address, [reply(address, 0)], 1, 1, size=65506), PING_SOCKET, wire=address,
         wire_checks=[icmp_length(65514)])
 
-    for icmp_type, code, text in CRAFTED_ERRORS:
+    for icmp_type, code, text, _ in CRAFTED_ERRORS:
         if (icmp_type, code) not in DATAGRAM_SOCKET_ERRORS:
             continue
         address = responder(crafted_error(icmp_type, code), echo(at=50))
         line = exact(text.format(a=address))
         add("crafted type %d code %d, a late reply behind it" % (icmp_type, code),
             ["-c", "2", address], run_lines(address, [line, line], 2, 2), PING_SOCKET,
-            wire=address, wire_checks=[seqs(0, 1)])
+            wire=address, wire_checks=[seqs(0, 1)], tags=DATAGRAM_SOCKET_ERRORS[icmp_type, code])
 
     # An error is the answer only when it quotes this request: the kernel
     # hands over those quoting an echo request with the socket's identifier,
@@ -118,7 +126,7 @@ def add_cases(table):
     address = responder(error(3, 1, quote=64), echo(at=80))
     add("destination unreachable quoting the whole request: the answer", ["-c", "2", address],
         run_lines(address, [exact(UNREACHABLE + "Host unreachable")] * 2, 2, 2), PING_SOCKET,
-        wire=address, wire_checks=[seqs(0, 1)])
+        wire=address, wire_checks=[seqs(0, 1)], tags=SHARE)
 
     # The kernel checks the ICMP checksum before a datagram socket gets a
     # reply, while a raw socket has its copy first (the hostile peers'
@@ -126,18 +134,18 @@ def add_cases(table):
     address = responder(echo(bad_checksum=True), echo(at=150))
     add("reply with a spoiled ICMP checksum never arrives: the genuine one behind it answers",
         ["-c", "1", address], run_lines(address, [reply(address, 0, rtt_range=(150, 700))], 1, 1),
-        PING_SOCKET, wire=address, wire_checks=[count(1)])
+        PING_SOCKET, wire=address, wire_checks=[count(1)], tags=SHARE)
 
     # The identifier is the low 16 bits of the process id. When they are 0,
     # or another ping socket of the namespace holds them, the program must
     # use the identifier the kernel gives it. The pid is chosen in a pid
     # namespace of the program's own.
     add("identifier 0 (pid 65536): replies", ["-c", "2", "-w", "500", PEER],
-        run_lines(PEER, replies(PEER, 2), 2, 2), ping_socket_with_pid(65536))
+        run_lines(PEER, replies(PEER, 2), 2, 2), ping_socket_with_pid(65536), tags=SHARE)
     way = ping_socket_with_pid(40001)
     add("identifier held by another socket without address reuse: replies",
         ["-c", "2", "-w", "500", PEER], run_lines(PEER, replies(PEER, 2), 2, 2), way,
-        driver=HeldIdentifierDriver(way, reuse=False, when="first"))
+        driver=HeldIdentifierDriver(way, reuse=False, when="first"), tags=SHARE)
     way = ping_socket_with_pid(40002)
     add("identifier taken with address reuse once the program holds it: replies",
         ["-c", "3", "-w", "500", PEER], run_lines(PEER, replies(PEER, 3), 3, 3), way,
@@ -150,9 +158,9 @@ def add_cases(table):
         add("replies; options applied after the drop reach the wire",
             ["-c", "3", "-t", "7:m", "-i", "200", address],
             run_lines(address, replies(address, 3), 3, 3), way,
-            wire=address, wire_checks=[tos(0xE2), ttl_seen(199), seqs(0, 1, 2)])
+            wire=address, wire_checks=[tos(0xE2), ttl_seen(199), seqs(0, 1, 2)], tags=SHARE)
         add("a name resolved after the drop", ["-c", "2", "peer.vxnet"],
-            run_lines("peer.vxnet", replies(PEER, 2), 2, 2), way)
+            run_lines("peer.vxnet", replies(PEER, 2), 2, 2), way, tags=SHARE)
         # the ICMPv6 socket, too, was opened before the drop
         add("an AAAA-only name resolved after the drop", ["-c", "2", "peer6.vxnet"],
             run_lines("peer6.vxnet", replies(PEER6, 2), 2, 2, headers=IPV6_HEADERS), way,
@@ -164,4 +172,5 @@ def add_cases(table):
     # neither: no socket, every request fails at once
 
     add("every request fails", ["-c", "3", PEER],
-        run_lines(PEER, [exact("Error 10038.")] * 3, 3, 0), NO_SOCKET, elapsed=(0, 1.0))
+        run_lines(PEER, [exact("Error 10038.")] * 3, 3, 0), NO_SOCKET, elapsed=(0, 1.0),
+        tags=SHARE | TWIN)

@@ -17,7 +17,9 @@ import threading
 import time
 from dataclasses import dataclass, field
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+# The agents: the helper programs the lab runs in its namespaces (responder,
+# load generator, launchers...).
+AGENTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "agents")
 
 
 class LabError(Exception):
@@ -241,9 +243,9 @@ class Lab:
                        killed, line_times)
 
     def start_helper(self, role, script, *args):
-        """One of the suite's helper scripts in the namespace of role, talking
-        on pipes (text); it ends when its standard input closes."""
-        cmd = self.in_namespace(role, sys.executable, os.path.join(HERE, script), *args)
+        """One of the suite's agents (agents/SCRIPT) in the namespace of role,
+        talking on pipes (text); it ends when its standard input closes."""
+        cmd = self.in_namespace(role, sys.executable, os.path.join(AGENTS, script), *args)
         proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self._adopt(proc)
         return proc

@@ -148,3 +148,14 @@ def count(n):
         return [] if len(requests) == n else ["%d requests on the wire, expected %d"
                                               % (len(requests), n)]
     return check
+
+
+def request_span(most):
+    """A check: the first and last request left at most this many seconds
+    apart."""
+    def check(requests, _result):
+        if len(requests) > 1 and requests[-1].t - requests[0].t > most:
+            return ["the requests spanned %.3f s, expected at most %.3f s"
+                    % (requests[-1].t - requests[0].t, most)]
+        return []
+    return check

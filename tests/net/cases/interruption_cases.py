@@ -27,7 +27,7 @@ from expect import (IPV6_HEADERS, Line, check_output, exact, opening, replies, r
                     summary, timeouts)
 from network6 import PEER6_NET
 from privilege import PING_SOCKET
-from table import Need, echo
+from table import NO_TAGS, SHARE, TWIN, Need, echo
 from wire_checks import read_log
 
 ANCHOR_LIMIT_S = 10.0  # for the anchoring request to reach the wire
@@ -161,6 +161,7 @@ def add_statistics_so_far(table, tries):
                     re.compile(r"Rount Trip Time \(Min/Avg/Max\): (\d+\.\d{3}) ms/\1 ms/\1 ms\Z"))]
     table.add("Ctrl-\\ in a wait: the statistics so far, then the rest of the run",
               ["-c", "3", address], [], solo=True, needs=(Need.POSIX_SIGNALS,),
+              tags=SHARE | TWIN,
               driver=InterruptDriver(address, Signals(2, [(0.4, signal.SIGQUIT)]),
                                      lambda n, address=address: ([opening(address)]
                                                                  + replies(address, 1) + interim
@@ -183,7 +184,7 @@ def add_cases(table):
             "the summary follows", ["-c", "5", "-w", "5000", address], [], solo=True,
             driver=InterruptDriver(address, Signals(1, [(0.5, signal.SIGINT)]),
                                    lambda n, address=address: [opening(address)] + summary(1, 0),
-                                   tries, way=way), **extra)
+                                   tries, way=way), tags=SHARE, **extra)
 
         address = responder(echo())
         add(prefix + "Ctrl-C in the pause: the summary of the requests so far",
@@ -192,7 +193,7 @@ def add_cases(table):
                                    lambda n, address=address: ([opening(address)]
                                                                + replies(address, 2)
                                                                + summary(2, 2)),
-                                   tries, way=way), **extra)
+                                   tries, way=way), tags=SHARE, **extra)
 
         address = responder()
         add(prefix + "Ctrl-C twice at once: one summary, whole",
@@ -200,18 +201,20 @@ def add_cases(table):
             driver=InterruptDriver(address, Signals(1, [(0.5, signal.SIGINT),
                                                         (0.5, signal.SIGINT)]),
                                    lambda n, address=address: [opening(address)] + summary(1, 0),
-                                   5, way=way), **extra)
+                                   5, way=way), tags=SHARE, **extra)
 
         # Timeouts of 2^31 ms and more are waited in pieces; none may end the
         # wait at once (a negative or zero piece would).
-        for timeout in ("2147483648", "4294967295"):
+        for timeout, tags in [
+                ("2147483648", SHARE),
+                ("4294967295", NO_TAGS)]:
             address = responder()
             add(prefix + "-w %s: a silent wait lasts until Ctrl-C" % timeout,
                 ["-c", "2", "-w", timeout, address], [], solo=True,
                 driver=InterruptDriver(address, Signals(1, [(1.0, signal.SIGINT)]),
                                        lambda n, address=address: ([opening(address)]
                                                                    + summary(1, 0)),
-                                       2, way=way), **extra)
+                                       2, way=way), tags=tags, **extra)
 
         # Stopped 300 ms into a 1500 ms wait and continued 300 ms later: the
         # wait goes on with the time it has left, and times out at its
@@ -224,7 +227,7 @@ def add_cases(table):
                                                         (0.6, signal.SIGCONT)]),
                                    lambda n, address=address: ([opening(address)] + timeouts(2)
                                                                + summary(2, 0)),
-                                   1, measure=False, way=way), **extra)
+                                   1, measure=False, way=way), tags=SHARE, **extra)
 
     stop_cases("", 20)
     stop_cases("unprivileged, ping socket: ", 10, PING_SOCKET)
@@ -232,14 +235,16 @@ def add_cases(table):
     # The ICMPv6 sockets wait the same way. A peer the router drops logs
     # nothing: the signal is timed from the start, well inside the wait.
     address = PEER6_NET + "20"
-    for prefix, way in (("", None), ("unprivileged, ping socket: ", PING_SOCKET)):
+    for prefix, way in [
+            ("", None),
+            ("unprivileged, ping socket: ", PING_SOCKET)]:
         extra = dict(unprivileged=way, program_role=way.role) if way else {}
         add(prefix + "-6: Ctrl-C in a wait on a silent peer", ["-c", "3", "-w", "5000", address],
             [], solo=True, needs=(Need.ICMPV6,) + ((Need.POSIX_BACKEND,) if way else ()),
             driver=InterruptDriver(None, Signals(0, [(0.5, signal.SIGINT)]),
                                    lambda n, address=address: run_lines(address, [], 1, 0, 56,
                                                                         IPV6_HEADERS),
-                                   5, way=way), **extra)
+                                   5, way=way), tags=SHARE, **extra)
 
     add_statistics_so_far(table, 3)
 
@@ -251,12 +256,13 @@ def add_cases(table):
     address = twins.responder()
     twins.add("Ctrl-C in a wait on a silent peer: the request counts as lost",
               ["-c", "5", "-w", "5000", address], [], solo=True, interrupted=True,
+              tags=SHARE | TWIN,
               driver=InterruptDriver(address, Signals(1, [(0.5, signal.SIGINT)]),
                                      lambda n, address=address: ([opening(address)]
                                                                  + summary(1, 0)), 3))
     address = twins.responder(echo())
     twins.add("Ctrl-C in the pause: the summary of the requests so far", ["-c", "5", address], [],
-              solo=True, interrupted=True,
+              solo=True, interrupted=True, tags=TWIN,
               driver=InterruptDriver(address, Signals(2, [(0.5, signal.SIGINT)]),
                                      lambda n, address=address: ([opening(address)]
                                                                  + replies(address, 2)

@@ -19,7 +19,7 @@ import threading
 import time
 from dataclasses import dataclass, replace
 
-from lab import HERE, LabError, Result
+from lab import AGENTS, LabError, Result
 from network import HOST, HOST_FILES, ROUTER_LAN, add_lan_host
 from network6 import HOST6, UNPRIVILEGED6, add_lan_host6
 
@@ -133,7 +133,7 @@ class UnprivilegedRunner:
             # /proc of the new pid namespace: the program's own pid must be
             # found there (a sanitizer reads /proc/PID/task at exit)
             launcher = ["unshare", "--pid", "--fork", "--kill-child", "--mount-proc",
-                        sys.executable, os.path.join(HERE, "pid_launcher.py"), str(way.pid)]
+                        sys.executable, os.path.join(AGENTS, "pid_launcher.py"), str(way.pid)]
         cmd = self.lab.in_namespace(way.role, *launcher, "setpriv", "--reuid=%d" % self.uid,
                                     "--regid=%d" % self.gid, "--clear-groups", "--",
                                     program, *args)

@@ -14,6 +14,18 @@ from network import RESPONDER_NET, SOURCE_NET
 from network6 import RESPONDER6_NET
 
 
+# Tags of a case (Case.tags), set in the case tables; a --json twin has its
+# text case's.
+#   TWIN   its --json twin runs in every run of the suite, one of the
+#          representative twins: each event kind, both sockets, both
+#          families. The others run with --json-twins all.
+#   SHARE  in the representative share of the suite (--share representative,
+#          which the sanitized build runs): each family of code paths.
+TWIN = frozenset({"twin"})
+SHARE = frozenset({"share"})
+NO_TAGS = frozenset()
+
+
 class Need(enum.Enum):
     """What a case needs of the program beyond running it in the lab."""
     POSIX_BACKEND = ("the unprivileged modes are the POSIX backend's; "
@@ -49,6 +61,7 @@ class Case:
     needs: tuple = ()  # of Need
     json: bool = False  # the --json twin of a case (json_twins.py)
     interrupted: bool = False  # the run is stopped before its last request
+    tags: frozenset = frozenset()  # TWIN, SHARE
 
 
 def echo(at=0, **kw):

@@ -14,8 +14,8 @@ What differs from a native run, and why:
   seconds, and the others are copied from it.
 - Wine's process ids are its own, not Linux's, and vexmo puts the low 16 bits
   of its process id on the wire. The program is started by
-  vexmo_wine_launch.exe (built beside vexmo.exe from wine_launch.cpp), which
-  writes the Windows process id of vexmo.exe to a file before it runs; that id
+  vexmo_wine_launch.exe (built beside vexmo.exe from agents/wine_launch.cpp),
+  which writes the Windows process id of vexmo.exe to a file before it runs; that id
   stands in the result for the Linux pid of a native run. The launcher also
   times vexmo.exe from its start to its end, and the bounds on a whole run
   apply to that time: starting a second Windows process costs Wine a few
