@@ -5,14 +5,32 @@
 namespace vexmo {
 namespace {
 
-// Whole milliseconds, rounded up: a pause or wait never ends before its
-// time, so the request after it is never early and a deadline has passed.
+constexpr std::uint64_t kMostMs = 0xFFFFFFFFu;
+
+// Whole milliseconds, rounded up: a pause or wait cut by the deadline never
+// ends before it, so that the deadline has passed when it ends.
 std::uint32_t ceil_ms(std::uint64_t us) {
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>((us + 999) / 1000, 0xFFFFFFFFu));
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>((us + 999) / 1000, kMostMs));
+}
+
+// Whole milliseconds, rounded to the nearest: the platform pauses in whole
+// milliseconds and a slot is kept best by half a millisecond either way.
+std::uint32_t nearest_ms(std::uint64_t us) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>((us + 500) / 1000, kMostMs));
 }
 
 std::uint64_t until(std::uint64_t at_us, std::uint64_t now_us) {
   return at_us > now_us ? at_us - now_us : 0;
+}
+
+// Until request k is due, or until the deadline where it comes first: a
+// request due at the deadline is not sent, so its time is waited out whole.
+std::uint32_t until_slot_ms(const Cadence& cadence, std::uint32_t k, std::uint64_t now_us) {
+  const std::uint64_t slot_us = std::uint64_t{k} * cadence.interval_us;
+  if (cadence.deadline_us != 0 && cadence.deadline_us <= slot_us) {
+    return ceil_ms(until(cadence.deadline_us, now_us));
+  }
+  return nearest_ms(until(slot_us, now_us));
 }
 
 }  // namespace
@@ -35,17 +53,14 @@ bool deadline_passed(const Cadence& cadence, std::uint64_t now_us) {
 
 std::optional<std::uint32_t> wait_cut_ms(const Cadence& cadence, std::uint32_t k,
                                          std::uint64_t now_us) {
-  std::optional<std::uint64_t> cut_us;
+  std::optional<std::uint32_t> cut_ms;
   if (cadence.interval_us != 0) {
-    cut_us = until((std::uint64_t{k} + 1) * cadence.interval_us, now_us);
+    cut_ms = until_slot_ms(cadence, k + 1, now_us);
   }
   if (cadence.deadline_us != 0) {
-    cut_us = std::min(cut_us.value_or(UINT64_MAX), until(cadence.deadline_us, now_us));
+    cut_ms = std::min(cut_ms.value_or(UINT32_MAX), ceil_ms(until(cadence.deadline_us, now_us)));
   }
-  if (!cut_us) {
-    return std::nullopt;
-  }
-  return ceil_ms(*cut_us);
+  return cut_ms;
 }
 
 std::uint32_t pause_after_ms(const Cadence& cadence, std::uint32_t k, std::uint64_t now_us,
@@ -53,14 +68,14 @@ std::uint32_t pause_after_ms(const Cadence& cadence, std::uint32_t k, std::uint6
   if (!more_requests(cadence, k + 1)) {
     return 0;  // the summary follows the last answer at once
   }
-  std::uint64_t pause_us = answered ? std::uint64_t{kPauseAfterAnswerMs} * 1000 : 0;
+  std::uint32_t pause_ms = answered ? kPauseAfterAnswerMs : 0;
   if (cadence.interval_us != 0) {
-    pause_us = until((std::uint64_t{k} + 1) * cadence.interval_us, now_us);
+    pause_ms = until_slot_ms(cadence, k + 1, now_us);
   }
   if (cadence.deadline_us != 0) {
-    pause_us = std::min(pause_us, until(cadence.deadline_us, now_us));
+    pause_ms = std::min(pause_ms, ceil_ms(until(cadence.deadline_us, now_us)));
   }
-  return ceil_ms(pause_us);
+  return pause_ms;
 }
 
 std::uint64_t elapsed_us(std::uint64_t start_ticks, std::uint64_t now_ticks,

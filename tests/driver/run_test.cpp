@@ -181,6 +181,13 @@ TEST(RunRequests, KeepsTheCadenceAndTheDeadline) {
        {0, 400, 800},
        1000,
        "Sent 3, Received 3"},
+      // Slots are kept to the nearest millisecond; the deadline's never early.
+      {"a request due at the deadline is not sent",
+       [](RunSettings* s) { s->interval_ms = 100, s->deadline_ms = 300, s->count = 5; },
+       600,
+       {0, 99, 200},
+       300,
+       "Sent 3, Received 3"},
   };
   for (const auto& c : cases) {
     fake::reset();

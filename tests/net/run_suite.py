@@ -16,7 +16,8 @@ Three directories beside this entry point:
            the load generator, the launchers, dns_gate, identifier_holder,
            sniff6, and wine_launch.cpp (built beside vexmo.exe);
   cases/   the case tables (main_cases.py, privilege_cases.py,
-           stress_cases.py, ipv6_cases.py, interruption_cases.py) and what
+           stress_cases.py, ipv6_cases.py, interruption_cases.py,
+           watch_cases.py) and what
            they are made of (table.py, expect.py, wire_checks.py,
            json_twins.py).
 
@@ -53,6 +54,7 @@ import network6  # noqa: E402
 import privilege  # noqa: E402
 import privilege_cases  # noqa: E402
 import stress_cases  # noqa: E402
+import watch_cases  # noqa: E402
 import wine  # noqa: E402
 import wire_checks  # noqa: E402
 from expect import check_output  # noqa: E402
@@ -79,7 +81,7 @@ def all_cases(twins="representative", share="all"):
     addresses whatever is chosen."""
     table = CaseTable()
     modules = (main_cases, privilege_cases, stress_cases, ipv6_cases)
-    for module in modules + (interruption_cases,):
+    for module in modules + (interruption_cases, watch_cases):
         module.add_cases(table)
     for module in modules:
         module.add_cases(json_twins.Twins(table))
