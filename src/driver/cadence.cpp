@@ -6,6 +6,7 @@ namespace vexmo {
 namespace {
 
 constexpr std::uint64_t kMostMs = 0xFFFFFFFFu;
+constexpr std::uint32_t kLeastWaitMs = 1;
 
 // Whole milliseconds, rounded up: a pause or wait cut by the deadline never
 // ends before it, so that the deadline has passed when it ends.
@@ -55,7 +56,10 @@ std::optional<std::uint32_t> wait_cut_ms(const Cadence& cadence, std::uint32_t k
                                          std::uint64_t now_us) {
   std::optional<std::uint32_t> cut_ms;
   if (cadence.interval_us != 0) {
-    cut_ms = until_slot_ms(cadence, k + 1, now_us);
+    // A request sent late (the process was not scheduled in time) still
+    // gets a millisecond for its answer: on a fast path it is there by
+    // then, and the beat catches up at the next slot.
+    cut_ms = std::max<std::uint32_t>(kLeastWaitMs, until_slot_ms(cadence, k + 1, now_us));
   }
   if (cadence.deadline_us != 0) {
     cut_ms = std::min(cut_ms.value_or(UINT32_MAX), ceil_ms(until(cadence.deadline_us, now_us)));
