@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/duration.h"
+
 namespace vexmo {
 namespace {
 
@@ -86,6 +88,62 @@ std::FILE* usage_stream(int argc, const char* const* argv) {
     }
   }
   return stdout;
+}
+
+// The shortest --interval: below it a run would flood rather than watch.
+constexpr std::uint32_t kShortestIntervalMs = 10;
+
+enum class WatchOption { none, taken, bad };
+
+// The value of a duration option: "--name VALUE" or "--name=VALUE". False
+// (with the line said) when it is missing or shorter than least_ms.
+bool take_duration(const char* name, std::uint32_t least_ms, const char* what, int argc,
+                   const char* const* argv, int* i, std::uint32_t* ms) {
+  const char* arg = argv[*i];
+  const std::size_t length = std::strlen(name);
+  const char* value = nullptr;
+  if (arg[length] == '=') {
+    value = arg + length + 1;
+  } else if (*i + 1 < argc) {
+    value = argv[++*i];
+  }
+  const std::optional<std::uint32_t> parsed =
+      value == nullptr ? std::nullopt : parse_duration_ms(value);
+  if (!parsed || *parsed < least_ms) {
+    std::fprintf(stderr, "vexmo: %s takes %s, such as 250ms, 1.5s, 10m or 1h (not \"%s\")\n", name,
+                 what, value == nullptr ? "" : value);
+    return false;
+  }
+  *ms = *parsed;
+  return true;
+}
+
+// The options that watch a link (cadence, deadline, output shape).
+WatchOption take_watch_option(int argc, const char* const* argv, int* i, RunSettings* settings) {
+  const char* arg = argv[*i];
+  const auto is = [arg](const char* name) {
+    const std::size_t n = std::strlen(name);
+    return std::strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '=');
+  };
+  bool good = true;
+  if (is("--interval")) {
+    good = take_duration("--interval", kShortestIntervalMs, "a duration of 10 ms or more", argc,
+                         argv, i, &settings->interval_ms);
+  } else if (is("--deadline")) {
+    good = take_duration("--deadline", 1, "a duration above zero", argc, argv, i,
+                         &settings->deadline_ms);
+  } else if (std::strcmp(arg, "--continuous") == 0) {
+    settings->continuous = true;
+  } else if (std::strcmp(arg, "-D") == 0 || std::strcmp(arg, "--timestamps") == 0) {
+    settings->timestamps = true;
+  } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
+    settings->quiet = true;
+  } else if (std::strcmp(arg, "--histogram") == 0) {
+    settings->histogram = true;
+  } else {
+    return WatchOption::none;
+  }
+  return good ? WatchOption::taken : WatchOption::bad;
 }
 
 }  // namespace
@@ -206,9 +264,18 @@ void print_usage(std::FILE* stream) {
   std::fprintf(stream, " -6\t\tForce using IPv6\n");
   std::fprintf(stream, " --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n");
   std::fprintf(stream, " --json\t\tJSON Lines on standard output. (One object per line)\n");
-  std::fprintf(stream, " --exit-status\tExit status 0 with a reply, 1 without, 2 when it cannot start.\n");
+  std::fprintf(stream,
+               " --interval <duration>\tA request every duration. (10ms or more: 250ms, 1.5s)\n");
+  std::fprintf(stream, " --deadline <duration>\tEnd the run after so long.\n");
+  std::fprintf(stream, " --continuous\tRequests until stopped. (-c is ignored)\n");
+  std::fprintf(stream, " -D, --timestamps\tThe time before every line.\n");
+  std::fprintf(stream, " -q, --quiet\tThe opening line and the summary only.\n");
+  std::fprintf(stream, " --histogram\tThe round trips' distribution after the summary.\n");
+  std::fprintf(stream,
+               " --exit-status\tExit status 0 with a reply, 1 without, 2 when it cannot start.\n");
   std::fprintf(stream, " --max-loss <percent>\tAlso status 1 above this loss. (0 ... 100)\n");
-  std::fprintf(stream, " --metrics-file <path>\tPrometheus metrics, rewritten after each request.\n");
+  std::fprintf(stream,
+               " --metrics-file <path>\tPrometheus metrics, rewritten after each request.\n");
   std::fprintf(stream, " -h, -?, --help\tShow this text.\n");
   std::fprintf(stream, " --version\tShow the version.\n");
   std::fprintf(stream, "\n");
@@ -232,6 +299,13 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
       return CommandLineResult::bad_input;
     }
     if (monitoring == MonitoringOption::taken) {
+      continue;
+    }
+    const WatchOption watch = take_watch_option(argc, argv, &i, settings);
+    if (watch == WatchOption::bad) {
+      return CommandLineResult::bad_input;
+    }
+    if (watch == WatchOption::taken) {
       continue;
     }
     if (std::strcmp(arg, "-n") == 0) {

@@ -27,6 +27,13 @@ struct RunSettings {
   bool exit_status = false;
   std::uint32_t max_loss_thousandths = 100000;  // --max-loss in thousandths of a percent
   const char* metrics_file = nullptr;           // --metrics-file; nullptr: none
+  // Watching a link: a fixed cadence, an end in time, the output's shape.
+  std::uint32_t interval_ms = 0;  // --interval: request k at start + k x interval; 0: none
+  std::uint32_t deadline_ms = 0;  // --deadline: the run ends after so long; 0: none
+  bool continuous = false;        // --continuous: requests until stopped; count ignored
+  bool timestamps = false;        // -D: the time before every text line after the first
+  bool quiet = false;             // -q: the opening and the summary only
+  bool histogram = false;         // --histogram: the round trips' distribution
 };
 
 }  // namespace vexmo

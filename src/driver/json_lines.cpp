@@ -268,7 +268,8 @@ std::string json_unresolved(const UnresolvedFacts& facts) {
   return object.finish();
 }
 
-std::string json_summary(const SummaryFacts& facts, SummaryEvent event) {
+std::string json_summary(const SummaryFacts& facts, SummaryEvent event,
+                         const RttBucketCounts* histogram) {
   const StatisticsSummary& summary = facts.figures;
   JsonObject object(event == SummaryEvent::interim ? "interim" : "summary", facts.unix_ms);
   object.add_number("sent", summary.sent);
@@ -281,6 +282,9 @@ std::string json_summary(const SummaryFacts& facts, SummaryEvent event) {
   object.add_raw("rtt_ms", round_trip_object(summary));
   object.add_number("longest_loss_streak", summary.longest_loss_streak);
   object.add_bool("interrupted", facts.interrupted);
+  if (histogram != nullptr) {
+    object.add_raw("histogram", histogram_json(*histogram));
+  }
   return object.finish();
 }
 
@@ -289,15 +293,22 @@ void JsonLines::start(const StartFacts& facts) {
 }
 
 void JsonLines::reply(const ReplyFacts& facts) {
-  write_line(out_, json_reply(facts));
+  count_round_trip(&counts_, facts.rtt_us);
+  if (!quiet_) {
+    write_line(out_, json_reply(facts));
+  }
 }
 
 void JsonLines::icmp(const IcmpFacts& facts) {
-  write_line(out_, json_icmp(facts));
+  if (!quiet_) {
+    write_line(out_, json_icmp(facts));
+  }
 }
 
 void JsonLines::failure(const FailureFacts& facts) {
-  write_line(out_, json_failure(facts));
+  if (!quiet_) {
+    write_line(out_, json_failure(facts));
+  }
 }
 
 void JsonLines::unresolved(const UnresolvedFacts& facts) {
@@ -309,7 +320,8 @@ void JsonLines::interim(const SummaryFacts& facts) {
 }
 
 void JsonLines::summary(const SummaryFacts& facts) {
-  write_line(out_, json_summary(facts, SummaryEvent::summary));
+  write_line(out_,
+             json_summary(facts, SummaryEvent::summary, with_histogram_ ? &counts_ : nullptr));
 }
 
 void JsonLines::privileges_kept() {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "driver/histogram.h"
 #include "driver/output.h"
 
 namespace vexmo {
@@ -36,13 +37,18 @@ std::string json_failure(const FailureFacts& facts);
 std::string json_unresolved(const UnresolvedFacts& facts);
 
 enum class SummaryEvent { summary, interim };
-std::string json_summary(const SummaryFacts& facts, SummaryEvent event);
+// histogram: the counts the summary object shows (--histogram), or none.
+std::string json_summary(const SummaryFacts& facts, SummaryEvent event,
+                         const RttBucketCounts* histogram = nullptr);
 
 // The JSON Lines output (--json): one object per event.
 class JsonLines final : public Output {
  public:
-  // out takes the objects; err the messages that are no object.
-  JsonLines(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  // out takes the objects; err the messages that are no object; quiet
+  // (-q): no object of a single request; with_histogram: the summary
+  // shows the round trips' distribution.
+  JsonLines(std::FILE* out, std::FILE* err, bool quiet = false, bool with_histogram = false)
+      : out_(out), err_(err), quiet_(quiet), with_histogram_(with_histogram) {}
 
   void start(const StartFacts& facts) override;
   void reply(const ReplyFacts& facts) override;
@@ -56,6 +62,9 @@ class JsonLines final : public Output {
  private:
   std::FILE* out_;
   std::FILE* err_;
+  bool quiet_;
+  bool with_histogram_;
+  RttBucketCounts counts_{};
 };
 
 }  // namespace vexmo

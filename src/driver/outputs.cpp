@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "driver/histogram.h"
 #include "driver/json_lines.h"
 #include "driver/metrics_file.h"
 #include "driver/text_lines.h"
+#include "platform/platform.h"
 
 namespace vexmo {
 
@@ -48,9 +50,14 @@ void Outputs::privileges_kept() {
 Outputs outputs_for(const RunSettings& settings, std::FILE* out, std::FILE* err) {
   Outputs outputs;
   if (settings.json) {
-    outputs.add(std::make_unique<JsonLines>(out, err));
+    outputs.add(std::make_unique<JsonLines>(out, err, settings.quiet, settings.histogram));
   } else {
-    outputs.add(std::make_unique<TextLines>(out, settings.stats));
+    outputs.add(
+        std::make_unique<TextLines>(out, settings.stats, settings.timestamps, settings.quiet));
+  }
+  // After the summary's lines: the outputs are fed in the order added.
+  if (settings.histogram && !settings.json) {
+    outputs.add(std::make_unique<Histogram>(out, output_is_utf8(), settings.timestamps));
   }
   if (settings.metrics_file != nullptr) {
     outputs.add(std::make_unique<MetricsFile>(settings.metrics_file, err));

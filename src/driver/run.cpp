@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
+#include "driver/cadence.h"
 #include "driver/events.h"
 #include "driver/exit_status.h"
 #include "driver/metrics_file.h"
@@ -220,7 +221,11 @@ int run_requests(const RunSettings& settings) {
   FamilyChoice family = settings.family;
   bool interrupted = false;
   bool not_started = false;  // for --exit-status: no lookup or no socket
-  for (std::uint32_t i = 0; i < settings.count; ++i) {
+  const Cadence cadence = cadence_of(settings);
+  const std::uint64_t frequency = counter_frequency();
+  const std::uint64_t run_start = counter_now();
+  const auto run_us = [&] { return elapsed_us(run_start, counter_now(), frequency); };
+  for (std::uint32_t i = 0; more_requests(cadence, i); ++i) {
     SocketAddress address;
     const LookupEnd lookup = resolve_host(settings.host, family, &address, &interims);
     const bool resolved = lookup == LookupEnd::found;
@@ -272,11 +277,14 @@ int run_requests(const RunSettings& settings) {
     }
     Answer answer;
     if (outcome > 0) {
-      outcome = socket.wait(&address, &answer, send_stamp, &interims);
+      outcome =
+          socket.wait(&address, &answer, send_stamp, &interims, wait_cut_ms(cadence, i, run_us()));
     }
-    if (outcome == kOutcomeStopped) {
+    // The deadline ends the run as a stop does, though nobody stopped it.
+    const bool out_of_time = outcome < 0 && deadline_passed(cadence, run_us());
+    if (outcome == kOutcomeStopped || out_of_time) {
       stats.record_no_answer();  // sent and not answered; it gets no line
-      interrupted = true;
+      interrupted = !out_of_time;
       break;
     }
 
@@ -290,22 +298,21 @@ int run_requests(const RunSettings& settings) {
       facts.message = failure_message(facts.error);
       facts.unix_ms = now_ms();
       outputs.failure(facts);
-      continue;
-    }
-    if (outcome == 0) {
-      stats.record_no_answer();
-      continue;  // no message: nothing to report and nothing to wait out
-    }
-    // The wait returns only echo replies and the error messages it reports.
-    if (answer.echo_reply) {
+    } else if (outcome == 0) {
+      stats.record_no_answer();  // no message: nothing to report
+    } else if (answer.echo_reply) {
+      // The wait returns only echo replies and the error messages it reports.
       stats.record_reply(answer.round_trip_us);
       outputs.reply(reply_facts(answer, i, address_text, now_ms()));
     } else {
       stats.record_error_message();
       outputs.icmp(icmp_facts(answer, i, address_text, now_ms()));
     }
-    if (!pause_unless_stopped(kPauseAfterAnswerMs, &interims)) {
+    if (!pause_unless_stopped(pause_after_ms(cadence, i, run_us(), outcome > 0), &interims)) {
       interrupted = true;
+      break;
+    }
+    if (deadline_passed(cadence, run_us())) {
       break;
     }
   }

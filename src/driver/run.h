@@ -10,9 +10,6 @@
 
 namespace vexmo {
 
-// Pause after every request that got a message for this process.
-constexpr std::uint32_t kPauseAfterAnswerMs = 1000;
-
 // The family of a host text as it stands, without a lookup: ipv6 for text
 // with a colon (an IPv6 address, perhaps with a zone: fe80::1%eth0), ipv4
 // for a dotted address, any for a name.

@@ -1,5 +1,6 @@
 #include "driver/text_lines.h"
 
+#include "driver/json_lines.h"
 #include "driver/outputs.h"
 
 namespace vexmo {
@@ -60,30 +61,56 @@ std::string summary_text(const StatisticsSummary& summary, bool with_stats, bool
   return text;
 }
 
+std::string stamped_lines(const std::string& text, std::int64_t unix_ms) {
+  const std::string stamp = "[" + utc_time_text(unix_ms) + "] ";
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    if (text[at] != '\n') {
+      out += stamp;
+    }
+    out.append(text, at, end - at);
+    at = end;
+  }
+  return out;
+}
+
+void TextLines::line(const std::string& text, std::int64_t unix_ms) {
+  write_line(out_, timestamps_ ? stamped_lines(text, unix_ms) : text);
+}
+
 void TextLines::start(const StartFacts& facts) {
   write_line(out_, start_line(facts));
 }
 
 void TextLines::reply(const ReplyFacts& facts) {
-  write_line(out_, reply_line(facts));
+  if (!quiet_) {
+    line(reply_line(facts), facts.unix_ms);
+  }
 }
 
 void TextLines::icmp(const IcmpFacts& facts) {
-  write_line(out_, icmp_line(facts));
+  if (!quiet_) {
+    line(icmp_line(facts), facts.unix_ms);
+  }
 }
 
 void TextLines::failure(const FailureFacts& facts) {
-  write_line(out_, facts.message);
+  if (!quiet_) {
+    line(facts.message, facts.unix_ms);
+  }
 }
 
 void TextLines::unresolved(const UnresolvedFacts& facts) {
-  write_line(out_, std::string("Can not resolve IP address for ") + facts.host);
+  line(std::string("Can not resolve IP address for ") + facts.host, facts.unix_ms);
 }
 
 void TextLines::summary_lines(const SummaryFacts& facts, bool interim) {
   std::string text = summary_text(facts.figures, with_stats_, interim);
   text.pop_back();  // write_line ends the last line
-  write_line(out_, text);
+  line(text, facts.unix_ms);
 }
 
 void TextLines::interim(const SummaryFacts& facts) {

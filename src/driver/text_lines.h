@@ -26,10 +26,17 @@ std::string icmp_line(const IcmpFacts& facts);
 // feed.
 std::string summary_text(const StatisticsSummary& summary, bool with_stats, bool interim = false);
 
+// Every line of text that is not blank begun with the time, as JSON gives
+// it, in brackets: "[2026-12-08T10:15:00.123Z] ".
+std::string stamped_lines(const std::string& text, std::int64_t unix_ms);
+
 class TextLines final : public Output {
  public:
-  // with_stats: --stats, the fuller round-trip line in the summary.
-  TextLines(std::FILE* out, bool with_stats) : out_(out), with_stats_(with_stats) {}
+  // with_stats: --stats, the fuller round-trip line in the summary;
+  // timestamps: -D, the event's time before every line after the opening;
+  // quiet: -q, no line of a single request.
+  TextLines(std::FILE* out, bool with_stats, bool timestamps = false, bool quiet = false)
+      : out_(out), with_stats_(with_stats), timestamps_(timestamps), quiet_(quiet) {}
 
   void start(const StartFacts& facts) override;
   void reply(const ReplyFacts& facts) override;
@@ -42,9 +49,12 @@ class TextLines final : public Output {
 
  private:
   void summary_lines(const SummaryFacts& facts, bool interim);
+  void line(const std::string& text, std::int64_t unix_ms);
 
   std::FILE* out_;
   bool with_stats_;
+  bool timestamps_;
+  bool quiet_;
 };
 
 }  // namespace vexmo

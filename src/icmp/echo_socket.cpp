@@ -85,7 +85,7 @@ Outcome EchoSocket::send(const SocketAddress& to, std::uint16_t sequence, const 
 }
 
 Outcome EchoSocket::wait(SocketAddress* from, Answer* answer, std::uint64_t send_stamp,
-                         InterimReport* report) {
+                         InterimReport* report, std::optional<std::uint32_t> cut_ms) {
   if (!wait_prepared_) {
     prepare_wait();
   }
@@ -94,14 +94,18 @@ Outcome EchoSocket::wait(SocketAddress* from, Answer* answer, std::uint64_t send
   const std::uint64_t frequency = counter_frequency();
   const std::uint64_t start = counter_now();
   std::uint64_t transmit_ns = 0;  // a transmit stamp met on the way
+  std::optional<std::uint32_t> limit_ms = cut_ms;
+  if (deadline_ms_ != 0 && (!limit_ms || deadline_ms_ < *limit_ms)) {
+    limit_ms = deadline_ms_;
+  }
 
   for (;;) {
     // The platform may end a wait early or take it in pieces: each round
     // waits for what is left of the deadline, and only the deadline ends
     // the wait by time.
     std::uint32_t left_ms = kWaitWithoutLimitMs;
-    if (deadline_ms_ != 0) {
-      left_ms = ms_left(deadline_ms_, elapsed_ms(start, counter_now(), frequency));
+    if (limit_ms) {
+      left_ms = ms_left(*limit_ms, elapsed_ms(start, counter_now(), frequency));
       if (left_ms == 0) {
         return -kErrorTimedOut;
       }
@@ -147,7 +151,7 @@ Outcome EchoSocket::wait(SocketAddress* from, Answer* answer, std::uint64_t send
                                       : socket_take_transmit_stamp(handle_, wall_sent_ns_);
       round_trip = measure_round_trip(clocks).us;
     }
-    if (deadline_ms_ != 0 && elapsed_ms(start, counter_now(), frequency) > deadline_ms_) {
+    if (limit_ms && elapsed_ms(start, counter_now(), frequency) > *limit_ms) {
       return -kErrorTimedOut;
     }
     if (answered) {

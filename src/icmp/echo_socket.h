@@ -101,12 +101,14 @@ class EchoSocket {
   // error number: -10060 when the deadline (the run's timeout, 0: none)
   // passed, counted from the start of the wait however the platform splits
   // it up. A stop from the user ends it with kOutcomeStopped; an interim is
-  // printed through report and the wait goes on. An echo reply's round trip
+  // printed through report and the wait goes on. cut_ms, where given, ends
+  // the wait sooner than the deadline (when the next request is due), as
+  // the deadline would. An echo reply's round trip
   // is timed at its recognition, by the kernel's stamps where they can be
   // trusted (round_trip.h). *from is left holding the sender of the last
   // datagram received (of an error-queue report: who sent the error).
   Outcome wait(SocketAddress* from, Answer* answer, std::uint64_t send_stamp,
-               InterimReport* report = nullptr);
+               InterimReport* report = nullptr, std::optional<std::uint32_t> cut_ms = std::nullopt);
 
   void close();
 

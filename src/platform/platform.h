@@ -210,6 +210,10 @@ std::uint64_t counter_frequency();
 // The real-time clock the kernel stamps with, in nanoseconds since 1970.
 std::uint64_t wall_clock_ns();
 
+// Whether text on standard output is read as UTF-8: by the locale the
+// environment names (POSIX), by the console's output code page (Windows).
+bool output_is_utf8();
+
 }  // namespace vexmo
 
 #endif  // VEXMO_PLATFORM_PLATFORM_H

@@ -120,6 +120,15 @@ TEST(ParseCommandLine, FillsTheSettings) {
       {{"g", "-c", "2", "h"},
        with([](RunSettings* s) { s->count = 2; }),
        "vexmo: more than one host given; using h\n"},
+      {{"--interval", "250ms", "h"}, with([](RunSettings* s) { s->interval_ms = 250; })},
+      {{"--interval=10", "h"}, with([](RunSettings* s) { s->interval_ms = 10; })},
+      {{"-c", "--deadline", "1.5s", "3", "h"},
+       with([](RunSettings* s) { s->deadline_ms = 1500, s->count = 3; })},
+      {{"--continuous", "-D", "-q", "--histogram", "h"}, with([](RunSettings* s) {
+         s->continuous = s->timestamps = s->quiet = s->histogram = true;
+       })},
+      {{"--timestamps", "--quiet", "h"},
+       with([](RunSettings* s) { s->timestamps = s->quiet = true; })},
   };
   for (const ParsedCase& c : cases) {
     std::vector<const char*> argv = {"vexmo"};
@@ -151,6 +160,33 @@ TEST(ParseCommandLine, FillsTheSettings) {
     EXPECT_EQ(got.family, c.expected.family) << label;
     EXPECT_EQ(got.json, c.expected.json) << label;
     EXPECT_EQ(got.stats, c.expected.stats) << label;
+    EXPECT_EQ(got.interval_ms, c.expected.interval_ms) << label;
+    EXPECT_EQ(got.deadline_ms, c.expected.deadline_ms) << label;
+    EXPECT_EQ(got.continuous, c.expected.continuous) << label;
+    EXPECT_EQ(got.timestamps, c.expected.timestamps) << label;
+    EXPECT_EQ(got.quiet, c.expected.quiet) << label;
+    EXPECT_EQ(got.histogram, c.expected.histogram) << label;
+  }
+}
+
+// A value the watching options cannot take ends the reading before anything
+// is sent; the message (on standard error) names the option.
+TEST(ParseCommandLine, RefusesWhatTheWatchingOptionsCannotTake) {
+  const std::vector<std::vector<const char*>> cases = {
+      {"vexmo", "--interval", "0", "h"},  {"vexmo", "--interval", "5ms", "h"},
+      {"vexmo", "--interval", "9", "h"},  {"vexmo", "--interval", "abc", "h"},
+      {"vexmo", "h", "--interval"},       {"vexmo", "--interval=", "h"},
+      {"vexmo", "--deadline", "-1", "h"}, {"vexmo", "--deadline", "1x", "h"},
+      {"vexmo", "--deadline", "0", "h"},  {"vexmo", "--deadline", "4294967296", "h"},
+  };
+  for (const auto& argv : cases) {
+    RunSettings settings;
+    CommandLineResult result = CommandLineResult::run;
+    const std::string out = captured_stdout([&] {
+      result = parse_command_line(static_cast<int>(argv.size()), argv.data(), &settings);
+    });
+    EXPECT_EQ(result, CommandLineResult::bad_input) << argv[2];
+    EXPECT_EQ(out, "") << argv[2];
   }
 }
 
@@ -257,6 +293,12 @@ TEST(PrintUsage, PrintsEveryLineInOrder) {
       " -6\t\tForce using IPv6\n",
       " --stats\tMore round-trip figures. (Median, P90, P99, StdDev, Jitter)\n",
       " --json\t\tJSON Lines on standard output. (One object per line)\n",
+      " --interval <duration>\tA request every duration. (10ms or more: 250ms, 1.5s)\n",
+      " --deadline <duration>\tEnd the run after so long.\n",
+      " --continuous\tRequests until stopped. (-c is ignored)\n",
+      " -D, --timestamps\tThe time before every line.\n",
+      " -q, --quiet\tThe opening line and the summary only.\n",
+      " --histogram\tThe round trips' distribution after the summary.\n",
       " --exit-status\tExit status 0 with a reply, 1 without, 2 when it cannot start.\n",
       " --max-loss <percent>\tAlso status 1 above this loss. (0 ... 100)\n",
       " --metrics-file <path>\tPrometheus metrics, rewritten after each request.\n",

@@ -62,7 +62,8 @@ TEST(RunRequests, FiveRepliesAndTheSummary) {
             "10.0.0.2: Time: 10.000 ms, Sequence: 4, Ttl: 63\n"
             "\nPackets: Sent 5, Received 5 (0% Lost)\n"
             "Rount Trip Time (Min/Avg/Max): 10.000 ms/12.050 ms/20.250 ms\n");
-  EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(5, 1000));
+  // No pause after the last request: the summary follows at once.
+  EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(4, 1000));
   for (const fake::Sent& sent : fake::state().sent) {
     EXPECT_EQ(read_le16(sent.bytes.data() + 4), 0x1234);
     EXPECT_EQ(ipv4_of(sent.to), kPeer);
@@ -88,7 +89,7 @@ TEST(RunRequests, TimeoutsArePrintedWithoutPauseAndRepeatTheSequence) {
   for (std::size_t i = 0; i < sequences.size(); ++i) {
     EXPECT_EQ(read_le16(fake::state().sent[i].bytes.data() + 6), sequences[i]) << i;
   }
-  EXPECT_EQ(fake::state().sleeps.size(), 2u);
+  EXPECT_EQ(fake::state().sleeps.size(), 1u);
 }
 
 // Every reported error kind is an answer: counted as received, one line,
@@ -120,10 +121,61 @@ TEST(RunRequests, EveryErrorKindCountsAsReceivedAndPauses) {
                        "\nPackets: Sent 2, Received 2 (0% Lost)\n"
                        "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n")
         << int{c.type};
-    EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(2, 1000)) << int{c.type};
+    EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(1, 1000)) << int{c.type};
     // The sequence is the received count: errors advance it too.
     ASSERT_EQ(fake::state().sent.size(), 2u);
     EXPECT_EQ(read_le16(fake::state().sent[1].bytes.data() + 6), 1) << int{c.type};
+  }
+}
+
+// The beat and the end in time, on the simulated clock: when each request
+// leaves and when the run ends, in ms after the start.
+TEST(RunRequests, KeepsTheCadenceAndTheDeadline) {
+  const struct {
+    const char* name;
+    void (*change)(RunSettings*);
+    std::uint64_t answer_us;  // every answer this long after its request; 0: none
+    std::vector<std::uint64_t> sent_ms;
+    std::uint64_t end_ms;
+    const char* packets;
+  } cases[] = {
+      // clang-format off
+      {"slots", [](RunSettings* s) { s->interval_ms = 100; }, 10000, {0, 100, 200}, 210,
+       "Sent 3, Received 3"},
+      {"silent host: each wait ends at the next slot, the last at its own end",
+       [](RunSettings* s) { s->interval_ms = 100; }, 0, {0, 100, 200}, 300, "Sent 3, Received 0"},
+      {"slow answers are cut at the next slot and come late",
+       [](RunSettings* s) { s->interval_ms = 100; }, 150000, {0, 100, 200}, 300,
+       "Sent 3, Received 0"},
+      {"the -w timeout comes first",
+       [](RunSettings* s) { s->interval_ms = 100, s->timeout_ms = 30; }, 0, {0, 100, 200}, 230,
+       "Sent 3, Received 0"},
+      {"deadline cuts a wait", [](RunSettings* s) { s->interval_ms = 100, s->deadline_ms = 250; },
+       0, {0, 100, 200}, 250, "Sent 3, Received 0"},
+      {"continuous until the deadline",
+       [](RunSettings* s) { s->continuous = true, s->interval_ms = 400, s->deadline_ms = 1000; },
+       5000, {0, 400, 800}, 1000, "Sent 3, Received 3"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    const std::uint64_t start_us = fake::state().now_us;
+    const std::uint64_t answer_us = c.answer_us;
+    fake::state().on_send = [answer_us](const fake::Sent& r) {
+      if (answer_us != 0) {
+        fake::state().inbound.push_back(reply_after(r, answer_us)[0]);
+      }
+    };
+    RunSettings settings = settings_for("10.0.0.2", 3);
+    c.change(&settings);
+    const std::string out = captured_stdout([&] { run_requests(settings); });
+    std::vector<std::uint64_t> sent_ms;
+    for (const fake::Sent& sent : fake::state().sent) {
+      sent_ms.push_back((sent.at_us - start_us) / 1000);
+    }
+    EXPECT_EQ(sent_ms, c.sent_ms) << c.name;
+    EXPECT_EQ((fake::state().now_us - start_us) / 1000, c.end_ms) << c.name;
+    EXPECT_NE(out.find(c.packets), std::string::npos) << c.name << "\n" << out;
   }
 }
 
@@ -320,7 +372,7 @@ TEST(RunRequests, JsonLinesOfEveryOutcome) {
             "\"lost_percent\":20,\"rtt_ms\":{\"min\":10.000,\"avg\":10.000,\"max\":10.000,"
             "\"median\":10.000,\"p90\":10.000,\"p99\":10.000,\"stddev\":0.000,"
             "\"jitter\":0.000},\"longest_loss_streak\":1,\"interrupted\":false,"
-            "\"time\":\"2023-11-14T22:13:28.023Z\"}\n");
+            "\"time\":\"2023-11-14T22:13:27.023Z\"}\n");
 }
 
 TEST(RunRequests, JsonLinesOfAnUnresolvableHost) {
@@ -797,7 +849,7 @@ TEST(RunRequests, EveryIcmp6ErrorCountsAsReceivedAndPauses) {
                        "\nPackets: Sent 2, Received 2 (0% Lost)\n"
                        "Rount Trip Time (Min/Avg/Max): 0.000 ms/0.000 ms/0.000 ms\n")
         << int{c.type} << "/" << int{c.code};
-    EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(2, 1000)) << int{c.type};
+    EXPECT_EQ(fake::state().sleeps, std::vector<std::uint32_t>(1, 1000)) << int{c.type};
     ASSERT_EQ(fake::state().sent.size(), 2u);
     EXPECT_EQ(read_le16(fake::state().sent[1].bytes.data() + 6), 1) << int{c.type};
   }

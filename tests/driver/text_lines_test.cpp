@@ -363,5 +363,80 @@ TEST(Outputs, InterimAndSummaryInEachFormat) {
   }
 }
 
+// The shapes the watching options give a run's output, event by event.
+TEST(Outputs, TimestampsQuietAndHistogram) {
+  const std::string stamp = "[2023-11-14T22:13:21.000Z] ";
+  const std::string packets = "Packets: Sent 3, Received 2 (34% Lost)\n";
+  const std::string rtt = "Rount Trip Time (Min/Avg/Max): 0.075 ms/0.075 ms/0.075 ms\n";
+  const std::string opening = "Ping to h, buffer size 56 Bytes (IP+ICMP+DATA 84 Bytes)\n";
+  const struct {
+    const char* name;
+    void (*change)(RunSettings*);
+    bool utf8;
+    std::string out;
+  } cases[] = {
+      {"-D: every line but the opening and the blank one",
+       [](RunSettings* s) { s->timestamps = true; }, false,
+       opening + stamp + "10.0.0.2: Time: 0.075 ms, Sequence: 0\n" + stamp + "Request timeout.\n" +
+           stamp + "ICMP: Source Quench\n\n" + stamp + packets + stamp + rtt},
+      {"-q", [](RunSettings* s) { s->quiet = true; }, false, opening + "\n" + packets + rtt},
+      {"--histogram, no UTF-8", [](RunSettings* s) { s->histogram = s->quiet = true; }, false,
+       opening + "\n" + packets + rtt + "  0.050 -   0.100 ms |####################| 1\n"},
+      {"--histogram in blocks, -D",
+       [](RunSettings* s) { s->histogram = s->quiet = s->timestamps = true; }, true,
+       opening + "\n" + stamp + packets + stamp + rtt + stamp +
+           "  0.050 -   0.100 ms |\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588"
+           "\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588| 1\n"},
+      {"-q --json -D: the start and the summary objects, as without -D",
+       [](RunSettings* s) { s->json = s->quiet = s->timestamps = true; }, false,
+       "{\"event\":\"start\",\"schema_version\":\"1.1\",\"host\":\"h\",\"family\":4,\"size\":56,\"ip_bytes\":84,\"count\":0,"
+       "\"timeout_ms\":0,\"ttl\":null,\"tos\":null,\"dont_fragment\":false,\"time\":\"2023-11-"
+       "14T22:13:21.000Z\"}\n"
+       "{\"event\":\"summary\",\"sent\":3,\"received\":2,\"replies\":1,\"errors\":1,"
+       "\"lost_percent\":34,\"rtt_ms\":{\"min\":0.075,\"avg\":0.075,\"max\":0.075,"
+       "\"median\":0.075,\"p90\":0.075,\"p99\":0.075,\"stddev\":0.000,\"jitter\":0.000},"
+       "\"longest_loss_streak\":1,\"interrupted\":false,\"time\":\"2023-11-14T22:13:21.000Z\"}\n"},
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    fake::state().utf8 = c.utf8;
+    RunSettings settings;
+    settings.host = "h";
+    c.change(&settings);
+    const std::int64_t at = 1700000001000;
+    StartFacts start;
+    start.host = "h";
+    start.size = 56;
+    start.ip_bytes = 84;
+    start.unix_ms = at;
+    ReplyFacts reply;
+    reply.from = "10.0.0.2";
+    reply.rtt_us = 75;
+    reply.unix_ms = at;
+    FailureFacts failure;
+    failure.message = "Request timeout.";
+    failure.unix_ms = at;
+    IcmpFacts icmp;
+    icmp.kind = "Source Quench";
+    icmp.unix_ms = at;
+    RunStatistics stats;
+    stats.record_reply(75);
+    stats.record_no_answer();
+    stats.record_error_message();
+    SummaryFacts summary;
+    summary.figures = stats.summary();
+    summary.unix_ms = at;
+    const std::string out = captured_stdout([&] {
+      Outputs outputs = outputs_for(settings, stdout, stderr);
+      outputs.start(start);
+      outputs.reply(reply);
+      outputs.failure(failure);
+      outputs.icmp(icmp);
+      outputs.summary(summary);
+    });
+    EXPECT_EQ(out, c.out) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace vexmo

@@ -17,7 +17,7 @@ Three directories beside this entry point:
            sniff6, and wine_launch.cpp (built beside vexmo.exe);
   cases/   the case tables (main_cases.py, privilege_cases.py,
            stress_cases.py, ipv6_cases.py, interruption_cases.py,
-           lookup_and_refusal_cases.py) and what
+           lookup_and_refusal_cases.py, watch_cases.py) and what
            they are made of (table.py, expect.py, wire_checks.py,
            json_twins.py).
 
@@ -56,6 +56,7 @@ import network6  # noqa: E402
 import privilege  # noqa: E402
 import privilege_cases  # noqa: E402
 import stress_cases  # noqa: E402
+import watch_cases  # noqa: E402
 import wine  # noqa: E402
 import wire_checks  # noqa: E402
 from expect import check_output  # noqa: E402
@@ -82,7 +83,8 @@ def all_cases(twins="representative", share="all"):
     addresses whatever is chosen."""
     table = CaseTable()
     modules = (main_cases, privilege_cases, stress_cases, ipv6_cases)
-    for module in modules + (interruption_cases, exit_status_cases, lookup_and_refusal_cases):
+    for module in modules + (interruption_cases, exit_status_cases, lookup_and_refusal_cases,
+                             watch_cases):
         module.add_cases(table)
     for module in modules:
         module.add_cases(json_twins.Twins(table))

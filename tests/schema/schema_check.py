@@ -92,6 +92,9 @@ CASES = [(name, obj, True) for name, obj in GOOD.items()] + [
     ("lost over 100", changed("summary", lost_percent=101), False),
     ("a figure missing", no_median, False),
     ("interrupted missing", changed("summary", interrupted=KeyError), False),
+    ("histogram", changed("summary", histogram=[{"le_ms": 0.01, "count": 0},
+                                                {"le_ms": 0.02, "count": 4}]), True),
+    ("histogram bucket without bound", changed("summary", histogram=[{"count": 4}]), False),
     ("size below 16", changed("start", size=8), False),
 ]
 

@@ -432,4 +432,8 @@ std::uint64_t wall_clock_ns() {
   return state().wall_offset_ns + state().now_us * 1000;
 }
 
+bool output_is_utf8() {
+  return state().utf8;
+}
+
 }  // namespace vexmo

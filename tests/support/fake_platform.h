@@ -84,6 +84,7 @@ struct State {
   // stamps, taken by socket_take_transmit_stamp.
   std::uint64_t wall_offset_ns = 1700000000000000000ull;
   std::vector<std::uint64_t> transmit_stamps;
+  bool utf8 = false;  // standard output is read as UTF-8
   int discarded = 0;  // datagrams received without a wait before them (drained)
   int receives = 0;   // datagrams (or failures) received after a wait
   bool ready_for_receive = false;

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
+#include "common/locale_name.h"
 #include "common/winsock_errors.h"
 #include "platform/native_sockets.h"
 #include "platform/posix/datagram_socket.h"
@@ -212,6 +214,10 @@ std::uint64_t counter_now() {
   const timespec now = monotonic_now();
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
          static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+bool output_is_utf8() {
+  return utf8_locale(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
 }
 
 std::uint64_t counter_frequency() {

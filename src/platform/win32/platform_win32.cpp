@@ -286,4 +286,8 @@ std::uint64_t wall_clock_ns() {
   return (ticks - 116444736000000000ull) * 100u;
 }
 
+bool output_is_utf8() {
+  return GetConsoleOutputCP() == CP_UTF8;
+}
+
 }  // namespace vexmo
