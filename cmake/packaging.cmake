@@ -29,6 +29,10 @@ else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # Debian's own form of the licence, where its tools look for it.
   install(FILES cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES cmake/debian/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME changelog.Debian)
+  # Each override says why it is one.
+  install(FILES cmake/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME vexmo)
 endif()
 
 set(CPACK_PACKAGE_NAME vexmo)
