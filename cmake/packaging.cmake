@@ -5,10 +5,14 @@
 #
 # The Debian package holds /usr/bin/vexmo, its manual page and the README;
 # its postinst grants cap_net_raw+ep where it can. The .zip holds vexmo.exe,
-# the README and the manual page as plain text.
+# a short readme for Windows users, the README, the licence and the manual
+# page as plain text.
 
 if(WIN32)
   install(FILES README.md LICENSE DESTINATION .)
+  # What a Windows user needs first, with Windows line ends.
+  configure_file(doc/README-windows.txt ${CMAKE_BINARY_DIR}/README-Windows.txt NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README-Windows.txt DESTINATION .)
   # The manual page as text with Windows line ends, made with groff.
   find_program(VEXMO_GROFF groff)
   if(VEXMO_GROFF)
@@ -29,6 +33,10 @@ else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # Debian's own form of the licence, where its tools look for it.
   install(FILES cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES cmake/debian/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME changelog.Debian)
+  # Each override says why it is one.
+  install(FILES cmake/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME vexmo)
 endif()
 
 set(CPACK_PACKAGE_NAME vexmo)

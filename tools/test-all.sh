@@ -77,6 +77,10 @@ stage "install (Linux build, tests)" tools/install-missing.sh cmake g++ make lib
 stage "build (Linux)" build default
 rm -f build/vexmo_*.deb
 stage "package (.deb)" cpack --preset default
+# Debian's own checks of the package: any error or warning tag fails (the
+# package's overrides each say why).
+stage "lintian (.deb)" eval 'tools/install-missing.sh lintian &&
+  lintian --pedantic --fail-on error,warning build/vexmo_*.deb'
 
 # The lanes in the background stop at nothing: each stage runs, and the
 # lane fails when one of its stages did.

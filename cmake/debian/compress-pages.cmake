@@ -1,7 +1,21 @@
 # cpack, before the Debian package is made: compresses the staged manual
-# pages as Debian keeps them (gzip -9n, no name or time stamp inside).
-file(GLOB_RECURSE pages "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
+# pages and the Debian changelog as Debian keeps them (gzip -9n, no name or
+# time stamp inside), and drops the compiler's .comment section from the
+# program as Debian's own packages do.
+file(GLOB_RECURSE staged "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
+set(pages ${staged})
 list(FILTER pages INCLUDE REGEX "/share/man/man[1-9]/[^/]+\\.[1-9]$")
+set(changelogs ${staged})
+list(FILTER changelogs INCLUDE REGEX "/share/doc/[^/]+/changelog\\.Debian$")
+list(APPEND pages ${changelogs})
+set(programs ${staged})
+list(FILTER programs INCLUDE REGEX "/bin/[^/]+$")
+foreach(program IN LISTS programs)
+  execute_process(COMMAND objcopy --remove-section=.comment "${program}" RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "objcopy ${program} failed")
+  endif()
+endforeach()
 if(NOT pages)
   message(FATAL_ERROR "no manual page staged under ${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 endif()
