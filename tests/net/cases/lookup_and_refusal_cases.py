@@ -109,11 +109,12 @@ class RefusedTtlDriver:
         start = objects[0]
         if start.get("ttl", "absent") is not None:
             problems.append("JSON start object ttl %r, expected null" % start.get("ttl"))
-        if json_run.stderr != REFUSED:
+        # The Windows console ends its lines with a carriage return.
+        if json_run.stderr.replace("\r\n", "\n") != REFUSED:
             problems.append("--json standard error %r, expected %r" % (json_run.stderr, REFUSED))
         problems += ttl_seen(63)(read_log(suite.wire_logs, self.json_address), json_run)
         result = suite.program.run(case.args, case.limit)
-        if result.stderr != REFUSED:
+        if result.stderr.replace("\r\n", "\n") != REFUSED:
             problems.append("standard error %r, expected %r" % (result.stderr, REFUSED))
         result.stderr = ""  # said once, and checked here
         result.problems += problems
