@@ -53,8 +53,8 @@ archive, unpacked = sys.argv[1], sys.argv[2]
 with zipfile.ZipFile(archive) as z:
     names = sorted(n for n in z.namelist() if not n.endswith("/"))
     top = names[0].split("/")[0] + "/"
-    expected = [top + n for n in ("README.md", "share/vexmo/vexmo.schema.json", "vexmo.exe",
-                                  "vexmo.txt")]
+    expected = [top + n for n in ("LICENSE", "README-Windows.txt", "README.md",
+                                  "share/vexmo/vexmo.schema.json", "vexmo.exe", "vexmo.txt")]
     if names != expected:
         sys.exit("%s holds %s, expected %s" % (archive, names, expected))
     if z.read(top + "README.md") != open("README.md", "rb").read():
