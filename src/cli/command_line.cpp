@@ -140,6 +140,15 @@ WatchOption take_watch_option(int argc, const char* const* argv, int* i, RunSett
     settings->quiet = true;
   } else if (std::strcmp(arg, "--histogram") == 0) {
     settings->histogram = true;
+  } else if (std::strcmp(arg, "--graph") == 0) {
+    settings->graph = GraphChoice::automatic;
+  } else if (is("--graph")) {
+    settings->graph = GraphChoice::ascii;
+    good = std::strcmp(arg, "--graph=ascii") == 0;
+    if (!good) {
+      std::fprintf(stderr, "vexmo: --graph takes nothing or =ascii (not \"%s\")\n",
+                   arg + std::strlen("--graph="));
+    }
   } else {
     return WatchOption::none;
   }
@@ -271,6 +280,7 @@ void print_usage(std::FILE* stream) {
   std::fprintf(stream, " -D, --timestamps\tThe time before every line.\n");
   std::fprintf(stream, " -q, --quiet\tThe opening line and the summary only.\n");
   std::fprintf(stream, " --histogram\tThe round trips' distribution after the summary.\n");
+  std::fprintf(stream, " --graph[=ascii]\tA live chart at the foot of the terminal.\n");
   std::fprintf(stream,
                " --exit-status\tExit status 0 with a reply, 1 without, 2 when it cannot start.\n");
   std::fprintf(stream, " --max-loss <percent>\tAlso status 1 above this loss. (0 ... 100)\n");

@@ -10,6 +10,10 @@ namespace vexmo {
 // lookup give it.
 enum class FamilyChoice : std::uint8_t { any, ipv4, ipv6 };
 
+// --graph: none, drawn with block characters where the output is read as
+// UTF-8 (else ASCII), or --graph=ascii.
+enum class GraphChoice : std::uint8_t { none, automatic, ascii };
+
 struct RunSettings {
   const char* host = nullptr;       // points into the argument list; nullptr: none given
   std::uint32_t size = 56;          // data bytes per request: even, 16 to 65536
@@ -28,12 +32,13 @@ struct RunSettings {
   std::uint32_t max_loss_thousandths = 100000;  // --max-loss in thousandths of a percent
   const char* metrics_file = nullptr;           // --metrics-file; nullptr: none
   // Watching a link: a fixed cadence, an end in time, the output's shape.
-  std::uint32_t interval_ms = 0;  // --interval: request k at start + k x interval; 0: none
-  std::uint32_t deadline_ms = 0;  // --deadline: the run ends after so long; 0: none
-  bool continuous = false;        // --continuous: requests until stopped; count ignored
-  bool timestamps = false;        // -D: the time before every text line after the first
-  bool quiet = false;             // -q: the opening and the summary only
-  bool histogram = false;         // --histogram: the round trips' distribution
+  std::uint32_t interval_ms = 0;          // --interval: request k at start + k x interval; 0: none
+  std::uint32_t deadline_ms = 0;          // --deadline: the run ends after so long; 0: none
+  bool continuous = false;                // --continuous: requests until stopped; count ignored
+  bool timestamps = false;                // -D: the time before every text line after the first
+  bool quiet = false;                     // -q: the opening and the summary only
+  bool histogram = false;                 // --histogram: the round trips' distribution
+  GraphChoice graph = GraphChoice::none;  // --graph: a live chart on a terminal
 };
 
 }  // namespace vexmo

@@ -4,6 +4,7 @@
 
 #include "driver/histogram.h"
 #include "driver/json_lines.h"
+#include "driver/live_graph.h"
 #include "driver/metrics_file.h"
 #include "driver/text_lines.h"
 #include "platform/platform.h"
@@ -49,6 +50,12 @@ void Outputs::privileges_kept() {
 
 Outputs outputs_for(const RunSettings& settings, std::FILE* out, std::FILE* err) {
   Outputs outputs;
+  // First: it keeps the terminal's foot for itself before the opening line,
+  // and gives it back before the summary's lines.
+  if (settings.graph != GraphChoice::none) {
+    outputs.add(std::make_unique<LiveGraph>(
+        out, err, settings.graph == GraphChoice::ascii || !output_is_utf8()));
+  }
   if (settings.json) {
     outputs.add(std::make_unique<JsonLines>(out, err, settings.quiet, settings.histogram));
   } else {

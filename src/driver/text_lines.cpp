@@ -5,10 +5,9 @@
 
 namespace vexmo {
 
-std::string milliseconds_text(std::uint32_t us) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%.3u", us / 1000, us % 1000);
-  return text;
+std::string milliseconds_text(std::uint64_t us) {
+  const std::string fraction = std::to_string(1000 + us % 1000);  // 1007: "007" after its 1
+  return std::to_string(us / 1000) + "." + fraction.substr(1);
 }
 
 std::string start_line(const StartFacts& facts) {

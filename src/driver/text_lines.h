@@ -12,7 +12,7 @@ namespace vexmo {
 
 // Whole microseconds as milliseconds with three decimals: 12345 -> 12.345,
 // 7 -> 0.007.
-std::string milliseconds_text(std::uint32_t us);
+std::string milliseconds_text(std::uint64_t us);
 
 // The lines of the events, without their line feed.
 std::string start_line(const StartFacts& facts);

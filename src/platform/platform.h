@@ -214,6 +214,34 @@ std::uint64_t wall_clock_ns();
 // environment names (POSIX), by the console's output code page (Windows).
 bool output_is_utf8();
 
+// Standard output as a terminal, for a picture redrawn in place with ANSI
+// control sequences (the live graph).
+enum class TerminalKind : std::uint8_t {
+  none,        // no terminal: a file, a pipe
+  plain,       // a terminal that takes no control sequences (TERM=dumb, a
+               // Windows console without virtual-terminal processing)
+  controlled,  // control sequences work (on Windows, turned on for the run)
+};
+
+struct Terminal {
+  TerminalKind kind = TerminalKind::none;
+  std::uint32_t saved_mode = 0;  // Windows: the console's mode before
+};
+
+struct TerminalSize {
+  std::uint32_t rows = 0;  // 0 x 0: cannot tell
+  std::uint32_t columns = 0;
+};
+
+// Takes standard output for control sequences. restore_on_kill: what to
+// write to it should a termination signal end the process (POSIX), so that
+// a kill leaves the terminal as sane as an ordinary end; a literal, kept
+// until terminal_close.
+Terminal terminal_open(const char* restore_on_kill);
+// Gives the terminal back as terminal_open found it.
+void terminal_close(const Terminal& terminal);
+TerminalSize terminal_size();
+
 }  // namespace vexmo
 
 #endif  // VEXMO_PLATFORM_PLATFORM_H

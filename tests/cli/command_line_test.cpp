@@ -129,6 +129,8 @@ TEST(ParseCommandLine, FillsTheSettings) {
        })},
       {{"--timestamps", "--quiet", "h"},
        with([](RunSettings* s) { s->timestamps = s->quiet = true; })},
+      {{"--graph", "h"}, with([](RunSettings* s) { s->graph = GraphChoice::automatic; })},
+      {{"h", "--graph=ascii"}, with([](RunSettings* s) { s->graph = GraphChoice::ascii; })},
   };
   for (const ParsedCase& c : cases) {
     std::vector<const char*> argv = {"vexmo"};
@@ -166,6 +168,7 @@ TEST(ParseCommandLine, FillsTheSettings) {
     EXPECT_EQ(got.timestamps, c.expected.timestamps) << label;
     EXPECT_EQ(got.quiet, c.expected.quiet) << label;
     EXPECT_EQ(got.histogram, c.expected.histogram) << label;
+    EXPECT_EQ(got.graph, c.expected.graph) << label;
   }
 }
 
@@ -178,6 +181,7 @@ TEST(ParseCommandLine, RefusesWhatTheWatchingOptionsCannotTake) {
       {"vexmo", "h", "--interval"},       {"vexmo", "--interval=", "h"},
       {"vexmo", "--deadline", "-1", "h"}, {"vexmo", "--deadline", "1x", "h"},
       {"vexmo", "--deadline", "0", "h"},  {"vexmo", "--deadline", "4294967296", "h"},
+      {"vexmo", "h", "--graph=foo"},      {"vexmo", "h", "--graph="},
   };
   for (const auto& argv : cases) {
     RunSettings settings;
@@ -299,6 +303,7 @@ TEST(PrintUsage, PrintsEveryLineInOrder) {
       " -D, --timestamps\tThe time before every line.\n",
       " -q, --quiet\tThe opening line and the summary only.\n",
       " --histogram\tThe round trips' distribution after the summary.\n",
+      " --graph[=ascii]\tA live chart at the foot of the terminal.\n",
       " --exit-status\tExit status 0 with a reply, 1 without, 2 when it cannot start.\n",
       " --max-loss <percent>\tAlso status 1 above this loss. (0 ... 100)\n",
       " --metrics-file <path>\tPrometheus metrics, rewritten after each request.\n",

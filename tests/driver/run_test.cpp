@@ -397,7 +397,7 @@ TEST(RunRequests, JsonLinesOfAnUnresolvableHost) {
 
 // --stats adds its one line after the round-trip line and changes nothing
 // else; without it the run prints what it always did.
-TEST(RunRequests, StatsAddsOneLineToTheSummary) {
+TEST(RunRequests, StatsAndGraphAddOnlyTheirOwn) {
   const Answer ten_ms = [](const fake::Sent& r) { return reply_after(r, 10000); };
   const Answer twenty_ms = [](const fake::Sent& r) { return reply_after(r, 20250); };
   const std::vector<Answer> script = {ten_ms, nullptr, twenty_ms, ten_ms};
@@ -412,6 +412,18 @@ TEST(RunRequests, StatsAddsOneLineToTheSummary) {
                             "20.250 ms/5.918 ms/10.250 ms\n");
   EXPECT_NE(plain.find("Rount Trip Time (Min/Avg/Max): 10.000 ms/13.416 ms/20.250 ms\n"),
             std::string::npos);
+  // --graph where standard output is no terminal: not a byte changes. On
+  // one, the chart's region is set before the opening line and given back
+  // before the summary, which comes below the chart.
+  fake::reset();
+  settings = settings_for("10.0.0.2", 4);
+  settings.graph = GraphChoice::automatic;
+  EXPECT_EQ(run_with(settings, script), plain);
+  fake::reset();
+  fake::state().terminal = TerminalKind::controlled;
+  const std::string drawn = run_with(settings, script);
+  EXPECT_LT(drawn.find("\x1b[1;14r"), drawn.find("Ping to 10.0.0.2"));
+  EXPECT_NE(drawn.find("\x1b[r\x1b[999;1H\n\nPackets: Sent 4"), std::string::npos);
 }
 
 std::string reply_line(unsigned sequence, const char* time = "10.000") {

@@ -436,4 +436,18 @@ bool output_is_utf8() {
   return state().utf8;
 }
 
+Terminal terminal_open(const char*) {
+  Terminal terminal;
+  terminal.kind = state().terminal;
+  return terminal;
+}
+
+void terminal_close(const Terminal&) {
+  ++state().terminal_closes;
+}
+
+TerminalSize terminal_size() {
+  return state().terminal_size;
+}
+
 }  // namespace vexmo

@@ -85,6 +85,11 @@ struct State {
   std::uint64_t wall_offset_ns = 1700000000000000000ull;
   std::vector<std::uint64_t> transmit_stamps;
   bool utf8 = false;  // standard output is read as UTF-8
+  // Standard output's terminal, its size (which a test may change between
+  // events), and whether it was given back.
+  TerminalKind terminal = TerminalKind::none;
+  TerminalSize terminal_size{24, 80};
+  int terminal_closes = 0;
   int discarded = 0;  // datagrams received without a wait before them (drained)
   int receives = 0;   // datagrams (or failures) received after a wait
   bool ready_for_receive = false;
