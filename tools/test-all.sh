@@ -70,9 +70,10 @@ stage "install (Linux build, tests)" tools/install-missing.sh cmake g++ make lib
   googletest iproute2 iptables python3 valgrind \
   libcap2-bin groff-base \
   python3-jsonschema \
-  prometheus prometheus-node-exporter
+  prometheus prometheus-node-exporter tmux
 # (setcap for the unprivileged runs; the manual page lint; the --json
-# schema; promtool, node_exporter and Prometheus read --metrics-file)
+# schema; promtool, node_exporter and Prometheus read --metrics-file; a
+# real terminal for --graph)
 
 stage "build (Linux)" build default
 rm -f build/vexmo_*.deb

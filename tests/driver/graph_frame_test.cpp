@@ -34,14 +34,15 @@ TEST(GraphFrame, CellsOfAWindowOfResults) {
     bool ascii;
     std::vector<std::string> rows;
   } cases[] = {
-      // Bars in eighths against a top of 0.100 ms; the marks on the bottom
-      // row; the title after the newest.
-      {{reply(50), reply(100), kLost, kError, reply(25), reply(7)}, "10.0.0.2", 61, 6, false,
-       {"── 10.0.0.2 ─ last: 0.007 ms ─ lost: 1/6, ICMP errors: 1 ───",
-        "0.100 ┤ █",
-        "      │ █",
-        "0.050 ┤██",
-        "      │██X!█▂",
+      // Bars in the nearest eighth against a top of 0.100 ms; the marks on
+      // the bottom row; the title after the newest.
+      {{reply(50), reply(100), kLost, kError, reply(25), reply(7), reply(90)}, "10.0.0.2", 61, 6,
+       false,
+       {"── 10.0.0.2 ─ last: 0.090 ms ─ lost: 1/7, ICMP errors: 1 ───",
+        "0.100 ┤ █    ▅",
+        "      │ █    █",
+        "0.050 ┤██    █",
+        "      │██X!█▂█",
         "   ms  █ reply  X lost  ! ICMP error"}},
       // Only the newest that fit are shown and scaled (the 0.300 ms reply is
       // gone); whole rows of '#'; an odd plot labels its top alone.

@@ -2,7 +2,12 @@
 (--deadline, --continuous), time-stamped lines (-D), the summary alone (-q),
 and the summary right after the last answer."""
 import datetime
+import os
 import re
+import shlex
+import shutil
+import subprocess
+import time
 
 from expect import Line, opening, replies, run_lines, summary, timeouts
 from network import PEER, PEER_NET
@@ -93,3 +98,101 @@ def add_cases(table):
         run_lines(PEER, replies(PEER, 5), 5, 5), elapsed=(1.0, 1.15))
     add("no pause after the last request: the summary follows the answer", ["-c", "1", PEER],
         run_lines(PEER, replies(PEER, 1), 1, 1), elapsed=(0, 0.1))
+    add("--graph: a chart in a real terminal, nothing more through a pipe",
+        ["--graph", "-c", "20", "--interval", "50ms", PEER],
+        run_lines(PEER, replies(PEER, 20), 20, 20), limit=15.0,
+        driver=GraphInTerminal(20))
+
+
+class GraphInTerminal:
+    """--graph in a real terminal (a tmux pane, 80 x 24): the chart stands
+    at the foot with its newest column the last reply, the summary below
+    it, and the terminal scrolls whole again afterwards. The case's own
+    result is the run through a pipe, which must be the run without
+    --graph to the byte, times aside: the only part run under Wine."""
+
+    COLUMNS, ROWS = 80, 24
+    LEGEND = "\u2588 reply  X lost  ! ICMP error"
+    EIGHTHS = " \u2581\u2582\u2583\u2584\u2585\u2586\u2587\u2588"
+
+    def __init__(self, count):
+        self.count = count
+
+    def run(self, case, suite):
+        result = suite.program.run(case.args, case.limit)
+        plain = suite.program.run([a for a in case.args if a != "--graph"], case.limit)
+        if masked(result.stdout) != masked(plain.stdout):
+            result.problems.append("through a pipe, --graph changed the output:\n%s\n%s"
+                                   % (result.stdout, plain.stdout))
+        if not hasattr(suite.program, "prefix"):
+            return result  # Wine 8's console shows control sequences as text
+        if not shutil.which("tmux"):
+            result.problems.append("tmux is not installed")
+            return result
+        screen, region = self.in_tmux(case, suite)
+        result.problems += self.screen_problems(screen, region)
+        return result
+
+    def in_tmux(self, case, suite):
+        """The pane's text once the run has ended, and its scrolling region."""
+        server = ["tmux", "-L", "vexmo-graph-%d" % os.getpid(), "-f", "/dev/null"]
+        program = [os.path.abspath(suite.program.prefix[0])] + suite.program.prefix[1:]
+        command = shlex.join(suite.lab.in_namespace("host", *program, *case.args))
+        subprocess.run(server + ["new-session", "-d", "-x", str(self.COLUMNS), "-y",
+                                 str(self.ROWS), "-e", "LANG=C.UTF-8",
+                                 command + "; echo EXIT:$?; sleep %d" % case.limit], check=True)
+        try:
+            deadline = time.monotonic() + case.limit
+            screen = ""
+            while "EXIT:" not in screen and time.monotonic() < deadline:
+                time.sleep(0.1)
+                screen = subprocess.run(server + ["capture-pane", "-p"], capture_output=True,
+                                        text=True).stdout
+            region = subprocess.run(
+                server + ["display-message", "-p", "#{scroll_region_upper} #{scroll_region_lower}"],
+                capture_output=True, text=True).stdout.split()
+        finally:
+            subprocess.run(server + ["kill-server"], capture_output=True)
+        return screen.split("\n"), region
+
+    def screen_problems(self, screen, region):
+        shown = "\n  screen: " + "\n  screen: ".join(screen)
+        legend = [i for i, line in enumerate(screen) if self.LEGEND in line]
+        times = [(i, m.group(1)) for i, line in enumerate(screen)
+                 for m in [re.search(r"Time: (\d+\.\d{3}) ms, Sequence: %d," % (self.count - 1),
+                                     line)] if m]
+        if not any(line.startswith("EXIT:0") for line in screen):
+            return ["the run in the terminal did not end with status 0" + shown]
+        if not legend or not times or times[-1][0] > legend[0]:
+            return ["no chart below the last reply's line" + shown]
+        foot = legend[0]
+        plot = screen[foot - 8:foot]
+        title = screen[foot - 9]
+        problems = []
+        last = times[-1][1]
+        if ("last: %s ms" % last) not in title or "lost: 0/%d" % self.count not in title:
+            problems.append("the chart's title does not show the last reply, %s ms" % last)
+        # The newest column: request count's, right of the axis.
+        axis = plot[0].index("\u2524")
+        top_us = round(float(plot[0][:axis]) * 1000)
+        column = [row[axis + self.count] if len(row) > axis + self.count else " "
+                  for row in plot]
+        after = [row[axis + self.count + 1] if len(row) > axis + self.count + 1 else " "
+                 for row in plot]
+        rtt_us = round(float(last) * 1000)
+        want = min(max((rtt_us * 64 + top_us // 2) // top_us, 1), 64)
+        drawn = sum(self.EIGHTHS.index(c) if c in self.EIGHTHS else 99 for c in column)
+        if drawn != want or any(c != " " for c in after):
+            problems.append("newest column %r drawn %d eighths, expected %d (top %d us)"
+                            % ("".join(column), drawn, want, top_us))
+        if screen[foot + 2:foot + 3] != ["Packets: Sent %d, Received %d (0%% Lost)"
+                                         % (self.count, self.count)]:
+            problems.append("the summary does not follow the chart")
+        if region != ["0", str(self.ROWS - 1)]:
+            problems.append("scrolling region %s after the run, expected the whole pane"
+                            % region)
+        return [p + shown for p in problems]
+
+
+def masked(text):
+    return re.sub(r"\d+\.\d{3} ms", "<t> ms", text)
