@@ -21,6 +21,16 @@ inline std::uint64_t elapsed_ms(std::uint64_t start_ticks, std::uint64_t now_tic
   return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
 }
 
+// Whole microseconds between two counter readings, alike.
+inline std::uint64_t elapsed_us(std::uint64_t start_ticks, std::uint64_t now_ticks,
+                                std::uint64_t frequency) {
+  if (now_ticks <= start_ticks || frequency == 0) {
+    return 0;
+  }
+  const std::uint64_t ticks = now_ticks - start_ticks;
+  return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
+}
+
 // What is left of limit_ms after elapsed: 0 once it has all passed.
 inline std::uint32_t ms_left(std::uint32_t limit_ms, std::uint64_t elapsed) {
   return elapsed >= limit_ms ? 0 : static_cast<std::uint32_t>(limit_ms - elapsed);

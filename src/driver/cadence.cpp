@@ -82,13 +82,4 @@ std::uint32_t pause_after_ms(const Cadence& cadence, std::uint32_t k, std::uint6
   return pause_ms;
 }
 
-std::uint64_t elapsed_us(std::uint64_t start_ticks, std::uint64_t now_ticks,
-                         std::uint64_t frequency) {
-  if (now_ticks <= start_ticks || frequency == 0) {
-    return 0;
-  }
-  const std::uint64_t ticks = now_ticks - start_ticks;
-  return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
-}
-
 }  // namespace vexmo

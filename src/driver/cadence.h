@@ -41,11 +41,6 @@ std::optional<std::uint32_t> wait_cut_ms(const Cadence& cadence, std::uint32_t k
 std::uint32_t pause_after_ms(const Cadence& cadence, std::uint32_t k, std::uint64_t now_us,
                              bool answered);
 
-// Microseconds between two counter readings; 0 if the counter seems to run
-// backwards.
-std::uint64_t elapsed_us(std::uint64_t start_ticks, std::uint64_t now_ticks,
-                         std::uint64_t frequency);
-
 }  // namespace vexmo
 
 #endif  // VEXMO_DRIVER_CADENCE_H

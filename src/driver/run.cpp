@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "common/icmp.h"
 #include "common/winsock_errors.h"
+#include "common/wait_limit.h"
 #include "driver/cadence.h"
 #include "driver/events.h"
 #include "driver/exit_status.h"

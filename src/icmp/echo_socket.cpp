@@ -1,5 +1,6 @@
 #include "icmp/echo_socket.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -139,7 +140,9 @@ Outcome EchoSocket::wait(SocketAddress* from, Answer* answer, std::uint64_t send
     *from = received.from;
     const bool answered = is_answer(received, identifier_, send_stamp);
     std::uint32_t round_trip = 0;
-    if (answered && !received.reported && is_echo_reply(received.message[0], family_)) {
+    const bool echo_reply =
+        answered && !received.reported && is_echo_reply(received.message[0], family_);
+    if (echo_reply) {
       ExchangeClocks clocks;
       clocks.counter_recognised = counter_now();
       clocks.counter_sent = send_stamp;
@@ -151,7 +154,16 @@ Outcome EchoSocket::wait(SocketAddress* from, Answer* answer, std::uint64_t send
                                       : socket_take_transmit_stamp(handle_, wall_sent_ns_);
       round_trip = measure_round_trip(clocks).us;
     }
-    if (limit_ms && elapsed_ms(start, counter_now(), frequency) > *limit_ms) {
+    // An echo reply is late by when it arrived, its round trip from the
+    // send (by the kernel's stamps where there are any) less the time from
+    // the send to this wait: on a busy machine this process may come to read
+    // an answer that arrived in time only after the limit.
+    const std::uint64_t waited_ms =
+        echo_reply ? (round_trip - std::min<std::uint64_t>(
+                                       round_trip, elapsed_us(send_stamp, start, frequency))) /
+                         1000
+                   : elapsed_ms(start, counter_now(), frequency);
+    if (limit_ms && waited_ms > *limit_ms) {
       return -kErrorTimedOut;
     }
     if (answered) {

@@ -368,11 +368,13 @@ TEST(WaitForReply, TimesTheReplyWithTheKernelsStampsWhereTheyAreThisRequests) {
     std::int64_t met_transmit_us;     // relative to the send; 0: none met
     std::int64_t queued_transmit_us;  // 0: none queued
     std::uint32_t expected_us;
+    std::uint64_t read_late_us = 0;  // read this long after it arrived, past a 1 ms limit
   } cases[] = {
       {"transmit stamp queued", 0, 3, 7},
       {"transmit stamp met during the wait", 4, 0, 6},
       {"stale transmit stamp: receive stamp against the send time", 0, -500, 10},
       {"none: receive stamp against the send time", 0, 0, 10},
+      {"read after the limit, received before it: in time", 0, 3, 7, 2000},
   };
   for (const auto& c : cases) {
     fake::reset();
@@ -384,6 +386,7 @@ TEST(WaitForReply, TimesTheReplyWithTheKernelsStampsWhereTheyAreThisRequests) {
     fake::Datagram reply = arriving(fake::ip_datagram(echo(0, kOurId), 64), kT0 + 20);
     reply.kernel_receive_ns = at(10);
     reply.kernel_transmit_ns = c.met_transmit_us != 0 ? at(c.met_transmit_us) : 0;
+    reply.read_late_us = c.read_late_us;
     if (c.queued_transmit_us != 0) {
       fake::state().transmit_stamps.push_back(at(c.queued_transmit_us));
     }
@@ -397,7 +400,7 @@ TEST(WaitForReply, TimesTheReplyWithTheKernelsStampsWhereTheyAreThisRequests) {
     fake::state().inbound.push_back(reply);
     SocketAddress from;
     Answer answer;
-    ASSERT_EQ(socket.wait(&from, &answer, stamp), 84) << c.name;
+    ASSERT_EQ(socket.wait(&from, &answer, stamp, nullptr, 1), 84) << c.name;
     EXPECT_TRUE(answer.echo_reply) << c.name;
     EXPECT_EQ(answer.round_trip_us, c.expected_us) << c.name;
   }

@@ -260,6 +260,7 @@ Outcome socket_receive_queued(SocketHandle socket, std::uint8_t* buffer, std::si
   // Read after a wait, or drained before a send.
   (s.ready_for_receive ? s.receives : s.discarded) += 1;
   s.ready_for_receive = false;
+  s.now_us += next.read_late_us;
   received->stamps.transmit_ns = next.kernel_transmit_ns;
   if (next.error != 0) {
     return -next.error;

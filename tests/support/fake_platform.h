@@ -29,6 +29,7 @@ struct Datagram {
   int error = 0;                        // non-zero: this receive fails with that error instead
   std::uint64_t kernel_receive_ns = 0;  // the kernel's arrival stamp (0: none)
   std::uint64_t kernel_transmit_ns = 0;  // a transmit stamp met before it (0: none)
+  std::uint64_t read_late_us = 0;        // the process comes to read it this long after it is ready
   // An error-queue report instead (ICMP datagram sockets): of this type,
   // code and second word, sent by from (from6), quoting bytes.
   bool reported = false;
