@@ -21,8 +21,8 @@ struct StartFacts {
   const char* host = "";
   int family = 4;
   std::uint32_t size = 0;
-  std::uint32_t ip_bytes = 0;  // the size with the IP and ICMP headers
-  std::uint32_t count = 0;
+  std::uint32_t ip_bytes = 0;          // the size with the IP and ICMP headers
+  std::optional<std::uint32_t> count;  // none: --continuous, requests until stopped
   std::uint32_t timeout_ms = 0;
   std::optional<std::uint32_t> ttl;  // only where the option was given
   std::optional<std::uint32_t> tos;

@@ -6,8 +6,8 @@
 
 #include "cli/command_line.h"
 #include "common/icmp.h"
-#include "common/winsock_errors.h"
 #include "common/wait_limit.h"
+#include "common/winsock_errors.h"
 #include "driver/cadence.h"
 #include "driver/events.h"
 #include "driver/exit_status.h"
@@ -106,7 +106,9 @@ StartFacts start_facts(const RunSettings& settings, FamilyChoice family,
   facts.family = family == FamilyChoice::ipv6 ? 6 : 4;
   facts.size = settings.size;
   facts.ip_bytes = settings.size + header_bytes(family);
-  facts.count = settings.count;
+  if (!settings.continuous) {
+    facts.count = settings.count;
+  }
   facts.timeout_ms = settings.timeout_ms;
   // What is in effect: a refused value left the system's own.
   if (settings.ttl_given && !refused.ttl) {

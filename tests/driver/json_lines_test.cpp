@@ -87,6 +87,7 @@ TEST(JsonLines, EveryEvent) {
   start_options.ttl = 64;
   start_options.tos = 0x58;
   start_options.dont_fragment = true;
+  start_options.count.reset();  // --continuous
 
   ReplyFacts reply;
   reply.request = 7;
@@ -141,7 +142,7 @@ TEST(JsonLines, EveryEvent) {
       {"start, options given", json_start(at_noon(start_options)),
        "{\"event\":\"start\",\"schema_version\":\"1.1\",\"host\":\"10.0.0.2\",\"family\":4,"
        "\"size\":56,\"ip_bytes\":84,"
-       "\"count\":5,\"timeout_ms\":3000,\"ttl\":64,\"tos\":88,\"dont_fragment\":true," AT_NOON},
+       "\"count\":null,\"timeout_ms\":3000,\"ttl\":64,\"tos\":88,\"dont_fragment\":true," AT_NOON},
       {"reply", json_reply(at_noon(reply)),
        "{\"event\":\"reply\",\"request\":7,\"from\":\"10.0.0.2\",\"sequence\":65535,"
        "\"rtt_ms\":0.007,\"ttl\":63," AT_NOON},

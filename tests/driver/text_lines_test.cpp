@@ -389,7 +389,8 @@ TEST(Outputs, TimestampsQuietAndHistogram) {
            "\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588| 1\n"},
       {"-q --json -D: the start and the summary objects, as without -D",
        [](RunSettings* s) { s->json = s->quiet = s->timestamps = true; }, false,
-       "{\"event\":\"start\",\"schema_version\":\"1.1\",\"host\":\"h\",\"family\":4,\"size\":56,\"ip_bytes\":84,\"count\":0,"
+       "{\"event\":\"start\",\"schema_version\":\"1.1\",\"host\":\"h\",\"family\":4,\"size\":56,"
+       "\"ip_bytes\":84,\"count\":0,"
        "\"timeout_ms\":0,\"ttl\":null,\"tos\":null,\"dont_fragment\":false,\"time\":\"2023-11-"
        "14T22:13:21.000Z\"}\n"
        "{\"event\":\"summary\",\"sent\":3,\"received\":2,\"replies\":1,\"errors\":1,"
@@ -408,6 +409,7 @@ TEST(Outputs, TimestampsQuietAndHistogram) {
     start.host = "h";
     start.size = 56;
     start.ip_bytes = 84;
+    start.count = 0;
     start.unix_ms = at;
     ReplyFacts reply;
     reply.from = "10.0.0.2";

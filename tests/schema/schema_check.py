@@ -96,6 +96,7 @@ CASES = [(name, obj, True) for name, obj in GOOD.items()] + [
                                                 {"le_ms": 0.02, "count": 4}]), True),
     ("histogram bucket without bound", changed("summary", histogram=[{"count": 4}]), False),
     ("size below 16", changed("start", size=8), False),
+    ("no count (--continuous)", changed("start", count=None), True),
 ]
 
 
