@@ -76,31 +76,28 @@ TEST(Terminal, KindBySystemAndTerm) {
   terminal_close(own);
 }
 
+int killed_while_open() {
+  terminal_open("RESTORED");
+  return raise(SIGTERM);
+}
+
+int killed_after_close() {
+  terminal_close(terminal_open("RESTORED"));
+  return raise(SIGTERM);
+}
+
 // A kill while the terminal is taken: the text that restores it, then the
 // end the signal would have brought; after terminal_close, the end alone.
 TEST(Terminal, KillRestoresUntilClosed) {
-  std::string written;
-  EXPECT_EQ(in_terminal(
-                "xterm",
-                [] {
-                  terminal_open("RESTORED");
-                  raise(SIGTERM);
-                  return 0;
-                },
-                &written),
-            128 + SIGTERM);
-  EXPECT_EQ(written, "RESTORED");
-  written.clear();
-  EXPECT_EQ(in_terminal(
-                "xterm",
-                [] {
-                  terminal_close(terminal_open("RESTORED"));
-                  raise(SIGTERM);
-                  return 0;
-                },
-                &written),
-            128 + SIGTERM);
-  EXPECT_EQ(written, "");
+  const struct {
+    int (*body)();
+    const char* written;
+  } cases[] = {{killed_while_open, "RESTORED"}, {killed_after_close, ""}};
+  for (const auto& c : cases) {
+    std::string written;
+    EXPECT_EQ(in_terminal("xterm", c.body, &written), 128 + SIGTERM) << c.written;
+    EXPECT_EQ(written, c.written);
+  }
 }
 
 }  // namespace
