@@ -229,6 +229,19 @@ def add_cases(table):
                                                                + summary(2, 0)),
                                    1, measure=False, way=way), tags=SHARE, **extra)
 
+        # Stopped before its reply arrives (at 50 ms) and continued past the
+        # next slot (300 ms): the reply came in time and counts, with the
+        # round trip the kernel stamped.
+        address = responder(echo(at=50))
+        add(prefix + "stopped while the reply arrives, continued after the slot: the reply counts",
+            ["--interval", "300ms", "-c", "2", address], [], solo=True,
+            driver=InterruptDriver(address, Signals(1, [(0.02, signal.SIGSTOP),
+                                                        (0.4, signal.SIGCONT)]),
+                                   lambda n, address=address: run_lines(
+                                       address, replies(address, 2, rtt_range=(49, 60)), 2, 2),
+                                   1, measure=False, way=way),
+            **dict(extra, needs=extra.get("needs", ()) + (Need.KERNEL_STAMPS,)))
+
     stop_cases("", 20)
     stop_cases("unprivileged, ping socket: ", 10, PING_SOCKET)
 

@@ -36,6 +36,8 @@ class Need(enum.Enum):
                     "has not")
     ICMPV6 = "needs ICMPv6 sockets, which Wine 8 has not (10043)"
     NO_ICMPV6 = "shows how vexmo.exe fails without ICMPv6 sockets: under Wine only"
+    KERNEL_STAMPS = ("judges an answer by the kernel's receive stamp, which Windows does not "
+                     "give the program")
     POSIX_SIGNALS = ("SIGQUIT asks a native program for its statistics so far; Wine does not "
                      "turn it into Ctrl-Break, and no test can raise Ctrl-Break under Wine")
 

@@ -37,7 +37,7 @@ def skip_reason(case, native, wine):
     for need in case.needs:
         if need in (Need.ICMPV6, Need.NO_ICMPV6):
             continue
-        if need in (Need.POSIX_BACKEND, Need.POSIX_SIGNALS):
+        if need in (Need.POSIX_BACKEND, Need.POSIX_SIGNALS, Need.KERNEL_STAMPS):
             return need.value
         if not wine:
             return Need.OTHER_NAMESPACE.value
