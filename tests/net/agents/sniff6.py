@@ -25,22 +25,23 @@ def main():
     print("ready", flush=True)
     seen = []
     deadline = time.monotonic() + LIMIT_S
-    while time.monotonic() < deadline:
+    ended = False
+    while not ended and time.monotonic() < deadline:
         ready, _, _ = select.select([sniffer, sys.stdin], [], [], 1.0)
-        if sys.stdin in ready and not sys.stdin.readline():
-            break
-        if sniffer not in ready:
-            continue
-        packet, address = sniffer.recvfrom(65535)
-        if address[2] == PACKET_OUTGOING or len(packet) < 48:
-            continue
-        if packet[0] >> 4 != 6 or packet[6] != 58 or packet[24:40] != destination:
-            continue
-        if packet[40] != 128:  # echo request
-            continue
-        seen.append({"hop_limit": packet[7],
-                     "traffic_class": (packet[0] & 0x0F) << 4 | packet[1] >> 4,
-                     "identifier": packet[44] | packet[45] << 8})
+        # The run's end: the requests it sent are queued by now (the peer
+        # saw each before answering it), and are all taken below.
+        ended = sys.stdin in ready and not sys.stdin.readline()
+        while select.select([sniffer], [], [], 0)[0]:
+            packet, address = sniffer.recvfrom(65535)
+            if address[2] == PACKET_OUTGOING or len(packet) < 48:
+                continue
+            if packet[0] >> 4 != 6 or packet[6] != 58 or packet[24:40] != destination:
+                continue
+            if packet[40] != 128:  # echo request
+                continue
+            seen.append({"hop_limit": packet[7],
+                         "traffic_class": (packet[0] & 0x0F) << 4 | packet[1] >> 4,
+                         "identifier": packet[44] | packet[45] << 8})
     for entry in seen:
         print(json.dumps(entry))
 
