@@ -78,6 +78,12 @@ void LiveGraph::summary(const SummaryFacts&) {
   finish();
 }
 
+void LiveGraph::resized() {
+  if (on_) {
+    draw();
+  }
+}
+
 void LiveGraph::add(GraphPoint point) {
   if (!on_) {
     return;

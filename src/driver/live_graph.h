@@ -31,6 +31,8 @@ class LiveGraph final : public Output {
   void failure(const FailureFacts& facts) override;
   // Leaves the chart in place and the cursor below it, for the summary.
   void summary(const SummaryFacts& facts) override;
+  // Drawn again at once, not only at the next request.
+  void resized() override;
 
  private:
   void add(GraphPoint point);

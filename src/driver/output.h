@@ -19,6 +19,8 @@ class Output {
   virtual void unresolved(const UnresolvedFacts&) {}
   virtual void interim(const SummaryFacts&) {}
   virtual void summary(const SummaryFacts&) {}
+  // The terminal changed its size, in the middle of a wait or a pause.
+  virtual void resized() {}
   // The run could not give up its elevated identity and ends before it
   // starts.
   virtual void privileges_kept() {}

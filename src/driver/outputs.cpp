@@ -42,6 +42,11 @@ void Outputs::interim(const SummaryFacts& facts) {
 void Outputs::summary(const SummaryFacts& facts) {
   each(&Output::summary, facts);
 }
+void Outputs::resized() {
+  for (auto& output : outputs_) {
+    output->resized();
+  }
+}
 void Outputs::privileges_kept() {
   for (auto& output : outputs_) {
     output->privileges_kept();

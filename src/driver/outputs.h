@@ -32,6 +32,7 @@ class Outputs final : public Output {
   void unresolved(const UnresolvedFacts& facts) override;
   void interim(const SummaryFacts& facts) override;
   void summary(const SummaryFacts& facts) override;
+  void resized() override;
   void privileges_kept() override;
 
  private:

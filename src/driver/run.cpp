@@ -150,7 +150,8 @@ void report_refused(const RefusedOptions& refused, const RunSettings& settings,
   }
 }
 
-// The statistics so far, on the user's request in the middle of the run.
+// The statistics so far, on the user's request in the middle of the run;
+// the terminal's picture again, once it changed its size.
 struct RunProgress {
   Output* outputs;
   const RunStatistics* stats;
@@ -159,6 +160,10 @@ struct RunProgress {
 void print_run_interim(void* context) {
   const RunProgress* progress = static_cast<const RunProgress*>(context);
   progress->outputs->interim(summary_facts(*progress->stats, false));
+}
+
+void redraw_run(void* context) {
+  static_cast<const RunProgress*>(context)->outputs->resized();
 }
 
 FamilyChoice choice_of(AddressFamily family) {
@@ -205,7 +210,7 @@ int run_requests(const RunSettings& settings) {
   }
   RunStatistics stats;
   RunProgress progress{&outputs, &stats};
-  InterimReport interims{print_run_interim, &progress};
+  InterimReport interims{print_run_interim, &progress, redraw_run};
   const EchoOptions options = echo_options(settings);
   RefusedOptions refused_ipv4;
   RefusedOptions refused_ipv6;

@@ -6,18 +6,25 @@
 namespace vexmo {
 
 bool carry_on_after_interruption(InterimReport* report) {
-  switch (take_interruption()) {
-    case Interruption::stop:
-      return false;
-    case Interruption::interim:
-      if (report != nullptr) {
-        report->print_interim();
-      }
-      return true;
-    case Interruption::none:
-      return true;
+  // One take gives one kind; an interim and a resize may both be pending.
+  for (;;) {
+    switch (take_interruption()) {
+      case Interruption::stop:
+        return false;
+      case Interruption::interim:
+        if (report != nullptr) {
+          report->print_interim();
+        }
+        break;
+      case Interruption::resize:
+        if (report != nullptr) {
+          report->redraw_terminal();
+        }
+        break;
+      case Interruption::none:
+        return true;
+    }
   }
-  return true;
 }
 
 bool pause_unless_stopped(std::uint32_t milliseconds, InterimReport* report) {

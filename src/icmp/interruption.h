@@ -15,23 +15,30 @@ namespace vexmo {
 // minus any error number.
 constexpr Outcome kOutcomeStopped = INT32_MIN;
 
-// Prints the statistics so far, in the middle of a wait or a pause: calls
-// print with context. A plain callback: the waits need no more, and the
-// program no runtime type information.
+// What the run does for the user in the middle of a wait or a pause: print
+// the statistics so far, and draw again what it keeps on the terminal once
+// the terminal changed its size. Plain callbacks with context: the waits
+// need no more, and the program no runtime type information.
 struct InterimReport {
   void (*print)(void* context) = nullptr;
   void* context = nullptr;
+  void (*redraw)(void* context) = nullptr;
 
   void print_interim() const {
     if (print != nullptr) {
       print(context);
     }
   }
+  void redraw_terminal() const {
+    if (redraw != nullptr) {
+      redraw(context);
+    }
+  }
 };
 
-// Takes the interruption a platform wait ended for, if any: false for a
-// stop. An interim is printed through report (when there is one) and gives
-// true, as does nothing at all.
+// Takes the interruptions a platform wait ended for, if any: false for a
+// stop. An interim is printed and a resize drawn through report (when there
+// is one); they give true, as does nothing at all.
 bool carry_on_after_interruption(InterimReport* report);
 
 // The pause between requests: milliseconds long, unless the user stops the

@@ -12,6 +12,8 @@ enum class Interruption : std::uint8_t {
   none,
   stop,     // end the run now, with its summary (Ctrl-C, closing the console)
   interim,  // report the statistics so far and go on (Ctrl-\, Ctrl-Break)
+  resize,   // the terminal changed its size (POSIX: SIGWINCH): what is drawn
+            // on it is drawn again, and the run goes on
 };
 
 // How one platform wait ended. `elapsed` may come before the time asked
@@ -41,6 +43,7 @@ Interruption take_interruption();
 struct InterruptionCounts {
   long stops = 0;
   long interims = 0;
+  long resizes = 0;
 };
 
 // What take_interruption gives for the counts raised against those taken,
@@ -53,6 +56,10 @@ inline Interruption take_from_counts(InterruptionCounts raised, InterruptionCoun
   if (raised.interims != taken->interims) {
     taken->interims = raised.interims;
     return Interruption::interim;
+  }
+  if (raised.resizes != taken->resizes) {
+    taken->resizes = raised.resizes;
+    return Interruption::resize;
   }
   return Interruption::none;
 }

@@ -424,6 +424,20 @@ TEST(RunRequests, StatsAndGraphAddOnlyTheirOwn) {
   const std::string drawn = run_with(settings, script);
   EXPECT_LT(drawn.find("\x1b[1;14r"), drawn.find("Ping to 10.0.0.2"));
   EXPECT_NE(drawn.find("\x1b[r\x1b[999;1H\n\nPackets: Sent 4"), std::string::npos);
+  // A resize in the first pause is drawn then: once at the start, once per
+  // request, once for it.
+  fake::reset();
+  fake::state().terminal = TerminalKind::controlled;
+  fake::state().interruptions = {{1500000, Interruption::resize, false}};
+  const std::string resized = run_with(settings, script);
+  std::size_t draws = 0;
+  for (std::size_t at = 0; (at = resized.find("\x1b"
+                                              "7\x1b[15;1H",
+                                              at)) != std::string::npos;
+       ++at) {
+    ++draws;
+  }
+  EXPECT_EQ(draws, 6u);
 }
 
 std::string reply_line(unsigned sequence, const char* time = "10.000") {

@@ -1,4 +1,4 @@
-// SIGINT and SIGQUIT through a self-pipe; see interruptions.h.
+// SIGINT, SIGQUIT and SIGWINCH through a self-pipe; see interruptions.h.
 #include "platform/posix/interruptions.h"
 
 #include <fcntl.h>
@@ -21,6 +21,7 @@ struct InterruptionWatch {
   int wake_write = -1;
   volatile sig_atomic_t stops_raised = 0;
   volatile sig_atomic_t interims_raised = 0;
+  volatile sig_atomic_t resizes_raised = 0;
   InterruptionCounts taken;
   bool tried = false;
   bool watching = false;
@@ -32,8 +33,10 @@ void note_interruption(int signal_number) {
   const int saved_errno = errno;
   if (signal_number == SIGINT) {
     g_watch.stops_raised = g_watch.stops_raised + 1;
-  } else {
+  } else if (signal_number == SIGQUIT) {
     g_watch.interims_raised = g_watch.interims_raised + 1;
+  } else {
+    g_watch.resizes_raised = g_watch.resizes_raised + 1;
   }
   // A full pipe is as good as a written byte: it is readable already.
   const char byte = 0;
@@ -82,7 +85,8 @@ bool install_handler(int signal_number) {
 
 bool interruption_pending() {
   return g_watch.stops_raised != g_watch.taken.stops ||
-         g_watch.interims_raised != g_watch.taken.interims;
+         g_watch.interims_raised != g_watch.taken.interims ||
+         g_watch.resizes_raised != g_watch.taken.resizes;
 }
 
 void drain_wake_pipe() {
@@ -110,6 +114,8 @@ bool watch_interruptions() {
     g_watch.setup_error = errno;
     return false;
   }
+  // Without it a chart is drawn again only at the next request.
+  install_handler(SIGWINCH);
   g_watch.watching = true;
   return true;
 }
@@ -121,7 +127,8 @@ Interruption take_interruption() {
   // Empty the pipe before reading the counts: a signal that comes after
   // this leaves a byte for the next wait, so none goes unnoticed.
   drain_wake_pipe();
-  return take_from_counts({g_watch.stops_raised, g_watch.interims_raised}, &g_watch.taken);
+  return take_from_counts({g_watch.stops_raised, g_watch.interims_raised, g_watch.resizes_raised},
+                          &g_watch.taken);
 }
 
 int poll_timeout_from_ms(std::uint32_t ms) {

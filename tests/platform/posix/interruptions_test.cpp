@@ -42,6 +42,9 @@ void raise_interruption(Interruption interruption) {
     case Interruption::interim:
       kill(getpid(), SIGQUIT);
       break;
+    case Interruption::resize:
+      kill(getpid(), SIGWINCH);
+      break;
     case Interruption::none:
       break;
   }
@@ -109,6 +112,24 @@ TEST(PosixInterruptions, AnotherSignalIsNoInterruption) {
   const test::InterruptionCase other = {"another signal ends the poll early, as no interruption", {}, I::none, test::WaitOn::empty_socket, 10000, WaitEnd::elapsed, {I::none}, 45, 1000};
   // clang-format on
   run_case(other, true);
+}
+
+// SIGWINCH, which only POSIX raises: a resize ends the wait so that a chart
+// can be drawn again, after an interim and never past a stop.
+TEST(PosixInterruptions, ResizeIsTakenAfterAnInterimAndWithAStop) {
+  ASSERT_TRUE(watch_interruptions());
+  using test::I;
+  using test::WaitOn;
+  // clang-format off
+  const test::InterruptionCase cases[] = {
+      {"a resize in the middle of the wait",    {},                     I::resize, WaitOn::empty_socket, 10000, WaitEnd::interrupted, {I::resize, I::none},              45, 150},
+      {"a resize and an interim: both, in turn", {I::resize, I::interim}, I::none,   WaitOn::empty_socket, 10000, WaitEnd::interrupted, {I::interim, I::resize, I::none}, 0,  100},
+      {"a stop takes a resize with it",         {I::resize, I::stop},   I::none,   WaitOn::pause,        10000, WaitEnd::interrupted, {I::stop, I::none},                0,  100},
+  };
+  // clang-format on
+  for (const test::InterruptionCase& c : cases) {
+    run_case(c);
+  }
 }
 
 TEST(PosixInterruptions, PollTimeoutIsClampedNotWrapped) {
