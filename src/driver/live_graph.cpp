@@ -96,7 +96,8 @@ void LiveGraph::add(GraphPoint point) {
 }
 
 void LiveGraph::draw() {
-  // Asked every time: a resize is followed at the next request.
+  // Asked every time: a resize the system does not announce is followed at
+  // the next request.
   const TerminalSize size = terminal_size();
   const std::uint32_t height = graph_height(size.rows);
   const std::vector<std::string> frame =
