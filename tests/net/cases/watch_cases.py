@@ -166,7 +166,7 @@ class GraphInTerminal:
         if not legend or not times or times[-1][0] > legend[0]:
             return ["no chart below the last reply's line" + shown]
         foot = legend[0]
-        plot = screen[foot - 8:foot]
+        plot = [row.ljust(self.COLUMNS) for row in screen[foot - 8:foot]]
         title = screen[foot - 9]
         problems = []
         last = times[-1][1]
@@ -175,10 +175,8 @@ class GraphInTerminal:
         # The newest column: request count's, right of the axis.
         axis = plot[0].index("\u2524")
         top_us = round(float(plot[0][:axis]) * 1000)
-        column = [row[axis + self.count] if len(row) > axis + self.count else " "
-                  for row in plot]
-        after = [row[axis + self.count + 1] if len(row) > axis + self.count + 1 else " "
-                 for row in plot]
+        column = [row[axis + self.count] for row in plot]
+        after = [row[axis + self.count + 1] for row in plot]
         rtt_us = round(float(last) * 1000)
         want = min(max((rtt_us * 64 + top_us // 2) // top_us, 1), 64)
         drawn = sum(self.EIGHTHS.index(c) if c in self.EIGHTHS else 99 for c in column)
