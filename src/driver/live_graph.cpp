@@ -20,19 +20,17 @@ std::string scrolling_region(std::uint32_t last_row) {
   return std::string(1, kEscape) + "[1;" + std::to_string(last_row) + "r";
 }
 
-// Room for the chart below the cursor (scrolling the screen where the
-// cursor is too low), and the rows above it as the scrolling region. The
-// cursor stays where the next line goes.
+// The chart's rows at the foot, the rows above them the scrolling region,
+// and the cursor where the next line goes, on the fresh line after the last
+// one. At the start, and again after a resize or a suspension, which may
+// have kept, moved or dropped the region: it is given up first (the cursor
+// kept), room is made below the cursor (the screen scrolls where it is too
+// low), and whatever stands below the cursor is cleared: an old chart, or
+// what a resize left of it.
 std::string begin_region(std::uint32_t rows, std::uint32_t height) {
-  return std::string(height, '\n') + csi(height, 'A') + kEscape + "7" +
+  return std::string(1, kEscape) + "7" + kEscape + "[r" + kEscape + "8" +
+         std::string(height, '\n') + csi(height, 'A') + kEscape + "[J" + kEscape + "7" +
          scrolling_region(rows - height) + kEscape + "8";
-}
-
-// After a resize, which may move the cursor anywhere and which terminals
-// answer by dropping the region: the region again, the cursor on a fresh
-// line at its foot, and the old chart's rows cleared.
-std::string refit_region(std::uint32_t rows, std::uint32_t height) {
-  return scrolling_region(rows - height) + csi(rows - height, ';') + "1H\n" + kEscape + "[J";
 }
 
 std::string drawn(const std::vector<std::string>& frame, std::uint32_t rows) {
@@ -80,6 +78,7 @@ void LiveGraph::summary(const SummaryFacts&) {
 
 void LiveGraph::resized() {
   if (on_) {
+    fitted_ = TerminalSize{};  // the region is begun again, whatever the size
     draw();
   }
 }
@@ -111,10 +110,8 @@ void LiveGraph::draw() {
       fitted_ = TerminalSize{};
     }
   } else {
-    if (fitted_.rows == 0) {
+    if (fitted_.rows != size.rows || fitted_.columns != size.columns) {
       bytes = begin_region(size.rows, height);
-    } else if (fitted_.rows != size.rows || fitted_.columns != size.columns) {
-      bytes = refit_region(size.rows, height);
     }
     fitted_ = size;
     bytes += drawn(frame, size.rows);

@@ -31,7 +31,8 @@ class LiveGraph final : public Output {
   void failure(const FailureFacts& facts) override;
   // Leaves the chart in place and the cursor below it, for the summary.
   void summary(const SummaryFacts& facts) override;
-  // Drawn again at once, not only at the next request.
+  // Drawn again at once, not only at the next request, and fitted anew:
+  // after a resize or a suspension the region may be gone.
   void resized() override;
 
  private:

@@ -32,7 +32,7 @@ bool in_order(const std::string& text, const std::vector<std::string>& pieces) {
 // chart drawn there, a resize followed, and the terminal given back on
 // every way out.
 TEST(LiveGraph, TerminalHandling) {
-  const std::string room = std::string(10, '\n') + "^[10A^7^[1;14r^8";
+  const std::string room = "^7^[r^8" + std::string(10, '\n') + "^[10A^[J^7^[1;14r^8";
   const std::string restore = "^[r^[999;1H\n";
   // clang-format off
   const struct {
@@ -49,7 +49,7 @@ TEST(LiveGraph, TerminalHandling) {
        TerminalKind::controlled, {{24, 80}, {24, 80}}, true,
        {room, "^7^[15;1H", "^[24;1H", "^[K^8", "^7^[15;1H", "last: 1.000 ms", "^[K^8", restore}, 1},
       {"a resize: the region again, the old chart cleared", TerminalKind::controlled,
-       {{24, 80}, {16, 50}}, true, {room, "^[1;8r^[8;1H\n^[J^7^[9;1H", restore}, 1},
+       {{24, 80}, {16, 50}}, true, {room, "^7^[r^8" + std::string(8, '\n') + "^[8A^[J^7^[1;8r^8^7^[9;1H", restore}, 1},
       {"too small, then big enough", TerminalKind::controlled, {{6, 80}, {24, 80}}, true,
        {room, restore}, 1},
       {"too small throughout: nothing to give back", TerminalKind::controlled,

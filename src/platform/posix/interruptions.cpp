@@ -45,6 +45,16 @@ void note_interruption(int signal_number) {
   errno = saved_errno;
 }
 
+}  // namespace
+
+void note_resize() {
+  if (g_watch.wake_write >= 0) {
+    note_interruption(SIGWINCH);
+  }
+}
+
+namespace {
+
 bool make_nonblocking_pipe(int (&ends)[2]) {
   if (pipe(ends) != 0) {
     return false;

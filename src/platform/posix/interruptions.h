@@ -1,8 +1,8 @@
-// SIGINT (stop) and SIGQUIT (interim) as the run's interruptions, and the
-// wait that wakes for them. A handler only counts its signal and writes a
-// byte into a pipe that every wait polls beside its socket: a signal that
-// comes just before poll blocks leaves its byte behind, and poll returns at
-// once, so no interruption waits for a timeout.
+// SIGINT (stop), SIGQUIT (interim) and SIGWINCH (resize) as the run's
+// interruptions, and the wait that wakes for them. A handler only counts its
+// signal and writes a byte into a pipe that every wait polls beside its
+// socket: a signal that comes just before poll blocks leaves its byte
+// behind, and poll returns at once, so no interruption waits for a timeout.
 #ifndef VEXMO_PLATFORM_POSIX_INTERRUPTIONS_H
 #define VEXMO_PLATFORM_POSIX_INTERRUPTIONS_H
 
@@ -23,6 +23,10 @@ namespace vexmo {
 // early as `elapsed`, as does one that a signal cut short or the byte of a
 // signal taken already woke. `failed` leaves errno set.
 WaitEnd wait_for_descriptor(int fd, std::uint32_t timeout_ms);
+
+// Counts a resize and wakes the wait, as SIGWINCH does; safe in a signal
+// handler (the terminal's, after a continue).
+void note_resize();
 
 // poll's timeout for a wait of ms milliseconds: ms itself where poll can take
 // it, the longest it can take (2^31 - 1) above that.

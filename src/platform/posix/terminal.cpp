@@ -1,5 +1,5 @@
 // POSIX backend: standard output as a terminal (isatty, TERM, TIOCGWINSZ),
-// and a kill that leaves it sane.
+// given back sane while the process is killed or suspended.
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -8,25 +8,51 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/interruptions.h"
 
 namespace vexmo {
 namespace {
 
-// What the termination handler writes; set before it is installed. A
-// handler can reach nothing else.
+// What the handlers write, set before they are installed, and the actions
+// they replaced. A handler can reach nothing else.
 const char* volatile g_restore_text = nullptr;
-struct sigaction g_previous_term;
-bool g_term_installed = false;
+struct Replaced {
+  int signal_number;
+  struct sigaction previous;
+  bool installed;
+};
+Replaced g_replaced[] = {{SIGTERM, {}, false}, {SIGTSTP, {}, false}, {SIGCONT, {}, false}};
 
-extern "C" void restore_and_end(int signal_number) {
+void write_restore_text() {
   const char* text = g_restore_text;
   if (text != nullptr) {
     ssize_t ignored = write(STDOUT_FILENO, text, std::strlen(text));
     static_cast<void>(ignored);
   }
-  // SA_RESETHAND put the default action back: raised again once this
-  // returns, the signal ends the process as it would have.
+}
+
+bool set_action(int signal_number, void (*handler)(int), int flags, struct sigaction* previous) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = handler;
+  action.sa_flags = flags;
+  sigemptyset(&action.sa_mask);
+  return sigaction(signal_number, &action, previous) == 0;
+}
+
+// A kill or a suspension (Ctrl-Z) ends in the default action, raised again
+// once the handler returns (blocked till then), with the terminal given
+// back first. A continue puts the suspension's handler back and asks for
+// the picture again, which the suspension took down.
+extern "C" void restore_and_end(int signal_number) {
+  write_restore_text();
+  set_action(signal_number, SIG_DFL, 0, nullptr);
   raise(signal_number);
+}
+
+extern "C" void redraw_after_continue(int) {
+  set_action(SIGTSTP, restore_and_end, SA_RESTART, nullptr);
+  note_resize();
 }
 
 bool takes_control_sequences(const char* term) {
@@ -45,26 +71,32 @@ Terminal terminal_open(const char* restore_on_kill) {
     return terminal;
   }
   terminal.kind = TerminalKind::controlled;
-  struct sigaction previous;
-  if (!g_term_installed && sigaction(SIGTERM, nullptr, &previous) == 0 &&
-      previous.sa_handler != SIG_IGN) {
-    g_restore_text = restore_on_kill;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = restore_and_end;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    g_term_installed = sigaction(SIGTERM, &action, &g_previous_term) == 0;
+  g_restore_text = restore_on_kill;
+  for (Replaced& replaced : g_replaced) {
+    struct sigaction current;
+    if (replaced.installed || sigaction(replaced.signal_number, nullptr, &current) != 0 ||
+        current.sa_handler == SIG_IGN) {
+      continue;  // ignored on entry (nohup, no job control): it stays so
+    }
+    replaced.installed =
+        set_action(replaced.signal_number,
+                   replaced.signal_number == SIGCONT ? redraw_after_continue : restore_and_end,
+                   SA_RESTART, &replaced.previous);
   }
   return terminal;
 }
 
 void terminal_close(const Terminal& terminal) {
-  if (terminal.kind == TerminalKind::controlled && g_term_installed) {
-    sigaction(SIGTERM, &g_previous_term, nullptr);
-    g_term_installed = false;
-    g_restore_text = nullptr;
+  if (terminal.kind != TerminalKind::controlled) {
+    return;
   }
+  for (Replaced& replaced : g_replaced) {
+    if (replaced.installed) {
+      sigaction(replaced.signal_number, &replaced.previous, nullptr);
+      replaced.installed = false;
+    }
+  }
+  g_restore_text = nullptr;
 }
 
 TerminalSize terminal_size() {

@@ -18,8 +18,9 @@ namespace vexmo {
 namespace {
 
 // Runs body in a child whose standard output is a new pseudo-terminal of
-// 30 x 100 with TERM set to term (nullptr: unset); the child's exit code is
-// body's, or 128 + the signal that ended it. *written: what it wrote.
+// 30 x 100 with TERM set to term (nullptr: unset), continued whenever it
+// stops, as a shell's fg does; the child's exit code is body's, or 128 +
+// the signal that ended it. *written: what it wrote.
 int in_terminal(const char* term, int (*body)(), std::string* written) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -35,10 +36,13 @@ int in_terminal(const char* term, int (*body)(), std::string* written) {
       _exit(99);
     }
     term != nullptr ? setenv("TERM", term, 1) : unsetenv("TERM");
+    setpgid(0, 0);  // a group of its own, which a suspension stops
     _exit(body());
   }
   int status = 0;
-  waitpid(child, &status, 0);
+  while (waitpid(child, &status, WUNTRACED) == child && WIFSTOPPED(status)) {
+    kill(child, SIGCONT);
+  }
   char buffer[256];
   fcntl(master, F_SETFL, O_NONBLOCK);
   for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
@@ -86,16 +90,28 @@ int killed_after_close() {
   return raise(SIGTERM);
 }
 
-// A kill while the terminal is taken: the text that restores it, then the
-// end the signal would have brought; after terminal_close, the end alone.
-TEST(Terminal, KillRestoresUntilClosed) {
+// Continued after a suspension, the run is asked for its picture again.
+int suspended_and_continued() {
+  watch_interruptions();
+  terminal_open("RESTORED");
+  raise(SIGTSTP);
+  return take_interruption() == Interruption::resize ? 0 : 1;
+}
+
+// A kill or a suspension while the terminal is taken: the text that
+// restores it, then what the signal would have done; after terminal_close,
+// that alone.
+TEST(Terminal, KillAndSuspensionRestoreUntilClosed) {
   const struct {
     int (*body)();
+    int status;
     const char* written;
-  } cases[] = {{killed_while_open, "RESTORED"}, {killed_after_close, ""}};
+  } cases[] = {{killed_while_open, 128 + SIGTERM, "RESTORED"},
+               {killed_after_close, 128 + SIGTERM, ""},
+               {suspended_and_continued, 0, "RESTORED"}};
   for (const auto& c : cases) {
     std::string written;
-    EXPECT_EQ(in_terminal("xterm", c.body, &written), 128 + SIGTERM) << c.written;
+    EXPECT_EQ(in_terminal("xterm", c.body, &written), c.status) << c.written;
     EXPECT_EQ(written, c.written);
   }
 }
