@@ -61,15 +61,15 @@ def on_the_beat(interval_s, within_s):
 def mean_period_on_wire(interval_s, within_s):
     """A wire check: the requests' mean period is the interval, within
     within_s: a beat that drifted by each round trip would be off by them
-    all. The period is the slope fitted to every request's time, so that one
-    request a busy machine sent late (the last, say) moves it little."""
+    all. The period is the median of the periods between every two
+    requests, so that the few a busy machine sent late (the first, whose
+    neighbours are still starting, or the last) do not move it."""
     def check(requests, _result):
         if len(requests) < 2:
             return ["%d requests on the wire" % len(requests)]
-        middle = (len(requests) - 1) / 2
-        mean_t = sum(r.t for r in requests) / len(requests)
-        period = (sum((k - middle) * (r.t - mean_t) for k, r in enumerate(requests))
-                  / sum((k - middle) ** 2 for k in range(len(requests))))
+        periods = sorted((b.t - a.t) / (j - i) for i, a in enumerate(requests)
+                         for j, b in enumerate(requests) if j > i)
+        period = periods[len(periods) // 2]
         return [] if abs(period - interval_s) <= within_s else [
             "mean period %.3f ms on the wire, expected %.3f" % (period * 1000, interval_s * 1000)]
     return check
