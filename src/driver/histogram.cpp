@@ -28,13 +28,6 @@ std::string padded(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-void count_round_trip(RttBucketCounts* counts, std::uint32_t us) {
-  const std::size_t bucket = rtt_bucket(us);
-  if (bucket < kRttBuckets) {
-    ++(*counts)[bucket];
-  }
-}
-
 std::string histogram_rows(const RttBucketCounts& counts, bool blocks) {
   const auto held = [](std::uint64_t count) { return count != 0; };
   const auto first = std::find_if(counts.begin(), counts.end(), held);

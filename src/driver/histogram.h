@@ -4,7 +4,6 @@
 #ifndef VEXMO_DRIVER_HISTOGRAM_H
 #define VEXMO_DRIVER_HISTOGRAM_H
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,11 +12,6 @@
 #include "driver/rtt_buckets.h"
 
 namespace vexmo {
-
-// Replies counted per bucket; a time past the last bound is in none.
-using RttBucketCounts = std::array<std::uint64_t, kRttBuckets>;
-
-void count_round_trip(RttBucketCounts* counts, std::uint32_t us);
 
 // One row per bucket from the first to the last that holds anything, each
 // with its line feed: the range in ms, a bar scaled to the largest count

@@ -103,10 +103,9 @@ std::string render_metrics(const MetricsCounters& c) {
     sample(&text, c, "vexmo_rtt_seconds_bucket",
            label("le", seconds_from_us(kRttBucketBoundsUs[i])), std::to_string(cumulative));
   }
-  cumulative += c.rtt_buckets[kRttBuckets];
-  sample(&text, c, "vexmo_rtt_seconds_bucket", label("le", "+Inf"), std::to_string(cumulative));
+  sample(&text, c, "vexmo_rtt_seconds_bucket", label("le", "+Inf"), std::to_string(c.replies));
   sample(&text, c, "vexmo_rtt_seconds_sum", "", seconds_from_us(c.rtt_sum_us));
-  sample(&text, c, "vexmo_rtt_seconds_count", "", std::to_string(cumulative));
+  sample(&text, c, "vexmo_rtt_seconds_count", "", std::to_string(c.replies));
   family_head(&text, "vexmo_last_rtt_seconds", "gauge", "Round-trip time of the last echo reply.");
   if (c.last_rtt_us) {
     sample(&text, c, "vexmo_last_rtt_seconds", "", seconds_from_us(*c.last_rtt_us));
@@ -138,7 +137,7 @@ void MetricsFile::start(const StartFacts& facts) {
 
 void MetricsFile::reply(const ReplyFacts& facts) {
   ++counters_.replies;
-  ++counters_.rtt_buckets[rtt_bucket(facts.rtt_us)];
+  count_round_trip(&counters_.rtt_buckets, facts.rtt_us);
   counters_.rtt_sum_us += facts.rtt_us;
   counters_.last_rtt_us = facts.rtt_us;
   counters_.last_reply_unix_ms = facts.unix_ms;

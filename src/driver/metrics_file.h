@@ -5,7 +5,6 @@
 #ifndef VEXMO_DRIVER_METRICS_FILE_H
 #define VEXMO_DRIVER_METRICS_FILE_H
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -26,9 +25,9 @@ struct MetricsCounters {
   std::uint64_t replies = 0;
   std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint64_t> icmp_errors;  // (type, code)
   std::map<std::uint32_t, std::uint64_t> failures;  // by Windows Sockets number
-  // Replies per bucket of kRttBucketBoundsUs (not cumulative); the last
-  // element counts those past the last bound.
-  std::array<std::uint64_t, kRttBuckets + 1> rtt_buckets{};
+  // Replies per bucket of kRttBucketBoundsUs (not cumulative); those past
+  // the last bound count in replies alone.
+  RttBucketCounts rtt_buckets{};
   std::uint64_t rtt_sum_us = 0;
   std::optional<std::uint32_t> last_rtt_us;  // none until the first reply
   std::int64_t last_reply_unix_ms = 0;       // 0 until the first reply

@@ -4,6 +4,7 @@
 #ifndef VEXMO_DRIVER_RTT_BUCKETS_H
 #define VEXMO_DRIVER_RTT_BUCKETS_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,6 +34,16 @@ constexpr std::size_t rtt_bucket(std::uint32_t us) {
     ++i;
   }
   return i;
+}
+
+// Replies counted per bucket; a time past the last bound is in none.
+using RttBucketCounts = std::array<std::uint64_t, kRttBuckets>;
+
+inline void count_round_trip(RttBucketCounts* counts, std::uint32_t us) {
+  const std::size_t bucket = rtt_bucket(us);
+  if (bucket < kRttBuckets) {
+    ++(*counts)[bucket];
+  }
 }
 
 }  // namespace vexmo
