@@ -36,39 +36,39 @@ std::uint32_t clamp_size(std::uint32_t size) {
   return size & ~1u;
 }
 
-// The options of scripts and monitoring, each with its value in
-// the next argument: taken (and *i moved past the value), not_mine, or bad
-// (one line on standard error said why).
-enum class MonitoringOption { not_mine, taken, bad };
+// What an option reader made of argv[*i]: taken (and *i moved past any
+// value), not_mine, or bad (one line on standard error said why).
+enum class OptionRead { not_mine, taken, bad };
 
-MonitoringOption monitoring_option(int argc, const char* const* argv, int* i,
-                                   RunSettings* settings) {
+// The options of scripts and monitoring, each with its value in the next
+// argument.
+OptionRead monitoring_option(int argc, const char* const* argv, int* i, RunSettings* settings) {
   const char* arg = argv[*i];
   if (std::strcmp(arg, "--exit-status") == 0) {
     settings->exit_status = true;
-    return MonitoringOption::taken;
+    return OptionRead::taken;
   }
   const bool max_loss = std::strcmp(arg, "--max-loss") == 0;
   if (!max_loss && std::strcmp(arg, "--metrics-file") != 0) {
-    return MonitoringOption::not_mine;
+    return OptionRead::not_mine;
   }
   const char* value = *i + 1 < argc ? argv[*i + 1] : nullptr;
   if (max_loss) {
     if (value == nullptr || !parse_percent(value, &settings->max_loss_thousandths)) {
       std::fprintf(stderr, "vexmo: --max-loss takes a percentage from 0 to 100, not %s\n",
                    value == nullptr ? "nothing" : value);
-      return MonitoringOption::bad;
+      return OptionRead::bad;
     }
     settings->exit_status = true;
   } else {
     if (value == nullptr || value[0] == '\0') {
       std::fprintf(stderr, "vexmo: --metrics-file takes the path of the file to write\n");
-      return MonitoringOption::bad;
+      return OptionRead::bad;
     }
     settings->metrics_file = value;
   }
   ++*i;
-  return MonitoringOption::taken;
+  return OptionRead::taken;
 }
 
 // No host name begins with '-' (RFC 952, RFC 1123): such an argument is an
@@ -92,8 +92,6 @@ std::FILE* usage_stream(int argc, const char* const* argv) {
 
 // The shortest --interval: below it a run would flood rather than watch.
 constexpr std::uint32_t kShortestIntervalMs = 10;
-
-enum class WatchOption { none, taken, bad };
 
 // The value of a duration option: "--name VALUE" or "--name=VALUE". False
 // (with the line said) when it is missing or shorter than least_ms.
@@ -119,7 +117,7 @@ bool take_duration(const char* name, std::uint32_t least_ms, const char* what, i
 }
 
 // The options that watch a link (cadence, deadline, output shape).
-WatchOption take_watch_option(int argc, const char* const* argv, int* i, RunSettings* settings) {
+OptionRead take_watch_option(int argc, const char* const* argv, int* i, RunSettings* settings) {
   const char* arg = argv[*i];
   const auto is = [arg](const char* name) {
     const std::size_t n = std::strlen(name);
@@ -150,9 +148,9 @@ WatchOption take_watch_option(int argc, const char* const* argv, int* i, RunSett
                    arg + std::strlen("--graph="));
     }
   } else {
-    return WatchOption::none;
+    return OptionRead::not_mine;
   }
-  return good ? WatchOption::taken : WatchOption::bad;
+  return good ? OptionRead::taken : OptionRead::bad;
 }
 
 }  // namespace
@@ -304,18 +302,14 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, RunSetti
   int hosts = 0;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    const MonitoringOption monitoring = monitoring_option(argc, argv, &i, settings);
-    if (monitoring == MonitoringOption::bad) {
+    OptionRead read = monitoring_option(argc, argv, &i, settings);
+    if (read == OptionRead::not_mine) {
+      read = take_watch_option(argc, argv, &i, settings);
+    }
+    if (read == OptionRead::bad) {
       return CommandLineResult::bad_input;
     }
-    if (monitoring == MonitoringOption::taken) {
-      continue;
-    }
-    const WatchOption watch = take_watch_option(argc, argv, &i, settings);
-    if (watch == WatchOption::bad) {
-      return CommandLineResult::bad_input;
-    }
-    if (watch == WatchOption::taken) {
+    if (read == OptionRead::taken) {
       continue;
     }
     if (std::strcmp(arg, "-n") == 0) {
