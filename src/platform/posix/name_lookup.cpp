@@ -5,31 +5,22 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <new>
-#include <string>
 
-#include "platform/native_sockets.h"
-#include "platform/platform.h"
+#include "platform/pending_lookup.h"
 #include "platform/posix/interruptions.h"
 
 namespace vexmo {
 namespace {
 
-// Shared by the caller and the lookup thread; the last of the two to let go
-// frees it, since a stopped caller does not wait for the thread.
-struct PendingLookup {
-  std::string name;
-  AddressFamily family = AddressFamily::ipv4;
-  SocketAddress address;
-  bool found = false;
+// With the pipe that tells the caller's wait the lookup has ended.
+struct PosixLookup : PendingLookup {
   int done_read = -1;  // readable once the lookup has ended
   int done_write = -1;
-  std::atomic<int> holders{2};
 };
 
-void let_go(PendingLookup* lookup) {
-  if (lookup->holders.fetch_sub(1) == 1) {
+void let_go(PosixLookup* lookup) {
+  if (lookup->last_to_let_go()) {
     close(lookup->done_read);
     close(lookup->done_write);
     delete lookup;
@@ -37,8 +28,8 @@ void let_go(PendingLookup* lookup) {
 }
 
 void* run_lookup(void* context) {
-  auto* lookup = static_cast<PendingLookup*>(context);
-  lookup->found = lookup_first_address(lookup->name.c_str(), lookup->family, &lookup->address);
+  auto* lookup = static_cast<PosixLookup*>(context);
+  lookup->run();
   const char byte = 0;
   const ssize_t written = write(lookup->done_write, &byte, 1);
   (void)written;
@@ -46,18 +37,15 @@ void* run_lookup(void* context) {
   return nullptr;
 }
 
-LookupEnd found_or_not(bool found) {
-  return found ? LookupEnd::found : LookupEnd::not_found;
-}
-
 // The signals stay with the caller's thread: the thread made here starts
 // with them blocked, and its resolver is never cut short by them.
-bool start_lookup_thread(pthread_t* thread, PendingLookup* lookup) {
+bool start_lookup_thread(pthread_t* thread, PosixLookup* lookup) {
   sigset_t blocked;
   sigset_t previous;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);
   sigaddset(&blocked, SIGQUIT);
+  sigaddset(&blocked, SIGWINCH);
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   const bool started = pthread_create(thread, nullptr, run_lookup, lookup) == 0;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -70,7 +58,7 @@ LookupEnd resolve_name(const char* name, AddressFamily family, SocketAddress* ad
                        InterruptionHandler handler) {
   // Without a handler nobody could take an interruption: wait as long as
   // the resolver takes.
-  auto* lookup = handler.carry_on == nullptr ? nullptr : new (std::nothrow) PendingLookup;
+  auto* lookup = handler.carry_on == nullptr ? nullptr : new (std::nothrow) PosixLookup;
   int ends[2];
   if (lookup == nullptr || pipe(ends) != 0) {
     delete lookup;
@@ -102,12 +90,9 @@ LookupEnd resolve_name(const char* name, AddressFamily family, SocketAddress* ad
     }
   }
   pthread_join(thread, nullptr);
-  const bool found = lookup->found;
-  if (found) {
-    *address = lookup->address;
-  }
+  const LookupEnd end = lookup->outcome(address);
   let_go(lookup);
-  return found_or_not(found);
+  return end;
 }
 
 }  // namespace vexmo

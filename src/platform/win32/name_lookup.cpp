@@ -1,41 +1,24 @@
 // The name lookup on a thread of its own: getaddrinfo cannot be cut short,
 // but the run must end at once when the user stops it during a lookup.
-#include "platform/native_sockets.h"
-#include "platform/platform.h"
+#include "platform/pending_lookup.h"
 #include "platform/win32/interruptions.h"
 
-#include <atomic>
 #include <new>
-#include <string>
 
 namespace vexmo {
 namespace {
 
-// Shared by the caller and the lookup thread; the last of the two to let go
-// frees it, since a stopped caller does not wait for the thread.
-struct PendingLookup {
-  std::string name;
-  AddressFamily family = AddressFamily::ipv4;
-  SocketAddress address;
-  bool found = false;
-  std::atomic<int> holders{2};
-};
-
 void let_go(PendingLookup* lookup) {
-  if (lookup->holders.fetch_sub(1) == 1) {
+  if (lookup->last_to_let_go()) {
     delete lookup;
   }
 }
 
 DWORD WINAPI run_lookup(LPVOID context) {
   auto* lookup = static_cast<PendingLookup*>(context);
-  lookup->found = lookup_first_address(lookup->name.c_str(), lookup->family, &lookup->address);
+  lookup->run();
   let_go(lookup);
   return 0;
-}
-
-LookupEnd found_or_not(bool found) {
-  return found ? LookupEnd::found : LookupEnd::not_found;
 }
 
 }  // namespace
@@ -76,12 +59,9 @@ LookupEnd resolve_name(const char* name, AddressFamily family, SocketAddress* ad
     }
   }
   CloseHandle(thread);
-  const bool found = lookup->found;
-  if (found) {
-    *address = lookup->address;
-  }
+  const LookupEnd end = lookup->outcome(address);
   let_go(lookup);
-  return found_or_not(found);
+  return end;
 }
 
 }  // namespace vexmo
